@@ -1,0 +1,109 @@
+/* app_state: the splash and canvas states and the switch between them. */
+#include "app_state.h"
+
+#include <allegro5/allegro_font.h>
+
+#include "t_log.h"
+
+/* ------------------------------------------------------------------------ */
+/* Splash                                                                    */
+/* ------------------------------------------------------------------------ */
+
+void _splash_enter(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    app->splash_elapsed = 0.0;
+}
+
+void _splash_update(PLUMARO_APP* app, double dt) {
+    __t_assert_void(app);
+    app->splash_elapsed += dt;
+    if (app->splash_elapsed >= APP_SPLASH_SECONDS) app_state_switch(app, APP_STATE_CANVAS);
+}
+
+void _splash_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
+    __t_assert_void(app);
+    __t_assert_void(event);
+    if (event->type == ALLEGRO_EVENT_KEY_DOWN || event->type == ALLEGRO_EVENT_MOUSE_BUTTON_DOWN)
+        app_state_switch(app, APP_STATE_CANVAS);
+}
+
+void _splash_draw(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    __t_assert_void(app->font);
+    float h = (float)al_get_font_line_height(app->font);
+    float d = h + 0.35f * h;
+    float y0 = (float)app->display_h / 2.0f - 1.5f * d;
+    float cx = (float)app->display_w / 2.0f;
+    al_draw_text(app->font, al_map_rgb(230, 230, 230), cx, y0, ALLEGRO_ALIGN_CENTRE, "Plumaro");
+    al_draw_text(app->font, al_map_rgb(150, 150, 150), cx, y0 + d, ALLEGRO_ALIGN_CENTRE,
+                 "version " PLUMARO_VERSION_TEXT);
+    al_draw_text(app->font, al_map_rgb(120, 120, 120), cx, y0 + 2 * d, ALLEGRO_ALIGN_CENTRE,
+                 "two fingers: pan / zoom / rotate");
+    al_draw_text(app->font, al_map_rgb(120, 120, 120), cx, y0 + 3 * d, ALLEGRO_ALIGN_CENTRE,
+                 "desktop: wheel = zoom, Ctrl+wheel = rotate, F = reset view");
+}
+
+/* ------------------------------------------------------------------------ */
+/* Canvas                                                                    */
+/* ------------------------------------------------------------------------ */
+
+void _canvas_enter(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    __t_assert_void(app->doc);
+    t_log(LOG_INFO, "canvas ready, %dx%d document on %dx%d display", app->doc->width, app->doc->height,
+          app->display_w, app->display_h);
+}
+
+void _canvas_leave(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    app->form_creating = 0;
+    app->gradient_dragging = 0;
+    app->symmetry_dragging = 0;
+}
+
+void _canvas_draw(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    __t_assert_void(app->doc);
+}
+
+void _canvas_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
+    __t_assert_void(app);
+    __t_assert_void(event);
+    __t_assert_void(app->doc);
+    if (event->type == ALLEGRO_EVENT_MOUSE_AXES || event->type == ALLEGRO_EVENT_MOUSE_BUTTON_DOWN) {
+        app->pointer_x = (float)event->mouse.x;
+        app->pointer_y = (float)event->mouse.y;
+    }
+}
+
+/* ------------------------------------------------------------------------ */
+/* State table and switch                                                    */
+/* ------------------------------------------------------------------------ */
+
+static void _state_noop_leave(PLUMARO_APP* app) { (void)app; }
+
+static const APP_STATE app_states[2] = {
+    {"splash", _splash_enter, _splash_handle_event, _splash_update, _splash_draw, _state_noop_leave},
+    {"canvas", _canvas_enter, _canvas_handle_event, NULL, _canvas_draw, _canvas_leave},
+};
+
+const APP_STATE* app_state_get(int id) {
+    if (id < 0 || id > 1) {
+        t_log(LOG_ERR, "bad state id %d", id);
+        return NULL;
+    }
+    return &app_states[id];
+}
+
+int app_state_switch(PLUMARO_APP* app, int id) {
+    __t_assert(app);
+    const APP_STATE* next = app_state_get(id);
+    if (!next) return 0;
+    if (app->state && app->state->leave) app->state->leave(app);
+    t_log(LOG_INFO, "state switch: %s -> %s", app->state ? app->state->name : "(none)", next->name);
+    app->state_id = id;
+    app->state = next;
+    if (next->enter) next->enter(app);
+    app->dirty = 1;
+    return 1;
+}

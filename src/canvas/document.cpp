@@ -1,0 +1,160 @@
+/* document: the layer stack and its operations. */
+#include "canvas/document.h"
+
+#include <stdio.h>
+
+#include "t_log.h"
+
+DOCUMENT* document_new(int width, int height) {
+    if (width <= 0 || height <= 0) {
+        t_log(LOG_ERR, "bad document size %dx%d", width, height);
+        return NULL;
+    }
+    DOCUMENT* doc = NULL;
+    Malloc(doc, DOCUMENT, 1, return NULL);
+    doc->width = width;
+    doc->height = height;
+    doc->background = al_map_rgb(255, 255, 255);
+    doc->active_layer = NULL;
+    doc->layer_counter = 0;
+    doc->template_index = 0;
+    doc->layers = new_generic_list(0);
+    doc->undo = undo_new(width, height);
+    if (!doc->layers || !doc->undo) {
+        t_log(LOG_ERR, "could not create layer list or undo system");
+        if (doc->layers) list_destroy(&doc->layers);
+        if (doc->undo) undo_free(&doc->undo);
+        free(doc);
+        return NULL;
+    }
+    return doc;
+}
+
+void document_free(DOCUMENT** doc) {
+    __t_assert_void(doc);
+    if (!*doc) {
+        t_log(LOG_DEBUG, "Free( %s ) already done or NULL at line %d of %s", "*doc", __LINE__, __FILE__);
+        return;
+    }
+    DOCUMENT* d = *doc;
+    if (d->undo) undo_free(&d->undo);
+    if (d->layers) list_destroy(&d->layers);
+    free(d);
+    *doc = NULL;
+}
+
+LAYER* document_add_layer(DOCUMENT* doc, const char* name) {
+    __t_assert_null(doc);
+    __t_assert_null(doc->layers);
+    doc->layer_counter++;
+    char fallback[64];
+    if (!name) {
+        snprintf(fallback, sizeof(fallback), "Layer %d", doc->layer_counter);
+        name = fallback;
+    }
+    LAYER* layer = layer_new(name, doc->width, doc->height);
+    if (!layer) return NULL;
+    if (!list_push(doc->layers, layer, layer_destroy)) {
+        t_log(LOG_ERR, "could not push layer %s", name);
+        layer_free(&layer);
+        return NULL;
+    }
+    doc->active_layer = layer;
+    t_log(LOG_INFO, "added layer %s (%dx%d)", name, doc->width, doc->height);
+    return layer;
+}
+
+int document_layer_count(const DOCUMENT* doc) {
+    if (!doc || !doc->layers) return 0;
+    return (int)doc->layers->nb_items;
+}
+
+// Node at a 0-based index from the bottom, null past the top.
+static LIST_NODE* _document_node_at(const DOCUMENT* doc, int index) {
+    if (!doc || !doc->layers || index < 0) return NULL;
+    LIST_NODE* node = doc->layers->start;
+    for (int i = 0; node && i < index; i++) node = node->next;
+    return node;
+}
+
+LAYER* document_layer_at(const DOCUMENT* doc, int index) {
+    __t_assert_null(doc);
+    LIST_NODE* node = _document_node_at(doc, index);
+    return node ? (LAYER*)node->ptr : NULL;
+}
+
+int document_layer_index(const DOCUMENT* doc, const LAYER* layer, int* index) {
+    __t_assert(doc);
+    __t_assert(doc->layers);
+    __t_assert(layer);
+    int i = 0;
+    for (LIST_NODE* node = doc->layers->start; node; node = node->next, i++) {
+        if (node->ptr == layer) {
+            if (index) *index = i;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+LAYER* document_detach_layer(DOCUMENT* doc, int index) {
+    __t_assert_null(doc);
+    __t_assert_null(doc->layers);
+    LIST_NODE* node = _document_node_at(doc, index);
+    LAYER* detached = node ? (LAYER*)node->ptr : NULL;
+    __t_assert_null(detached);
+    remove_list_node_f(doc->layers, node);
+    if (doc->active_layer == detached) {
+        int count = document_layer_count(doc);
+        doc->active_layer = count > 0 ? document_layer_at(doc, index < count - 1 ? index : count - 1) : NULL;
+    }
+    return detached;
+}
+
+int document_insert_layer(DOCUMENT* doc, LAYER* layer, int index) {
+    __t_assert(doc);
+    __t_assert(doc->layers);
+    __t_assert(layer);
+    size_t count = doc->layers->nb_items;
+    size_t at = index < 0 ? 0 : ((size_t)index < count ? (size_t)index : count);
+    size_t lifted = count - at;
+    if (lifted > DOCUMENT_INSERT_DEPTH) {
+        t_log(LOG_ERR, "layer stack too deep for insert (%zu)", count);
+        return 0;
+    }
+    if (lifted == 0) return list_push(doc->layers, layer, layer_destroy);
+    LAYER* popped[DOCUMENT_INSERT_DEPTH];
+    for (size_t i = 0; i < lifted; i++) popped[i] = (LAYER*)list_pop_f(doc->layers);
+    int result = list_push(doc->layers, layer, layer_destroy);
+    for (size_t i = lifted; i-- > 0;) {
+        if (!list_push(doc->layers, popped[i], layer_destroy)) {
+            t_log(LOG_ERR, "lost layer %s while rebuilding the stack", layer_name_text(popped[i]));
+            if (doc->active_layer == popped[i]) doc->active_layer = NULL;
+            layer_free(&popped[i]);
+            result = 0;
+        }
+    }
+    return result;
+}
+
+int document_move_layer(DOCUMENT* doc, int from, int to) {
+    __t_assert(doc);
+    __t_assert(doc->layers);
+    int count = document_layer_count(doc);
+    if (from < 0 || to < 0 || from >= count || to >= count || from == to) return 0;
+    LAYER* active = doc->active_layer;
+    LAYER* layer = document_detach_layer(doc, from);
+    if (!layer) return 0;
+    int result = document_insert_layer(doc, layer, to);
+    doc->active_layer = active;
+    return result;
+}
+
+int document_restore_all(DOCUMENT* doc) {
+    __t_assert(doc);
+    __t_assert(doc->layers);
+    int ok = 1;
+    for (LIST_NODE* node = doc->layers->start; node; node = node->next)
+        if (!layer_restore((LAYER*)node->ptr)) ok = 0;
+    return ok;
+}

@@ -1,0 +1,43 @@
+/* document: a fixed-size stack of layers over a paper colour and an optional
+ * page template, with its undo history. */
+#pragma once
+#include <allegro5/allegro.h>
+#include <stdint.h>
+
+#include "canvas/layer.h"
+#include "canvas/undo.h"
+#include "t_list.h"
+
+#define DOCUMENT_TEMPLATE_COUNT 25
+#define DOCUMENT_INSERT_DEPTH 64
+
+typedef struct DOCUMENT {
+    int32_t width, height;
+    LIST* layers;        /* bottom first; owns its layers */
+    LAYER* active_layer; /* borrowed from the list */
+    ALLEGRO_COLOR background;
+    UNDO_SYSTEM* undo;
+    int32_t layer_counter;
+    int32_t template_index; /* 0 "Blank", 1..24 a page template */
+} DOCUMENT;
+
+/* Creates an empty document; null on failure. */
+DOCUMENT* document_new(int width, int height);
+/* Frees the undo history, the layers and the record; nulls the pointer. */
+void document_free(DOCUMENT** doc);
+/* Adds a layer on top and makes it active; a null name gives "Layer %d". */
+LAYER* document_add_layer(DOCUMENT* doc, const char* name);
+/* Number of layers (0 without a document). */
+int document_layer_count(const DOCUMENT* doc);
+/* Layer at a 0-based index from the bottom, null past the top. */
+LAYER* document_layer_at(const DOCUMENT* doc, int index);
+/* Finds a layer's index by identity. */
+int document_layer_index(const DOCUMENT* doc, const LAYER* layer, int* index);
+/* Unlinks the layer at `index` without freeing it and returns it. */
+LAYER* document_detach_layer(DOCUMENT* doc, int index);
+/* Puts an existing layer into the stack at `index` (clamped to the top). */
+int document_insert_layer(DOCUMENT* doc, LAYER* layer, int index);
+/* Moves a layer from one index to another, keeping the active layer. */
+int document_move_layer(DOCUMENT* doc, int from, int to);
+/* Rebuilds every layer's video bitmap from its backup. */
+int document_restore_all(DOCUMENT* doc);

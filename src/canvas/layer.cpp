@@ -1,0 +1,141 @@
+/* layer: creation, renaming and rebuilding of raster layers. */
+#include "canvas/layer.h"
+
+#include <string.h>
+
+#include "t_log.h"
+
+const char* layer_blend_name(int mode) {
+    switch (mode) {
+        case LAYER_BLEND_MULTIPLY: return "Multiply";
+        case LAYER_BLEND_SCREEN: return "Screen";
+        case LAYER_BLEND_ADD: return "Add";
+        default: return "Normal";
+    }
+}
+
+const char* layer_name_text(const LAYER* layer) {
+    return (layer && layer->name && layer->name->data) ? layer->name->data : "NULL";
+}
+
+// Zeroes every row of a bitmap through a write-only lock in RGBA byte order.
+static int _layer_zero_bitmap(ALLEGRO_BITMAP* bitmap) {
+    ALLEGRO_LOCKED_REGION* lock =
+        al_lock_bitmap(bitmap, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_WRITEONLY);
+    if (!lock) return 0;
+    int w = al_get_bitmap_width(bitmap), h = al_get_bitmap_height(bitmap);
+    for (int y = 0; y < h; y++) memset((uint8_t*)lock->data + (intptr_t)y * lock->pitch, 0, (size_t)w * 4);
+    al_unlock_bitmap(bitmap);
+    return 1;
+}
+
+LAYER* layer_new(const char* name, int width, int height) {
+    __t_assert_null(name);
+    if (width <= 0 || height <= 0) {
+        t_log(LOG_ERR, "bad layer size %dx%d", width, height);
+        return NULL;
+    }
+    LAYER* layer = NULL;
+    Malloc(layer, LAYER, 1, return NULL);
+    layer->name = t_str_from(name);
+    if (!layer->name) {
+        free(layer);
+        return NULL;
+    }
+    layer->opacity = 1.0f;
+    layer->visible = 1;
+    layer->locked = 0;
+    layer->blend = LAYER_BLEND_NORMAL;
+
+    int flags = al_get_new_bitmap_flags();
+    int format = al_get_new_bitmap_format();
+    /* Created in the byte order raw access uses, so locks copy instead of converting. */
+    al_set_new_bitmap_format(ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE);
+    al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR);
+    layer->bitmap = al_create_bitmap(width, height);
+    al_set_new_bitmap_flags(ALLEGRO_MEMORY_BITMAP);
+    layer->backup = al_create_bitmap(width, height);
+    al_set_new_bitmap_flags(flags);
+    al_set_new_bitmap_format(format);
+    if (!layer->bitmap || !layer->backup) {
+        t_log(LOG_ERR, "could not create %dx%d layer bitmaps", width, height);
+        layer_free(&layer);
+        return NULL;
+    }
+    if (!_layer_zero_bitmap(layer->backup)) {
+        t_log(LOG_ERR, "could not clear new layer backup");
+        layer_free(&layer);
+        return NULL;
+    }
+    layer->needs_clear = 1;
+    return layer;
+}
+
+void layer_free(LAYER** layer) {
+    __t_assert_void(layer);
+    if (!*layer) {
+        t_log(LOG_DEBUG, "Free( %s ) already done or NULL at line %d of %s", "*layer", __LINE__, __FILE__);
+        return;
+    }
+    LAYER* l = *layer;
+    if (l->bitmap) al_destroy_bitmap(l->bitmap);
+    if (l->backup) al_destroy_bitmap(l->backup);
+    if (l->name) t_str_free(&l->name);
+    free(l);
+    *layer = NULL;
+}
+
+void layer_destroy(void* layer) {
+    LAYER* l = (LAYER*)layer;
+    layer_free(&l);
+}
+
+int layer_set_name(LAYER* layer, const char* name) {
+    __t_assert(layer);
+    if (!name) return 0;
+    const char* start = name;
+    while (*start == ' ') start++;
+    size_t len = strlen(start);
+    while (len > 0 && start[len - 1] == ' ') len--;
+    if (len == 0) return 0;
+    T_STR* fresh = NULL;
+    if (!t_str_append(&fresh, start, len, 1)) return 0;
+    if (layer->name) t_str_free(&layer->name);
+    layer->name = fresh;
+    return 1;
+}
+
+int layer_restore(LAYER* layer) {
+    __t_assert(layer);
+    int w, h;
+    if (layer->bitmap) {
+        w = al_get_bitmap_width(layer->bitmap);
+        h = al_get_bitmap_height(layer->bitmap);
+        al_destroy_bitmap(layer->bitmap);
+        layer->bitmap = NULL;
+    } else if (layer->backup) {
+        w = al_get_bitmap_width(layer->backup);
+        h = al_get_bitmap_height(layer->backup);
+    } else {
+        t_log(LOG_ERR, "layer %s has neither bitmap nor backup", layer_name_text(layer));
+        return 0;
+    }
+    int flags = al_get_new_bitmap_flags();
+    int format = al_get_new_bitmap_format();
+    al_set_new_bitmap_format(ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE);
+    al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR);
+    if (layer->backup) {
+        layer->bitmap = al_clone_bitmap(layer->backup);
+        layer->needs_clear = 0;
+    } else {
+        layer->bitmap = al_create_bitmap(w, h);
+        layer->needs_clear = 1;
+    }
+    al_set_new_bitmap_flags(flags);
+    al_set_new_bitmap_format(format);
+    if (!layer->bitmap) {
+        t_log(LOG_ERR, "could not restore layer %s", layer_name_text(layer));
+        return 0;
+    }
+    return 1;
+}

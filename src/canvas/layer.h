@@ -1,0 +1,38 @@
+/* layer: one raster layer: a video bitmap tools draw on, a memory backup of
+ * its last committed pixels, and its compositing settings. */
+#pragma once
+#include <allegro5/allegro.h>
+#include <stdint.h>
+
+#include "t_str.h"
+
+#define LAYER_BLEND_NORMAL 0
+#define LAYER_BLEND_MULTIPLY 1
+#define LAYER_BLEND_SCREEN 2
+#define LAYER_BLEND_ADD 3
+
+typedef struct LAYER {
+    T_STR* name;
+    ALLEGRO_BITMAP* bitmap; /* video bitmap; may hold uncommitted pixels */
+    ALLEGRO_BITMAP* backup; /* memory bitmap; the last committed pixels */
+    float opacity;
+    uint8_t visible;
+    uint8_t locked;
+    int32_t blend;
+    uint8_t needs_clear; /* video contents undefined until cleared */
+} LAYER;
+
+/* Display name of a blend mode; "Normal" for unknown modes. */
+const char* layer_blend_name(int mode);
+/* Creates a layer with a transparent backup; null on failure. */
+LAYER* layer_new(const char* name, int width, int height);
+/* Destroys a layer and nulls the caller's pointer. */
+void layer_free(LAYER** layer);
+/* List destructor for layers. */
+void layer_destroy(void* layer);
+/* Renames, trimming spaces at both ends; an empty result keeps the old name. */
+int layer_set_name(LAYER* layer, const char* name);
+/* Rebuilds the video bitmap from the backup. */
+int layer_restore(LAYER* layer);
+/* Name text for messages ("NULL" without a name). */
+const char* layer_name_text(const LAYER* layer);

@@ -1,0 +1,352 @@
+/* plumaro_app: start-up, the event loop, halt and resume, and shutdown. */
+#include "plumaro_app.h"
+
+#include <allegro5/allegro_image.h>
+#include <allegro5/allegro_primitives.h>
+#include <allegro5/allegro_ttf.h>
+#include <string.h>
+
+#include "app_state.h"
+#include "platform/platform.h"
+#include "t_log.h"
+
+/* ------------------------------------------------------------------------ */
+/* Interface scale and font                                                 */
+/* ------------------------------------------------------------------------ */
+
+float plumaro_app_ui_scale_for(float density, int overridden, int ui_size) {
+    static const float factors[4] = {0.85f, 1.0f, 1.15f, 1.3f};
+    float base = 1.0f;
+    if (overridden) {
+        base = density / 1.5f;
+        if (base < 1.0f) base = 1.0f;
+        if (base > 2.5f) base = 2.5f;
+    }
+    if (ui_size < 0) ui_size = 0;
+    if (ui_size > 3) ui_size = 3;
+    return base * factors[ui_size];
+}
+
+void plumaro_app_update_ui_scale(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    app->ui_scale =
+        plumaro_app_ui_scale_for(platform_display_density(), platform_density_overridden(), app->ui_size);
+}
+
+int plumaro_app_font_size(float ui_scale) {
+    int size = (int)(18.0f * ui_scale + 0.5f);
+    return size < 8 ? 8 : size;
+}
+
+int _app_load_font(PLUMARO_APP* app) {
+    __t_assert(app);
+    const char* resource = "fonts/DejaVuSans.ttf";
+    char path[1024];
+    if (!platform_asset_path(resource, path, sizeof(path))) {
+        t_log(LOG_ERR, "could not resolve font resource %s", resource);
+        return 0;
+    }
+    ALLEGRO_FONT* font = al_load_ttf_font(path, plumaro_app_font_size(app->ui_scale), 0);
+    if (!font) {
+        t_log(LOG_ERR, "could not load font %s%s", path, app->font ? ", keeping previous font" : "");
+        return 0;
+    }
+    if (app->font) al_destroy_font(app->font);
+    app->font = font;
+    return 1;
+}
+
+void _app_set_window_icon(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    __t_assert_void(app->display);
+    const char* resource = "icons/plumaro.png";
+    char path[1024];
+    if (!platform_asset_path(resource, path, sizeof(path))) {
+        t_log(LOG_NOTICE, "could not resolve icon resource %s", resource);
+        return;
+    }
+    ALLEGRO_BITMAP* icon = al_load_bitmap(path);
+    if (!icon) {
+        t_log(LOG_NOTICE, "window icon not found at %s", path);
+        return;
+    }
+    al_set_display_icon(app->display, icon);
+    al_destroy_bitmap(icon);
+}
+
+int plumaro_app_first_canvas_side(int max_bitmap_size) {
+    if (max_bitmap_size >= 1 && max_bitmap_size < PLUMARO_FIRST_CANVAS_MAX) return max_bitmap_size;
+    return PLUMARO_FIRST_CANVAS_MAX;
+}
+
+int plumaro_app_capturing(const PLUMARO_APP* app) {
+    if (!app) return 0;
+    return app->gradient_dragging || app->form_creating || app->symmetry_dragging || app->fill_pending;
+}
+
+/* ------------------------------------------------------------------------ */
+/* Start-up                                                                  */
+/* ------------------------------------------------------------------------ */
+
+// Logs a start-up failure at EMERG and fails the start.
+#define _INIT_FAIL(...)                \
+    do {                               \
+        t_log(LOG_EMERG, __VA_ARGS__); \
+        return 0;                      \
+    } while (0)
+
+int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
+    __t_assert(app);
+    memset(app, 0, sizeof(*app));
+    app->gui_visible = 1;
+
+    log_set_level(LOG_INFO);
+    for (int i = 1; argv && i < argc; i++)
+        if (argv[i] && strcmp(argv[i], "-v") == 0) log_set_level(LOG_DEBUG);
+    t_log(LOG_INFO, "Plumaro %s starting", PLUMARO_VERSION_TEXT);
+
+    if (!al_init()) _INIT_FAIL("could not init Allegro");
+    al_set_app_name("Plumaro");
+    if (!al_install_keyboard()) _INIT_FAIL("could not install keyboard");
+    if (!al_install_mouse()) _INIT_FAIL("could not install mouse");
+    if (!platform_init()) _INIT_FAIL("platform init failed");
+    if (!al_init_image_addon()) _INIT_FAIL("could not init image addon");
+    if (!al_init_font_addon() || !al_init_ttf_addon()) _INIT_FAIL("could not init font addons");
+
+    al_set_new_display_option(ALLEGRO_VSYNC, 2, ALLEGRO_SUGGEST);
+    platform_prepare_display();
+    al_set_new_display_flags(platform_display_flags());
+    app->display = al_create_display(1280, 800);
+    if (!app->display) _INIT_FAIL("could not create display");
+    app->display_w = al_get_display_width(app->display);
+    app->display_h = al_get_display_height(app->display);
+    t_log(LOG_INFO, "display %dx%d", app->display_w, app->display_h);
+    al_set_window_title(app->display, "Plumaro - a layered sketching app");
+    _app_set_window_icon(app);
+    if (!al_init_primitives_addon()) _INIT_FAIL("could not init primitives addon");
+
+    app->ui_size = 1;
+    plumaro_app_update_ui_scale(app);
+    if (!_app_load_font(app)) return 0;
+
+    int side = plumaro_app_first_canvas_side(al_get_display_option(app->display, ALLEGRO_MAX_BITMAP_SIZE));
+    app->doc = document_new(side, side);
+    if (!app->doc) _INIT_FAIL("could not create document");
+    if (!document_add_layer(app->doc, "Layer 1")) _INIT_FAIL("could not create initial layer");
+
+    app->tool = 0;
+    app->gradient_dragging = 0;
+    app->navigate_mode = 0;
+    app->fill_pending = 0;
+    app->symmetry_edit = 0;
+    app->symmetry_dragging = 0;
+    app->pressure_speed = 0;
+    app->palm_rejection = 0;
+
+    plumaro_app_update_ui_scale(app);
+    if (!_app_load_font(app)) return 0;
+
+    app->timer = al_create_timer(1.0 / 60.0);
+    if (!app->timer) _INIT_FAIL("could not create timer");
+    app->queue = al_create_event_queue();
+    if (!app->queue) _INIT_FAIL("could not create event queue");
+    al_register_event_source(app->queue, al_get_display_event_source(app->display));
+    al_register_event_source(app->queue, al_get_keyboard_event_source());
+    al_register_event_source(app->queue, al_get_mouse_event_source());
+    al_register_event_source(app->queue, al_get_timer_event_source(app->timer));
+    platform_register_event_sources(app->queue);
+
+    app->running = 1;
+    app->dirty = 1;
+    return app_state_switch(app, APP_STATE_SPLASH);
+}
+
+/* ------------------------------------------------------------------------ */
+/* Display size, halt and resume                                             */
+/* ------------------------------------------------------------------------ */
+
+// Reads the display's size into display_w/display_h.
+static void _app_refresh_display_size(PLUMARO_APP* app) {
+    if (!app->display) return;
+    app->display_w = al_get_display_width(app->display);
+    app->display_h = al_get_display_height(app->display);
+}
+
+// Adopts a size the window manager changed without a resize event.
+static void _app_sync_display_size(PLUMARO_APP* app) {
+    if (!app->display || app->halted) return;
+    int w = al_get_display_width(app->display), h = al_get_display_height(app->display);
+    if (w > 0 && h > 0 && (w != app->display_w || h != app->display_h)) {
+        t_log(LOG_INFO, "display size %dx%d -> %dx%d adopted without a resize event", app->display_w,
+              app->display_h, w, h);
+        app->display_w = w;
+        app->display_h = h;
+        app->dirty = 1;
+    }
+}
+
+static void _app_on_halt(PLUMARO_APP* app) {
+    t_log(LOG_INFO, "drawing halted");
+    app->halted = 1;
+    platform_on_halt();
+    if (app->timer) al_stop_timer(app->timer);
+    if (app->display) al_acknowledge_drawing_halt(app->display);
+}
+
+static void _app_on_resume(PLUMARO_APP* app) {
+    t_log(LOG_INFO, "drawing resumed");
+    app->halted = 0;
+    if (app->display) al_acknowledge_drawing_resume(app->display);
+    /* Whatever queued while the display was away is stale; only resize
+     * notices must still be acknowledged. */
+    ALLEGRO_EVENT stale;
+    while (app->queue && al_get_next_event(app->queue, &stale))
+        if (stale.type == ALLEGRO_EVENT_DISPLAY_RESIZE) al_acknowledge_resize(stale.display.source);
+    if (app->display) al_set_target_backbuffer(app->display);
+    _app_refresh_display_size(app);
+    platform_on_resume(app->queue);
+    plumaro_app_update_ui_scale(app);
+    _app_load_font(app);
+    if (app->doc) document_restore_all(app->doc);
+    app->symmetry_dragging = 0;
+    app->gradient_dragging = 0;
+    app->form_creating = 0;
+    app->panning = 0;
+    app->fill_pending = 0;
+    app->dirty = 1;
+    if (app->timer) al_start_timer(app->timer);
+}
+
+/* ------------------------------------------------------------------------ */
+/* Event loop                                                                */
+/* ------------------------------------------------------------------------ */
+
+// Runs the state's update and the periodic checks of one 60 Hz tick.
+static void _app_timer_tick(PLUMARO_APP* app) {
+    if (app->state && app->state->update) app->state->update(app, 1.0 / 60.0);
+    _app_sync_display_size(app);
+}
+
+// Passes an event to the current state's handler.
+static void _app_to_state(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
+    if (app->state && app->state->handle_event) app->state->handle_event(app, event);
+}
+
+// Key presses: Escape ends the program when nothing is left to cancel.
+static void _app_key_down(PLUMARO_APP* app, ALLEGRO_EVENT* event, int consumed) {
+    int key = event->keyboard.keycode;
+    if (app->state_id == APP_STATE_CANVAS) {
+        if (key == ALLEGRO_KEY_BACK) return;
+        if (key != ALLEGRO_KEY_ESCAPE) {
+            if (!consumed) _app_to_state(app, event);
+            return;
+        }
+        if (platform_can_quit())
+            app->running = 0;
+        else if (!consumed)
+            _app_to_state(app, event);
+        return;
+    }
+    if (consumed) return;
+    if (key == ALLEGRO_KEY_ESCAPE && platform_can_quit())
+        app->running = 0;
+    else
+        _app_to_state(app, event);
+}
+
+void plumaro_app_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
+    __t_assert_void(app);
+    __t_assert_void(event);
+    int consumed = 0;
+    if (plumaro_app_capturing(app)) consumed = 0;
+    if (consumed) {
+        app->dirty = 1;
+        app->gui_cache_valid = 0;
+    }
+    switch (event->type) {
+        case ALLEGRO_EVENT_KEY_DOWN:
+            _app_key_down(app, event, consumed);
+            break;
+        case ALLEGRO_EVENT_TIMER:
+            _app_timer_tick(app);
+            break;
+        case ALLEGRO_EVENT_DISPLAY_RESIZE: {
+            al_acknowledge_resize(event->display.source);
+            _app_refresh_display_size(app);
+            app->dirty = 1;
+            break;
+        }
+        case ALLEGRO_EVENT_DISPLAY_CLOSE:
+            if (platform_can_quit()) app->running = 0;
+            break;
+        case ALLEGRO_EVENT_DISPLAY_SWITCH_IN:
+        case ALLEGRO_EVENT_DISPLAY_SWITCH_OUT:
+            t_log(LOG_DEBUG, "display switch event %d", (int)event->type);
+            break;
+        case ALLEGRO_EVENT_DISPLAY_HALT_DRAWING:
+            _app_on_halt(app);
+            break;
+        case ALLEGRO_EVENT_DISPLAY_RESUME_DRAWING:
+            _app_on_resume(app);
+            break;
+        default:
+            if (!consumed) _app_to_state(app, event);
+            break;
+    }
+}
+
+void plumaro_app_draw_frame(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    __t_assert_void(app->display);
+    app->dirty = 0;
+    al_set_target_backbuffer(app->display);
+    al_clear_to_color(al_map_rgb(40, 42, 46));
+    if (app->state && app->state->draw) app->state->draw(app);
+    al_flip_display();
+}
+
+int plumaro_app_run(PLUMARO_APP* app) {
+    __t_assert(app);
+    __t_assert(app->queue);
+    __t_assert(app->state);
+    if (app->timer) al_start_timer(app->timer);
+    while (app->running) {
+        ALLEGRO_EVENT event;
+        if (!platform_wait_event(app->queue, &event)) break;
+        plumaro_app_handle_event(app, &event);
+        if (app->running && app->dirty && !app->halted && al_is_event_queue_empty(app->queue))
+            plumaro_app_draw_frame(app);
+    }
+    t_log(LOG_INFO, "main loop done");
+    return 1;
+}
+
+/* ------------------------------------------------------------------------ */
+/* Shutdown                                                                  */
+/* ------------------------------------------------------------------------ */
+
+void plumaro_app_shutdown(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    if (app->state) {
+        if (app->state->leave) app->state->leave(app);
+        app->state = NULL;
+    }
+    if (app->doc) document_free(&app->doc);
+    if (app->queue) {
+        al_destroy_event_queue(app->queue);
+        app->queue = NULL;
+    }
+    if (app->timer) {
+        al_destroy_timer(app->timer);
+        app->timer = NULL;
+    }
+    if (app->font) {
+        al_destroy_font(app->font);
+        app->font = NULL;
+    }
+    if (app->display) {
+        al_destroy_display(app->display);
+        app->display = NULL;
+    }
+    t_log(LOG_INFO, "Plumaro shut down");
+}

@@ -1,0 +1,75 @@
+/* plumaro_app: the one application record, start-up, the event loop with its
+ * redraw policy, halt and resume, and shutdown. */
+#pragma once
+#include <allegro5/allegro.h>
+#include <allegro5/allegro_font.h>
+#include <stdint.h>
+
+#include "canvas/document.h"
+
+#define PLUMARO_VERSION_TEXT "1.3.9"
+#define PLUMARO_FIRST_CANVAS_MAX 4096
+
+struct APP_STATE;
+
+typedef struct PLUMARO_APP {
+    ALLEGRO_DISPLAY* display;
+    ALLEGRO_EVENT_QUEUE* queue;
+    ALLEGRO_TIMER* timer;
+    ALLEGRO_FONT* font;
+    int32_t display_w, display_h;
+    int32_t state_id;
+    const struct APP_STATE* state;
+    uint8_t running;
+    uint8_t dirty;
+    uint8_t halted;
+    uint8_t gui_visible;
+    double splash_elapsed;
+    DOCUMENT* doc;
+    int32_t tool;
+    int32_t palette_pending, settings_pending;
+    int32_t gui_cache_valid;
+    int32_t tooltip_state;
+    int32_t gui_rebuild_pending;
+    int32_t language;
+    float ui_scale;
+    int32_t ui_size;
+
+    /* canvas interaction; the capture flags route every event to the canvas */
+    uint8_t gradient_dragging;
+    uint8_t form_creating;
+    uint8_t symmetry_dragging;
+    uint8_t fill_pending;
+    uint8_t navigate_mode;
+    uint8_t panning;
+    uint8_t space_held;
+    uint8_t symmetry_edit;
+    uint8_t pressure_speed;
+    uint8_t palm_rejection;
+    float pointer_x, pointer_y;
+} PLUMARO_APP;
+
+/* Starts everything in the documented order; 1 on success. */
+int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv);
+/* Runs the event loop until `running` is cleared; 1 when it ended normally. */
+int plumaro_app_run(PLUMARO_APP* app);
+/* Handles one event as the loop does (interface, capture, dispatch). */
+void plumaro_app_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event);
+/* Draws one frame: clear, state, interface, flip. */
+void plumaro_app_draw_frame(PLUMARO_APP* app);
+/* Releases everything in a fixed order; safe on a half-initialised record. */
+void plumaro_app_shutdown(PLUMARO_APP* app);
+/* Recomputes ui_scale from the display density and ui_size. */
+void plumaro_app_update_ui_scale(PLUMARO_APP* app);
+/* 1 while a pointer interaction on the canvas captures every event. */
+int plumaro_app_capturing(const PLUMARO_APP* app);
+
+/* Side of the first square canvas for a display's largest bitmap size. */
+int plumaro_app_first_canvas_side(int max_bitmap_size);
+/* Interface font pixel size for a scale. */
+int plumaro_app_font_size(float ui_scale);
+/* Interface scale for a density, whether it was overridden, and a size choice. */
+float plumaro_app_ui_scale_for(float density, int overridden, int ui_size);
+
+int _app_load_font(PLUMARO_APP* app);
+void _app_set_window_icon(PLUMARO_APP* app);

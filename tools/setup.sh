@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Plumaro needs to build, run and test, then
+# configures and builds. Quick and silent when everything is in place.
+#   tools/setup.sh            build the program (build/)
+#   tools/setup.sh --tests    also the test tools and the sanitizer build
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+want_tests=0
+[ "${1:-}" = "--tests" ] && want_tests=1
+
+pkgs=(build-essential cmake pkg-config
+      liballegro5-dev liballegro-image5-dev liballegro-ttf5-dev liballegro-dialog5-dev
+      libcjson-dev zlib1g-dev libx11-dev fonts-dejavu-core)
+if [ "$want_tests" = 1 ]; then
+  pkgs+=(libgtest-dev libbenchmark-dev xvfb xauth xdotool libgl1-mesa-dri
+         x11-apps imagemagick python3 python3-pil pngcheck)
+fi
+
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  if [ "$(id -u)" = 0 ]; then
+    SUDO=()
+  elif command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
+    SUDO=(sudo)
+  elif command -v sudo >/dev/null 2>&1 && [ -t 0 ]; then
+    SUDO=(sudo)
+  else
+    echo "setup: these Debian packages are missing: ${missing[*]}" >&2
+    echo "setup: installing them needs root or sudo; run as root, or ask an administrator to run:" >&2
+    echo "       apt-get install ${missing[*]}" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  "${SUDO[@]}" apt-get update -qq
+  "${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+jobs=$(nproc 2>/dev/null || echo 2)
+werror=OFF
+[ -n "${CI:-}" ] && werror=ON
+[ "$want_tests" = 1 ] && werror=ON
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLUMARO_WERROR="$werror" \
+      -DPLUMARO_TESTS="$([ "$want_tests" = 1 ] && echo ON || echo OFF)" >/dev/null
+cmake --build build -j "$jobs"
+if [ "$want_tests" = 1 ]; then
+  cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DPLUMARO_WERROR=ON \
+        -DPLUMARO_SANITIZE=ON -DPLUMARO_TESTS=ON -DPLUMARO_BENCH=OFF >/dev/null
+  cmake --build build-asan -j "$jobs"
+fi
