@@ -1,13 +1,58 @@
-/* undo: the document's history of pixel and layer-stack changes. */
+/* undo: the document's history of pixel changes (in 256 x 256 tiles) and of
+ * layer-stack changes. */
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
 
+#include "t_list.h"
+
+#define UNDO_TILE_SIZE 256
+#define UNDO_MAX_DEPTH 30
+
+#define UNDO_KIND_PIXELS 0
+#define UNDO_KIND_LAYER_ADD 1
+#define UNDO_KIND_LAYER_REMOVE 2
+#define UNDO_KIND_LAYER_MOVE 3
+
+struct LAYER;
+struct DOCUMENT;
+
+typedef struct UNDO_TILE {
+    int32_t x, y, w, h;
+    uint8_t* before; /* w * h * 4 bytes, rows packed; owned */
+    uint8_t* after;  /* null until the record is first undone; owned */
+} UNDO_TILE;
+
+typedef struct UNDO_RECORD {
+    int32_t kind;
+    struct LAYER* layer;
+    uint8_t owns_layer;
+    LIST* tiles; /* of UNDO_TILE; kind 0 only */
+    size_t index;
+    size_t index_to;
+} UNDO_RECORD;
+
 typedef struct UNDO_SYSTEM {
-    int32_t width, height; /* document size the tiles cover */
+    LIST* undo_stack; /* oldest first */
+    LIST* redo_stack; /* newest undone last */
+    size_t max_depth;
+    uint8_t open;
+    struct LAYER* layer; /* borrowed while open */
+    uint8_t* dirty;      /* one byte per tile */
+    int32_t tiles_x, tiles_y;
+    int32_t width, height;
 } UNDO_SYSTEM;
 
-/* Creates an empty history for a document of this size. */
 UNDO_SYSTEM* undo_new(int width, int height);
-/* Frees the history and nulls the caller's pointer. */
 void undo_free(UNDO_SYSTEM** undo);
+int undo_begin(struct DOCUMENT* doc);
+void undo_mark_dirty(struct DOCUMENT* doc, float x, float y, float radius);
+void undo_mark_dirty_rect(struct DOCUMENT* doc, float x0, float y0, float x1, float y1);
+int _undo_commit(struct DOCUMENT* doc, const uint8_t* pixels, int width, int height);
+void undo_abort(struct DOCUMENT* doc);
+void undo_revert(struct DOCUMENT* doc);
+int undo_record_layer_add(struct DOCUMENT* doc, struct LAYER* layer, size_t index);
+int undo_record_layer_remove(struct DOCUMENT* doc, struct LAYER* layer, size_t index);
+int undo_record_layer_move(struct DOCUMENT* doc, size_t from, size_t to);
+int undo_perform(struct DOCUMENT* doc);
+int redo_perform(struct DOCUMENT* doc);
