@@ -1,0 +1,12 @@
+/* compositor: draws the paper, page template and visible layers through the
+ * view, and flattens a canvas rectangle at 1:1 for export. */
+#pragma once
+#include <allegro5/allegro.h>
+
+#include "canvas/document.h"
+#include "canvas/view.h"
+
+/* Draws the document onto the current target through the view. */
+void compositor_draw(DOCUMENT* doc, const VIEW* view);
+/* Renders the canvas rectangle (x, y, w, h) into a new video bitmap owned by the caller. */
+ALLEGRO_BITMAP* compositor_flatten_region(DOCUMENT* doc, int x, int y, int w, int h, int include_template);
