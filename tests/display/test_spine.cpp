@@ -1,0 +1,194 @@
+/* The application spine: start-up, state switches, key handling, halt and
+ * resume, the event loop and shutdown, on a real display. */
+#include <gtest/gtest.h>
+
+#include "app_state.h"
+#include "plumaro_app.h"
+#include "t_log.h"
+#include "test_support.h"
+
+class Spine : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_NE(test_display(), nullptr) << "no X display";
+        dir_ = test_make_temp_dir("spine");
+        setenv("APPDATA", dir_.c_str(), 1);
+        unsetenv("PLUMARO_TEST_DENSITY");
+        char arg0[] = "plumaro";
+        char* argv[] = {arg0, NULL};
+        test_log_capture_begin(LOG_INFO);
+        ok_ = plumaro_app_init(&app_, 1, argv);
+        /* plumaro_app_init sets its own level; keep capturing what it logs. */
+        al_init_user_event_source(&source_);
+        if (app_.queue) al_register_event_source(app_.queue, &source_);
+    }
+    void TearDown() override {
+        if (app_.queue) al_unregister_event_source(app_.queue, &source_);
+        plumaro_app_shutdown(&app_);
+        al_destroy_user_event_source(&source_);
+        log_ = test_log_capture_end();
+        test_remove_tree(dir_);
+    }
+    void emit(ALLEGRO_EVENT event) { al_emit_user_event(&source_, &event, NULL); }
+    void key(int keycode) {
+        ALLEGRO_EVENT event = {};
+        event.type = ALLEGRO_EVENT_KEY_DOWN;
+        event.keyboard.keycode = keycode;
+        event.keyboard.display = app_.display;
+        plumaro_app_handle_event(&app_, &event);
+    }
+    void tick() {
+        ALLEGRO_EVENT event = {};
+        event.type = ALLEGRO_EVENT_TIMER;
+        event.timer.source = app_.timer;
+        plumaro_app_handle_event(&app_, &event);
+    }
+    PLUMARO_APP app_;
+    ALLEGRO_EVENT_SOURCE source_;
+    std::string dir_, log_;
+    int ok_ = 0;
+};
+
+TEST_F(Spine, StartsInTheSplashWithASquareFirstDocument) {
+    ASSERT_EQ(ok_, 1);
+    EXPECT_EQ(app_.state_id, APP_STATE_SPLASH);
+    EXPECT_EQ(app_.running, 1);
+    EXPECT_EQ(app_.dirty, 1);
+    EXPECT_EQ(app_.gui_visible, 1);
+    EXPECT_EQ(app_.display_w, 1280);
+    EXPECT_EQ(app_.display_h, 800);
+    int max = al_get_display_option(app_.display, ALLEGRO_MAX_BITMAP_SIZE);
+    int side = (max >= 1 && max < 4096) ? max : 4096;
+    ASSERT_NE(app_.doc, nullptr);
+    EXPECT_EQ(app_.doc->width, side);
+    EXPECT_EQ(app_.doc->height, side);
+    ASSERT_EQ(document_layer_count(app_.doc), 1);
+    EXPECT_STREQ(app_.doc->active_layer->name->data, "Layer 1");
+    EXPECT_FLOAT_EQ(app_.ui_scale, 1.0f);
+    ASSERT_NE(app_.font, nullptr);
+    EXPECT_EQ(al_get_font_line_height(app_.font) > 10, true);
+    std::string log = test_log_capture_end();
+    test_log_capture_begin(LOG_INFO);
+    EXPECT_NE(log.find("Plumaro 1.3.9 starting"), std::string::npos);
+    EXPECT_NE(log.find("display 1280x800"), std::string::npos);
+    EXPECT_NE(log.find("state switch: (none) -> splash"), std::string::npos);
+}
+
+TEST_F(Spine, SplashEndsAfterTwoSecondsOfTicks) {
+    ASSERT_EQ(ok_, 1);
+    for (int i = 0; i < 118; i++) tick();
+    EXPECT_EQ(app_.state_id, APP_STATE_SPLASH);
+    for (int i = 0; i < 3; i++) tick(); /* 120 sixtieths, give or take float rounding */
+    EXPECT_EQ(app_.state_id, APP_STATE_CANVAS);
+    /* Escape with nothing to cancel ends the loop. */
+    key(ALLEGRO_KEY_ESCAPE);
+    EXPECT_EQ(app_.running, 0);
+}
+
+TEST_F(Spine, AKeyOrButtonLeavesTheSplashAtOnce) {
+    ASSERT_EQ(ok_, 1);
+    key(ALLEGRO_KEY_A);
+    EXPECT_EQ(app_.state_id, APP_STATE_CANVAS);
+    EXPECT_EQ(app_.running, 1);
+    app_state_switch(&app_, APP_STATE_SPLASH);
+    ALLEGRO_EVENT press = {};
+    press.type = ALLEGRO_EVENT_MOUSE_BUTTON_DOWN;
+    press.mouse.button = 1;
+    plumaro_app_handle_event(&app_, &press);
+    EXPECT_EQ(app_.state_id, APP_STATE_CANVAS);
+    std::string log = test_log_capture_end();
+    test_log_capture_begin(LOG_INFO);
+    EXPECT_NE(log.find("state switch: splash -> canvas"), std::string::npos);
+    EXPECT_NE(log.find("canvas ready,"), std::string::npos);
+}
+
+TEST_F(Spine, EscapeInTheSplashQuitsAndCloseQuits) {
+    ASSERT_EQ(ok_, 1);
+    key(ALLEGRO_KEY_ESCAPE);
+    EXPECT_EQ(app_.running, 0);
+    EXPECT_EQ(app_.state_id, APP_STATE_SPLASH);
+    app_.running = 1;
+    ALLEGRO_EVENT close = {};
+    close.type = ALLEGRO_EVENT_DISPLAY_CLOSE;
+    close.display.source = app_.display;
+    plumaro_app_handle_event(&app_, &close);
+    EXPECT_EQ(app_.running, 0);
+}
+
+TEST_F(Spine, ResizeToTheSameSizeOnlyMarksARedraw) {
+    ASSERT_EQ(ok_, 1);
+    app_.dirty = 0;
+    ALLEGRO_EVENT resize = {};
+    resize.type = ALLEGRO_EVENT_DISPLAY_RESIZE;
+    resize.display.source = app_.display;
+    resize.display.width = 1280;
+    resize.display.height = 800;
+    plumaro_app_handle_event(&app_, &resize);
+    EXPECT_EQ(app_.dirty, 1);
+    EXPECT_EQ(app_.display_w, 1280);
+    EXPECT_EQ(app_.display_h, 800);
+}
+
+TEST_F(Spine, HaltStopsDrawingAndResumeDropsStaleEvents) {
+    ASSERT_EQ(ok_, 1);
+    ALLEGRO_EVENT halt = {};
+    halt.type = ALLEGRO_EVENT_DISPLAY_HALT_DRAWING;
+    halt.display.source = app_.display;
+    al_start_timer(app_.timer);
+    plumaro_app_handle_event(&app_, &halt);
+    EXPECT_EQ(app_.halted, 1);
+    EXPECT_FALSE(al_get_timer_started(app_.timer));
+    /* Queued while halted: a key that would have left the splash. */
+    ALLEGRO_EVENT stale = {};
+    stale.type = ALLEGRO_EVENT_KEY_DOWN;
+    stale.keyboard.keycode = ALLEGRO_KEY_A;
+    emit(stale);
+    ALLEGRO_EVENT resume = {};
+    resume.type = ALLEGRO_EVENT_DISPLAY_RESUME_DRAWING;
+    resume.display.source = app_.display;
+    app_.dirty = 0;
+    plumaro_app_handle_event(&app_, &resume);
+    EXPECT_EQ(app_.halted, 0);
+    EXPECT_EQ(app_.dirty, 1);
+    EXPECT_TRUE(al_get_timer_started(app_.timer));
+    al_stop_timer(app_.timer);
+    ALLEGRO_EVENT left;
+    int keys = 0;
+    while (al_get_next_event(app_.queue, &left)) keys += left.type == ALLEGRO_EVENT_KEY_DOWN;
+    EXPECT_EQ(keys, 0);
+    EXPECT_EQ(app_.state_id, APP_STATE_SPLASH);
+    /* The layers were rebuilt from their backups. */
+    EXPECT_EQ(app_.doc->active_layer->needs_clear, 0);
+    std::string log = test_log_capture_end();
+    test_log_capture_begin(LOG_INFO);
+    EXPECT_NE(log.find("drawing halted"), std::string::npos);
+    EXPECT_NE(log.find("drawing resumed"), std::string::npos);
+}
+
+TEST_F(Spine, TheLoopRunsUntilEscapeAndDrawsOnlyWhenIdle) {
+    ASSERT_EQ(ok_, 1);
+    ALLEGRO_EVENT escape = {};
+    escape.type = ALLEGRO_EVENT_KEY_DOWN;
+    escape.keyboard.keycode = ALLEGRO_KEY_ESCAPE;
+    emit(escape);
+    EXPECT_EQ(plumaro_app_run(&app_), 1);
+    EXPECT_EQ(app_.running, 0);
+    std::string log = test_log_capture_end();
+    test_log_capture_begin(LOG_INFO);
+    EXPECT_NE(log.find("main loop done"), std::string::npos);
+}
+
+TEST_F(Spine, ShutdownReleasesEverythingAndIsSafeTwice) {
+    ASSERT_EQ(ok_, 1);
+    plumaro_app_shutdown(&app_);
+    EXPECT_EQ(app_.display, nullptr);
+    EXPECT_EQ(app_.queue, nullptr);
+    EXPECT_EQ(app_.timer, nullptr);
+    EXPECT_EQ(app_.font, nullptr);
+    EXPECT_EQ(app_.doc, nullptr);
+    EXPECT_EQ(app_.state, nullptr);
+    plumaro_app_shutdown(&app_);
+    std::string log = test_log_capture_end();
+    test_log_capture_begin(LOG_INFO);
+    EXPECT_NE(log.find("Plumaro shut down"), std::string::npos);
+}

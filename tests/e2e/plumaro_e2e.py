@@ -1,0 +1,122 @@
+"""Helpers for end-to-end tests: start the real program under the test X
+server with a private save folder, find its window, send input, read its log."""
+import ctypes
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+
+
+class Plumaro:
+    def __init__(self, exe, appdata=None, args=(), env=None):
+        self.exe = exe
+        self.own_dir = appdata is None
+        self.appdata = appdata or tempfile.mkdtemp(prefix="plumaro-e2e-")
+        self.log_path = os.path.join(self.appdata, "stderr.log")
+        environment = dict(os.environ)
+        environment.update({"APPDATA": self.appdata, "PLUMARO_NO_REVEAL": "1",
+                            "GSETTINGS_BACKEND": "memory", "NO_AT_BRIDGE": "1"})
+        environment.pop("PLUMARO_TEST_DENSITY", None)
+        if env:
+            environment.update(env)
+        self.log_file = open(self.log_path, "wb")
+        self.started = time.monotonic()
+        self.proc = subprocess.Popen([exe, *args], env=environment, stderr=self.log_file,
+                                     stdout=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        self.window = None
+
+    def log(self):
+        with open(self.log_path, "rb") as f:
+            return f.read().decode("utf-8", "replace")
+
+    def wait_log(self, text, timeout=15.0):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if text in self.log():
+                return True
+            if self.proc.poll() is not None:
+                return text in self.log()
+            time.sleep(0.05)
+        return False
+
+    def wait_window(self, timeout=15.0):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            out = subprocess.run(["xdotool", "search", "--name", "^Plumaro"],
+                                 capture_output=True, text=True).stdout.split()
+            if out:
+                self.window = out[0]
+                return self.window
+            time.sleep(0.1)
+        raise AssertionError("no Plumaro window appeared\n" + self.log())
+
+    def geometry(self):
+        out = subprocess.run(["xdotool", "getwindowgeometry", "--shell", self.window],
+                             capture_output=True, text=True, check=True).stdout
+        values = dict(line.split("=", 1) for line in out.split() if "=" in line)
+        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+    def pointer_into_window(self, x=640, y=400):
+        """Without a window manager focus follows the pointer."""
+        wx, wy, _, _ = self.geometry()
+        subprocess.run(["xdotool", "mousemove", str(wx + x), str(wy + y)], check=True)
+        time.sleep(0.2)
+
+    def key(self, name):
+        subprocess.run(["xdotool", "key", "--window", self.window, name], check=True)
+
+    def close_window(self):
+        """Sends WM_DELETE_WINDOW, as a window manager's close button does."""
+        send_delete_window(int(self.window))
+
+    def wait_exit(self, timeout=15.0):
+        try:
+            return self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+            raise AssertionError("Plumaro did not exit\n" + self.log())
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        self.log_file.close()
+        if self.own_dir:
+            shutil.rmtree(self.appdata, ignore_errors=True)
+
+
+class _XClientMessageEvent(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
+
+
+class _XEvent(ctypes.Union):
+    _fields_ = [("xclient", _XClientMessageEvent), ("pad", ctypes.c_long * 24)]
+
+
+def send_delete_window(window):
+    x11 = ctypes.CDLL("libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                               ctypes.POINTER(_XEvent)]
+    x11.XFlush.argtypes = [ctypes.c_void_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    display = x11.XOpenDisplay(None)
+    if not display:
+        raise AssertionError("cannot open the X display")
+    event = _XEvent()
+    event.xclient.type = 33  # ClientMessage
+    event.xclient.window = window
+    event.xclient.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
+    event.xclient.format = 32
+    event.xclient.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
+    event.xclient.data[1] = 0  # CurrentTime
+    x11.XSendEvent(display, window, 0, 0, ctypes.byref(event))
+    x11.XFlush(display)
+    x11.XCloseDisplay(display)

@@ -1,0 +1,207 @@
+/* Strings, lists and hash tables of the support library. */
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "t_hash.h"
+#include "t_list.h"
+#include "t_log.h"
+#include "t_str.h"
+#include "test_support.h"
+
+TEST(Str, CapacityZeroMakesNoBufferAndGrowthIsExact) {
+    T_STR* s = t_str_new(0);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->data, nullptr);
+    EXPECT_EQ(s->capacity, 0u);
+    ASSERT_TRUE(t_str_append(&s, "abc", 3, 1));
+    EXPECT_EQ(s->capacity, 4u); /* exactly what is needed plus the terminator */
+    EXPECT_STREQ(s->data, "abc");
+    ASSERT_TRUE(t_str_append(&s, "de", 2, 1));
+    EXPECT_EQ(s->capacity, 6u);
+    EXPECT_EQ(s->length, 5u);
+    EXPECT_STREQ(s->data, "abcde");
+    t_str_free(&s);
+    EXPECT_EQ(s, nullptr);
+}
+
+TEST(Str, AppendCreatesWhenNullAndRefusesWithoutGrowth) {
+    T_STR* s = NULL;
+    ASSERT_TRUE(t_str_append(&s, "x", 1, 1));
+    ASSERT_NE(s, nullptr);
+    EXPECT_STREQ(s->data, "x");
+    T_STR* fixed = t_str_new(4);
+    ASSERT_TRUE(t_str_append(&fixed, "abc", 3, 0)); /* 3 + 1 fits */
+    test_log_capture_begin(LOG_DEBUG);
+    EXPECT_FALSE(t_str_append(&fixed, "d", 1, 0));
+    std::string log = test_log_capture_end();
+    EXPECT_NE(log.find("not enough space. Resize forbidden. 5 needed, 4 available"), std::string::npos) << log;
+    EXPECT_STREQ(fixed->data, "abc");
+    T_STR* none = NULL;
+    EXPECT_FALSE(t_str_append(&none, "d", 1, 0));
+    EXPECT_EQ(none, nullptr);
+    t_str_free(&s);
+    t_str_free(&fixed);
+    test_log_capture_begin(LOG_DEBUG);
+    t_str_free(&fixed);
+    EXPECT_NE(test_log_capture_end().find("already done or NULL"), std::string::npos);
+}
+
+TEST(Str, EmbeddedBytesAndPrintf) {
+    T_STR* s = NULL;
+    const char bytes[3] = {'a', 0, 'b'};
+    ASSERT_TRUE(t_str_append(&s, bytes, 3, 1));
+    EXPECT_EQ(s->length, 3u);
+    EXPECT_EQ(s->data[3], 0);
+    ASSERT_TRUE(t_str_printf(&s, "%d-%s", 42, "z"));
+    EXPECT_EQ(std::string(s->data, s->length), std::string("a\0b42-z", 7));
+    ASSERT_TRUE(t_str_copy(s, "fresh"));
+    EXPECT_STREQ(s->data, "fresh");
+    EXPECT_EQ(s->length, 5u);
+    t_str_free(&s);
+}
+
+TEST(Str, FilesRoundTripWithMode0600AndAtomicReplace) {
+    std::string dir = test_make_temp_dir("str");
+    std::string path = dir + "/file.bin";
+    T_STR* s = NULL;
+    std::string payload("line\n\0\xff", 7);
+    ASSERT_TRUE(t_str_append(&s, payload.data(), payload.size(), 1));
+    ASSERT_TRUE(t_str_write_file(s, path.c_str()));
+    struct stat info;
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    T_STR* back = t_str_read_file(path.c_str());
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(std::string(back->data, back->length), payload);
+    /* Writing again replaces the file and leaves no temporary behind. */
+    ASSERT_TRUE(t_file_write_atomic(path.c_str(), "new", 3));
+    EXPECT_EQ(test_read_file(path), "new");
+    std::string listing;
+    FILE* ls = popen(("ls -A '" + dir + "'").c_str(), "r");
+    char line[256];
+    while (ls && fgets(line, sizeof(line), ls)) listing += line;
+    if (ls) pclose(ls);
+    EXPECT_EQ(listing, "file.bin\n");
+    t_str_free(&s);
+    t_str_free(&back);
+
+    test_log_capture_begin(LOG_ERR);
+    EXPECT_EQ(t_str_read_file((dir + "/missing").c_str()), nullptr);
+    std::string log = test_log_capture_end();
+    EXPECT_NE(log.find("Unable to open " + dir + "/missing for reading. Errno: "), std::string::npos) << log;
+    test_remove_tree(dir);
+}
+
+TEST(Str, FailedAtomicWriteLeavesTheOldFile) {
+    std::string dir = test_make_temp_dir("atomic");
+    std::string path = dir + "/keep.dat";
+    test_write_file(path, "old contents");
+    T_ATOMIC_FILE af;
+    ASSERT_TRUE(t_file_begin(&af, path.c_str()));
+    fputs("half-written", af.file);
+    t_file_abort(&af);
+    EXPECT_EQ(test_read_file(path), "old contents");
+    struct stat info;
+    EXPECT_NE(stat(af.tmp_path, &info), 0);
+    /* A folder that does not exist cannot take the temporary file. */
+    test_log_capture_begin(LOG_ERR);
+    EXPECT_FALSE(t_file_write_atomic((dir + "/no/such/dir/x").c_str(), "x", 1));
+    test_log_capture_end();
+    test_remove_tree(dir);
+}
+
+static int destroyed = 0;
+static void _count_destroy(void* p) {
+    destroyed++;
+    free(p);
+}
+
+TEST(List, PushPopShiftAndRemoveKeepOrder) {
+    LIST* list = new_generic_list(0);
+    ASSERT_NE(list, nullptr);
+    int a = 1, b = 2, c = 3, d = 4;
+    ASSERT_TRUE(list_push(list, &a, NULL));
+    ASSERT_TRUE(list_push(list, &b, NULL));
+    ASSERT_TRUE(list_push(list, &c, NULL));
+    ASSERT_TRUE(list_push(list, &d, NULL));
+    EXPECT_EQ(list->nb_items, 4u);
+    EXPECT_EQ(remove_list_node_f(list, list->start->next), &b); /* a middle node */
+    EXPECT_EQ(list_shift_f(list), &a);
+    EXPECT_EQ(list_pop_f(list), &d);
+    EXPECT_EQ(list->start, list->end);
+    EXPECT_EQ(list->start->ptr, &c);
+    EXPECT_EQ(list_pop_f(list), &c);
+    EXPECT_EQ(list->start, nullptr);
+    EXPECT_EQ(list->end, nullptr);
+    EXPECT_EQ(list_pop_f(list), nullptr);
+    EXPECT_EQ(list_shift_f(list), nullptr);
+    EXPECT_EQ(list->nb_items, 0u);
+    list_destroy(&list);
+    EXPECT_EQ(list, nullptr);
+}
+
+TEST(List, MaximumAndDestructors) {
+    destroyed = 0;
+    LIST* list = new_generic_list(2);
+    ASSERT_TRUE(list_push(list, malloc(8), _count_destroy));
+    ASSERT_TRUE(list_push(list, malloc(8), _count_destroy));
+    void* extra = malloc(8);
+    test_log_capture_begin(LOG_ERR);
+    EXPECT_FALSE(list_push(list, extra, _count_destroy));
+    EXPECT_NE(test_log_capture_end().find("list is full"), std::string::npos);
+    free(extra);
+    /* Popping hands the pointer back without destroying it. */
+    void* popped = list_pop_f(list);
+    EXPECT_EQ(destroyed, 0);
+    free(popped);
+    ASSERT_TRUE(list_push(list, malloc(8), _count_destroy));
+    list_empty(list);
+    EXPECT_EQ(destroyed, 2);
+    EXPECT_EQ(list->nb_items, 0u);
+    ASSERT_TRUE(list_push(list, malloc(8), _count_destroy));
+    list_destroy(&list);
+    EXPECT_EQ(destroyed, 3);
+    test_log_capture_begin(LOG_DEBUG);
+    EXPECT_FALSE(list_destroy(&list));
+    EXPECT_NE(test_log_capture_end().find("already done or NULL"), std::string::npos);
+}
+
+TEST(Hash, PutGetReplaceAndEmpty) {
+    test_log_capture_begin(LOG_ERR);
+    EXPECT_EQ(new_ht(0), nullptr);
+    test_log_capture_end();
+    destroyed = 0;
+    HASH_TABLE* table = new_ht(1); /* one bucket: every key collides */
+    ASSERT_NE(table, nullptr);
+    std::vector<std::string> keys = {"alpha", "beta", "gamma", "", "a\xc3\xa9"};
+    for (size_t i = 0; i < keys.size(); i++) {
+        int* value = (int*)malloc(sizeof(int));
+        *value = (int)i;
+        ASSERT_TRUE(ht_put_ptr(table, keys[i].c_str(), value, _count_destroy));
+    }
+    for (size_t i = 0; i < keys.size(); i++) {
+        void* got = NULL;
+        ASSERT_TRUE(ht_get_ptr(table, keys[i].c_str(), &got)) << keys[i];
+        EXPECT_EQ(*(int*)got, (int)i);
+    }
+    void* got = NULL;
+    EXPECT_FALSE(ht_get_ptr(table, "delta", &got));
+    int* fresh = (int*)malloc(sizeof(int));
+    *fresh = 99;
+    ASSERT_TRUE(ht_put_ptr(table, "beta", fresh, _count_destroy));
+    EXPECT_EQ(destroyed, 1); /* the replaced pointer */
+    ASSERT_TRUE(ht_get_ptr(table, "beta", &got));
+    EXPECT_EQ(*(int*)got, 99);
+    EXPECT_EQ(table->nb_keys, keys.size());
+    EXPECT_TRUE(ht_del_ptr(table, "gamma"));
+    EXPECT_FALSE(ht_get_ptr(table, "gamma", &got));
+    EXPECT_EQ(destroyed, 2);
+    empty_ht(table);
+    EXPECT_EQ(destroyed, (int)keys.size() + 1);
+    EXPECT_FALSE(ht_get_ptr(table, "alpha", &got));
+    destroy_ht(&table);
+    EXPECT_EQ(table, nullptr);
+}
