@@ -303,6 +303,11 @@ void plumaro_app_draw_frame(PLUMARO_APP* app) {
     al_clear_to_color(al_map_rgb(40, 42, 46));
     if (app->state && app->state->draw) app->state->draw(app);
     al_flip_display();
+    static int first_frame_logged = 0;
+    if (!first_frame_logged) {
+        first_frame_logged = 1;
+        t_log(LOG_DEBUG, "first frame drawn");
+    }
 }
 
 int plumaro_app_run(PLUMARO_APP* app) {
