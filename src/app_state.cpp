@@ -3,6 +3,7 @@
 
 #include <allegro5/allegro_font.h>
 
+#include "gui/i18n.h"
 #include "t_log.h"
 
 /* ------------------------------------------------------------------------ */
@@ -38,9 +39,9 @@ void _splash_draw(PLUMARO_APP* app) {
     al_draw_text(app->font, al_map_rgb(150, 150, 150), cx, y0 + d, ALLEGRO_ALIGN_CENTRE,
                  "version " PLUMARO_VERSION_TEXT);
     al_draw_text(app->font, al_map_rgb(120, 120, 120), cx, y0 + 2 * d, ALLEGRO_ALIGN_CENTRE,
-                 "two fingers: pan / zoom / rotate");
+                 i18n_tr("two fingers: pan / zoom / rotate"));
     al_draw_text(app->font, al_map_rgb(120, 120, 120), cx, y0 + 3 * d, ALLEGRO_ALIGN_CENTRE,
-                 "desktop: wheel = zoom, Ctrl+wheel = rotate, F = reset view");
+                 i18n_tr("desktop: wheel = zoom, Ctrl+wheel = rotate, F = reset view"));
 }
 
 /* ------------------------------------------------------------------------ */
