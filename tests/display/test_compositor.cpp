@@ -214,3 +214,35 @@ TEST_F(Compositor, DrawNeedsBothArguments) {
     EXPECT_NE(log.find("if( !(doc) ) assert"), std::string::npos);
     EXPECT_NE(log.find("if( !(view) ) assert"), std::string::npos);
 }
+
+TEST_F(Compositor, TemplateOnlyWhenRequested) {
+    document_free(&doc);
+    doc = document_new(256, 256);
+    ASSERT_NE(doc, nullptr);
+    doc->background = al_map_rgb(255, 255, 255);
+    doc->template_index = 1;
+    ALLEGRO_BITMAP* with = compositor_flatten_region(doc, 0, 0, 256, 256, 1);
+    ALLEGRO_BITMAP* without = compositor_flatten_region(doc, 0, 0, 256, 256, 0);
+    ASSERT_TRUE(with && without);
+    int tinted = 0, white = 1;
+    ALLEGRO_LOCKED_REGION* a = al_lock_bitmap(with, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
+    ALLEGRO_LOCKED_REGION* b = al_lock_bitmap(without, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
+    ASSERT_TRUE(a && b);
+    for (int y = 0; y < 256; y++)
+        for (int x = 0; x < 256; x++) {
+            const unsigned char* pa = (const unsigned char*)a->data + y * a->pitch + x * 4;
+            const unsigned char* pb = (const unsigned char*)b->data + y * b->pitch + x * 4;
+            if (pa[0] != 255 || pa[1] != 255 || pa[2] != 255) {
+                tinted++;
+                /* Template ink (70, 110, 160) at alpha 110 over white: blue dominates red. */
+                EXPECT_LT(pa[0], pa[2]);
+            }
+            if (pb[0] != 255 || pb[1] != 255 || pb[2] != 255) white = 0;
+        }
+    al_unlock_bitmap(with);
+    al_unlock_bitmap(without);
+    EXPECT_GT(tinted, 0);
+    EXPECT_EQ(white, 1);
+    al_destroy_bitmap(with);
+    al_destroy_bitmap(without);
+}
