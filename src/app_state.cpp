@@ -3,6 +3,9 @@
 
 #include <allegro5/allegro_font.h>
 
+#include "canvas/brush.h"
+#include "canvas/compositor.h"
+#include "canvas/view.h"
 #include "gui/i18n.h"
 #include "t_log.h"
 
@@ -51,20 +54,42 @@ void _splash_draw(PLUMARO_APP* app) {
 void _canvas_enter(PLUMARO_APP* app) {
     __t_assert_void(app);
     __t_assert_void(app->doc);
+    view_center(&app->view, app->doc->width, app->doc->height, app->display_w, app->display_h);
     t_log(LOG_INFO, "canvas ready, %dx%d document on %dx%d display", app->doc->width, app->doc->height,
           app->display_w, app->display_h);
 }
 
 void _canvas_leave(PLUMARO_APP* app) {
     __t_assert_void(app);
+    if (app->stroke.active && app->doc) brush_stroke_end(&app->stroke, app->doc);
     app->form_creating = 0;
     app->gradient_dragging = 0;
     app->symmetry_dragging = 0;
 }
 
+// Draws the stroke in progress (or a preview) over the layers, as it will look once committed.
+static void _canvas_draw_stroke_buffer(PLUMARO_APP* app) {
+    ALLEGRO_BITMAP* buffer = brush_stroke_buffer_shown();
+    int x, y, w, h;
+    /* Outside its touched bounds the buffer is transparent and would not
+     * change a pixel, so only that part is drawn. */
+    if (!buffer || !brush_stroke_buffer_bounds(&x, &y, &w, &h)) return;
+    float a = app->brush.opacity * app->brush.color.a;
+    if (!(a > 0.0f)) a = 0.0f;
+    if (a > 1.0f) a = 1.0f;
+    ALLEGRO_COLOR tint = al_map_rgba_f(app->brush.color.r * a, app->brush.color.g * a, app->brush.color.b * a, a);
+    view_apply(&app->view);
+    al_draw_tinted_bitmap_region(buffer, tint, (float)x, (float)y, (float)w, (float)h, (float)x, (float)y, 0);
+    ALLEGRO_TRANSFORM identity;
+    al_identity_transform(&identity);
+    al_use_transform(&identity);
+}
+
 void _canvas_draw(PLUMARO_APP* app) {
     __t_assert_void(app);
     __t_assert_void(app->doc);
+    compositor_draw(app->doc, &app->view);
+    _canvas_draw_stroke_buffer(app);
 }
 
 void _canvas_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event) {

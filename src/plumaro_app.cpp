@@ -81,7 +81,7 @@ int plumaro_app_first_canvas_side(int max_bitmap_size) {
 
 int plumaro_app_capturing(const PLUMARO_APP* app) {
     if (!app) return 0;
-    return app->gradient_dragging || app->form_creating || app->symmetry_dragging || app->fill_pending;
+    return app->stroke.active || app->gradient_dragging || app->form_creating || app->symmetry_dragging || app->fill_pending;
 }
 
 /* ------------------------------------------------------------------------ */
@@ -134,10 +134,14 @@ int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
     if (!app->doc) _INIT_FAIL("could not create document");
     if (!document_add_layer(app->doc, "Layer 1")) _INIT_FAIL("could not create initial layer");
 
+    brush_defaults(&app->brush);
     app->tool = 0;
     app->gradient_dragging = 0;
     app->navigate_mode = 0;
     app->fill_pending = 0;
+    app->brush_preset = -1;
+    view_init(&app->view);
+    view_center(&app->view, app->doc->width, app->doc->height, app->display_w, app->display_h);
     app->symmetry_edit = 0;
     app->symmetry_dragging = 0;
     app->pressure_speed = 0;
@@ -179,6 +183,7 @@ static void _app_sync_display_size(PLUMARO_APP* app) {
     if (w > 0 && h > 0 && (w != app->display_w || h != app->display_h)) {
         t_log(LOG_INFO, "display size %dx%d -> %dx%d adopted without a resize event", app->display_w,
               app->display_h, w, h);
+        view_recenter(&app->view, app->display_w, app->display_h, w, h);
         app->display_w = w;
         app->display_h = h;
         app->dirty = 1;
@@ -187,6 +192,9 @@ static void _app_sync_display_size(PLUMARO_APP* app) {
 
 static void _app_on_halt(PLUMARO_APP* app) {
     t_log(LOG_INFO, "drawing halted");
+    /* Drawing is still allowed until the halt is acknowledged: commit a
+     * stroke in progress now so that nothing stored below misses it. */
+    if (app->stroke.active && app->doc) brush_stroke_end(&app->stroke, app->doc);
     app->halted = 1;
     platform_on_halt();
     if (app->timer) al_stop_timer(app->timer);
@@ -208,6 +216,8 @@ static void _app_on_resume(PLUMARO_APP* app) {
     plumaro_app_update_ui_scale(app);
     _app_load_font(app);
     if (app->doc) document_restore_all(app->doc);
+    brush_release_resources();
+    app->stroke.active = 0;
     app->symmetry_dragging = 0;
     app->gradient_dragging = 0;
     app->form_creating = 0;
@@ -271,8 +281,11 @@ void plumaro_app_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
             _app_timer_tick(app);
             break;
         case ALLEGRO_EVENT_DISPLAY_RESIZE: {
+            int old_w = app->display_w, old_h = app->display_h;
             al_acknowledge_resize(event->display.source);
             _app_refresh_display_size(app);
+            if (app->display_w != old_w || app->display_h != old_h)
+                view_recenter(&app->view, old_w, old_h, app->display_w, app->display_h);
             app->dirty = 1;
             break;
         }
@@ -336,6 +349,7 @@ void plumaro_app_shutdown(PLUMARO_APP* app) {
         if (app->state->leave) app->state->leave(app);
         app->state = NULL;
     }
+    brush_shutdown();
     if (app->doc) document_free(&app->doc);
     if (app->queue) {
         al_destroy_event_queue(app->queue);

@@ -5,7 +5,9 @@
 #include <allegro5/allegro_font.h>
 #include <stdint.h>
 
+#include "canvas/brush.h"
 #include "canvas/document.h"
+#include "canvas/view.h"
 
 #define PLUMARO_VERSION_TEXT "1.3.9"
 #define PLUMARO_FIRST_CANVAS_MAX 4096
@@ -26,7 +28,11 @@ typedef struct PLUMARO_APP {
     uint8_t gui_visible;
     double splash_elapsed;
     DOCUMENT* doc;
+    VIEW view;
     int32_t tool;
+    BRUSH brush;
+    BRUSH_STROKE stroke; /* stroke.active is a capture flag */
+    int32_t brush_preset; /* selected preset, -1 for none */
     int32_t palette_pending, settings_pending;
     int32_t gui_cache_valid;
     int32_t tooltip_state;

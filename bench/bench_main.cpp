@@ -1,0 +1,4 @@
+/* bench_main: the one entry point of the benchmark executable. */
+#include <benchmark/benchmark.h>
+
+BENCHMARK_MAIN();

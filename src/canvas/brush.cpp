@@ -1,0 +1,677 @@
+/* brush: turns pointer input into paint. Dabs of a cached tip stamp are
+ * placed at even spacing along the stroke into a stroke buffer (white
+ * coverage), which is tinted onto the layer once at the end, so the stroke's
+ * opacity caps the whole stroke. The eraser works on the layer directly.
+ * The stroke buffer is only ever cleared and composited inside the rectangle
+ * the dabs touched: outside it the buffer is transparent, so clearing it
+ * again or compositing it would not change a pixel. */
+#include "canvas/brush.h"
+
+#include <math.h>
+#include <stdio.h>
+
+#include "canvas/undo.h"
+#include "t_hash.h"
+#include "t_log.h"
+
+static const char* const _tip_names[BRUSH_TIP_COUNT] = {"Round",      "Square", "Chisel (L)", "Spray",
+                                                         "Chisel (R)", "Flat",   "Diamond"};
+
+static const BRUSH_PRESET _preset_table[BRUSH_PRESET_COUNT] = {
+    {"Pencil", "Pen", 4.0f, 0.80f, 0.70f, 0.90f, 0.15f, BRUSH_TIP_ROUND},
+    {"Ink", "Ink", 8.0f, 0.95f, 1.00f, 1.00f, 0.10f, BRUSH_TIP_ROUND},
+    {"Airbrush", "Air", 64.0f, 0.00f, 0.03f, 1.00f, 0.10f, BRUSH_TIP_SPRAY},
+    {"Marker", "Mk", 24.0f, 0.70f, 1.00f, 0.50f, 0.12f, BRUSH_TIP_CHISEL_L},
+};
+
+/* Process-wide state: one live stroke or preview at a time. */
+static ALLEGRO_BITMAP* _stroke_buffer = NULL;
+static int _buffer_shown = 0;
+static int _buffer_preview = 0;
+static HASH_TABLE* _stamp_cache = NULL;
+static HASH_TABLE* _preset_index = NULL;
+/* Touched rectangle of the stroke buffer, x1/y1 exclusive; empty when x0 >= x1. */
+static int _touched_x0 = 0, _touched_y0 = 0, _touched_x1 = 0, _touched_y1 = 0;
+
+/* ------------------------------------------------------------------------ */
+/* Parameters, presets and tips                                              */
+/* ------------------------------------------------------------------------ */
+
+// Fills the default brush.
+void brush_defaults(BRUSH* brush) {
+    __t_assert_void(brush);
+    brush->size = 24.0f;
+    brush->hardness = 0.7f;
+    brush->flow = 1.0f;
+    brush->opacity = 1.0f;
+    brush->color = al_map_rgb(40, 40, 40);
+    brush->spacing = 0.25f;
+    brush->eraser = 0;
+    brush->tip = BRUSH_TIP_ROUND;
+}
+
+// Preset row by name; the name index is built on first use.
+const BRUSH_PRESET* brush_preset_get(const char* name) {
+    __t_assert_null(name);
+    if (!_preset_index) {
+        _preset_index = new_ht(16);
+        __t_assert_null(_preset_index);
+        for (int i = 0; i < BRUSH_PRESET_COUNT; i++)
+            if (!ht_put_ptr(_preset_index, _preset_table[i].name, (void*)&_preset_table[i], NULL))
+                t_log(LOG_ERR, "could not register brush preset %s", _preset_table[i].name);
+    }
+    void* row = NULL;
+    if (!ht_get_ptr(_preset_index, name, &row)) return NULL;
+    return (const BRUSH_PRESET*)row;
+}
+
+// Copies a preset's shape parameters into the brush; the colour stays.
+int brush_apply_preset(BRUSH* brush, const char* name) {
+    __t_assert(brush);
+    const BRUSH_PRESET* row = name ? brush_preset_get(name) : NULL;
+    if (!row) {
+        t_log(LOG_ERR, "unknown brush preset %s", name ? name : "NULL");
+        return 0;
+    }
+    brush->size = row->size;
+    brush->hardness = row->hardness;
+    brush->flow = row->flow;
+    brush->opacity = row->opacity;
+    brush->spacing = row->spacing;
+    brush->tip = row->tip;
+    brush->eraser = 0;
+    return 1;
+}
+
+int brush_tip_count(void) { return BRUSH_TIP_COUNT; }
+
+// Display name of a tip, null outside the table.
+const char* brush_tip_name(int tip) { return (tip >= 0 && tip < BRUSH_TIP_COUNT) ? _tip_names[tip] : NULL; }
+
+int brush_preset_count(void) { return BRUSH_PRESET_COUNT; }
+
+// Name of preset `index`, null outside the table.
+const char* brush_preset_name(int index) {
+    return (index >= 0 && index < BRUSH_PRESET_COUNT) ? _preset_table[index].name : NULL;
+}
+
+// Short label of preset `index`, null outside the table.
+const char* brush_preset_label(int index) {
+    return (index >= 0 && index < BRUSH_PRESET_COUNT) ? _preset_table[index].label : NULL;
+}
+
+/* ------------------------------------------------------------------------ */
+/* Stamps                                                                    */
+/* ------------------------------------------------------------------------ */
+
+// Stamp diameter in pixels: the size rounded up, at least 1.
+static int _stamp_diameter(float size) {
+    /* Also keeps NaN and absurd sizes away from an undefined float-to-int cast. */
+    if (!(size > 1.0f)) return 1;
+    if (size > 65536.0f) size = 65536.0f;
+    return (int)ceilf(size);
+}
+
+// Hardness in whole percent, as used in the cache key.
+static int _stamp_hardness_percent(float hardness) {
+    if (!(hardness > -1e6f)) hardness = -1e6f; /* NaN and huge values stay castable */
+    if (hardness > 1e6f) hardness = 1e6f;
+    return (int)(100.0f * hardness + 0.5f);
+}
+
+// Distance of a normalised tip position from the tip's edge rule (1 = edge).
+static float _tip_distance(int tip, float u, float v) {
+    const float k = 0.70710677f;
+    switch (tip) {
+        case BRUSH_TIP_SQUARE: return fmaxf(fabsf(u), fabsf(v));
+        case BRUSH_TIP_CHISEL_L: {
+            float a = (u + v) * k, b = (u - v) * k * 2.6f;
+            return sqrtf(a * a + b * b);
+        }
+        case BRUSH_TIP_CHISEL_R: {
+            float a = (u - v) * k, b = (u + v) * k * 2.6f;
+            return sqrtf(a * a + b * b);
+        }
+        case BRUSH_TIP_FLAT: return sqrtf(u * u + (2.6f * v) * (2.6f * v));
+        case BRUSH_TIP_DIAMOND: return fmaxf(fabsf((u + v) * k), fabsf((u - v) * k));
+        default: return sqrtf(u * u + v * v);
+    }
+}
+
+// Computes a stamp on the CPU and uploads it as a video bitmap.
+ALLEGRO_BITMAP* _stamp_generate(const BRUSH* brush) {
+    __t_assert_null(brush);
+    int n = _stamp_diameter(brush->size);
+    int flags = al_get_new_bitmap_flags();
+    int format = al_get_new_bitmap_format();
+    al_set_new_bitmap_format(ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE);
+    al_set_new_bitmap_flags(ALLEGRO_MEMORY_BITMAP);
+    ALLEGRO_BITMAP* memory = al_create_bitmap(n, n);
+    ALLEGRO_LOCKED_REGION* lock =
+        memory ? al_lock_bitmap(memory, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_WRITEONLY) : NULL;
+    if (!lock) {
+        t_log(LOG_ERR, "could not lock %dpx stamp", n);
+        if (memory) al_destroy_bitmap(memory);
+        al_set_new_bitmap_flags(flags);
+        al_set_new_bitmap_format(format);
+        return NULL;
+    }
+    float c = (float)(n - 1) / 2.0f, h = (float)n / 2.0f, hardness = brush->hardness;
+    for (int i = 0; i < n; i++) {
+        uint8_t* row = (uint8_t*)lock->data + (intptr_t)i * lock->pitch;
+        for (int j = 0; j < n; j++) {
+            float d = _tip_distance(brush->tip, ((float)j - c) / h, ((float)i - c) / h);
+            int coverage;
+            if (d >= 1.0f)
+                coverage = 0;
+            else if (d <= hardness)
+                coverage = 255;
+            else {
+                float t = (d - hardness) / (1.0f - hardness);
+                coverage = (int)((1.0f - (3.0f - 2.0f * t) * t * t) * 255.0f + 0.5f);
+            }
+            uint8_t b = (uint8_t)coverage;
+            row[j * 4 + 0] = b;
+            row[j * 4 + 1] = b;
+            row[j * 4 + 2] = b;
+            row[j * 4 + 3] = b;
+        }
+    }
+    al_unlock_bitmap(memory);
+    al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR);
+    ALLEGRO_BITMAP* stamp = al_clone_bitmap(memory);
+    al_set_new_bitmap_flags(flags);
+    al_set_new_bitmap_format(format);
+    al_destroy_bitmap(memory);
+    if (!stamp) t_log(LOG_ERR, "could not upload %dpx stamp", n);
+    return stamp;
+}
+
+// Cache destructor for stamps.
+static void _stamp_destroy(void* ptr) {
+    if (ptr) al_destroy_bitmap((ALLEGRO_BITMAP*)ptr);
+}
+
+// The brush's stamp from the cache, generated on a miss.
+ALLEGRO_BITMAP* _stamp_get(const BRUSH* brush) {
+    __t_assert_null(brush);
+    if (!_stamp_cache) {
+        _stamp_cache = new_ht(BRUSH_STAMP_CACHE_MAX);
+        __t_assert_null(_stamp_cache);
+    }
+    char key[64];
+    snprintf(key, sizeof(key), "d%d_h%d_s%d", _stamp_diameter(brush->size), _stamp_hardness_percent(brush->hardness),
+             (int)brush->tip);
+    void* hit = NULL;
+    if (ht_get_ptr(_stamp_cache, key, &hit)) return (ALLEGRO_BITMAP*)hit;
+    /* Bounded without per-entry bookkeeping: a full cache starts over. */
+    if (_stamp_cache->nb_keys > BRUSH_STAMP_CACHE_MAX - 1) empty_ht(_stamp_cache);
+    ALLEGRO_BITMAP* stamp = _stamp_generate(brush);
+    if (!stamp) return NULL;
+    if (!ht_put_ptr(_stamp_cache, key, stamp, _stamp_destroy)) {
+        t_log(LOG_ERR, "could not cache stamp %s", key);
+        al_destroy_bitmap(stamp);
+        return NULL;
+    }
+    return stamp;
+}
+
+int _stamp_cache_count(void) { return _stamp_cache ? (int)_stamp_cache->nb_keys : 0; }
+
+/* ------------------------------------------------------------------------ */
+/* Stroke buffer                                                             */
+/* ------------------------------------------------------------------------ */
+
+// Forgets the touched rectangle (the buffer is wholly transparent).
+static void _touched_reset(void) { _touched_x0 = _touched_y0 = _touched_x1 = _touched_y1 = 0; }
+
+// Grows the touched rectangle by a canvas rectangle (x1, y1 exclusive).
+static void _touched_add(int x0, int y0, int x1, int y1) {
+    if (x0 >= x1 || y0 >= y1) return;
+    if (_touched_x0 >= _touched_x1) {
+        _touched_x0 = x0, _touched_y0 = y0, _touched_x1 = x1, _touched_y1 = y1;
+        return;
+    }
+    if (x0 < _touched_x0) _touched_x0 = x0;
+    if (y0 < _touched_y0) _touched_y0 = y0;
+    if (x1 > _touched_x1) _touched_x1 = x1;
+    if (y1 > _touched_y1) _touched_y1 = y1;
+}
+
+// Float position to a clamped int, so far-off dabs cannot overflow the rectangle.
+static int _clamp_to_int(float v) {
+    if (!(v > -1e8f)) return -100000000;
+    if (v > 1e8f) return 100000000;
+    return (int)v;
+}
+
+// The touched rectangle with a margin, clipped to the buffer; 0 when empty.
+int brush_stroke_buffer_bounds(int* x, int* y, int* w, int* h) {
+    __t_assert(x);
+    __t_assert(y);
+    __t_assert(w);
+    __t_assert(h);
+    *x = *y = *w = *h = 0;
+    if (!_stroke_buffer || _touched_x0 >= _touched_x1) return 0;
+    /* Two texels of margin: a filtered (zoomed-out) draw samples neighbours
+     * of the touched texels, and those must lie inside the drawn region. */
+    int bw = al_get_bitmap_width(_stroke_buffer), bh = al_get_bitmap_height(_stroke_buffer);
+    int x0 = _touched_x0 - 2, y0 = _touched_y0 - 2, x1 = _touched_x1 + 2, y1 = _touched_y1 + 2;
+    if (x0 < 0) x0 = 0;
+    if (y0 < 0) y0 = 0;
+    if (x1 > bw) x1 = bw;
+    if (y1 > bh) y1 = bh;
+    if (x0 >= x1 || y0 >= y1) return 0;
+    *x = x0, *y = y0, *w = x1 - x0, *h = y1 - y0;
+    return 1;
+}
+
+// Clears the stroke buffer to transparent; only the touched part can hold paint.
+static void _stroke_buffer_clear(void) {
+    if (!_stroke_buffer) return;
+    int x, y, w, h;
+    if (brush_stroke_buffer_bounds(&x, &y, &w, &h)) {
+        ALLEGRO_BITMAP* target = al_get_target_bitmap();
+        al_set_target_bitmap(_stroke_buffer);
+        al_set_clipping_rectangle(x, y, w, h);
+        al_clear_to_color(al_map_rgba(0, 0, 0, 0));
+        al_reset_clipping_rectangle();
+        al_set_target_bitmap(target);
+    }
+    _touched_reset();
+}
+
+// The stroke buffer for the document's size, (re-)created on demand.
+ALLEGRO_BITMAP* _stroke_buffer_get(DOCUMENT* doc) {
+    __t_assert_null(doc);
+    if (_stroke_buffer && (al_get_bitmap_width(_stroke_buffer) != doc->width ||
+                           al_get_bitmap_height(_stroke_buffer) != doc->height)) {
+        al_destroy_bitmap(_stroke_buffer);
+        _stroke_buffer = NULL;
+        _buffer_shown = 0;
+        _buffer_preview = 0;
+    }
+    if (_stroke_buffer) return _stroke_buffer;
+    if (doc->width <= 0 || doc->height <= 0) return NULL;
+    int flags = al_get_new_bitmap_flags();
+    int format = al_get_new_bitmap_format();
+    al_set_new_bitmap_format(ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE);
+    al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR);
+    _stroke_buffer = al_create_bitmap(doc->width, doc->height);
+    al_set_new_bitmap_flags(flags);
+    al_set_new_bitmap_format(format);
+    if (!_stroke_buffer) {
+        t_log(LOG_ERR, "could not create %dx%d stroke buffer", doc->width, doc->height);
+        return NULL;
+    }
+    /* A new video bitmap's contents are undefined: clear it whole once, after
+     * which only touched rectangles ever need clearing. */
+    ALLEGRO_BITMAP* target = al_get_target_bitmap();
+    al_set_target_bitmap(_stroke_buffer);
+    al_clear_to_color(al_map_rgba(0, 0, 0, 0));
+    al_set_target_bitmap(target);
+    _touched_reset();
+    return _stroke_buffer;
+}
+
+ALLEGRO_BITMAP* brush_stroke_buffer_shown(void) { return _buffer_shown ? _stroke_buffer : NULL; }
+
+// Hides a preview; a live stroke's buffer stays shown.
+void brush_preview_clear(void) {
+    if (_buffer_preview) {
+        _buffer_preview = 0;
+        _buffer_shown = 0;
+    }
+}
+
+/* ------------------------------------------------------------------------ */
+/* Dabs                                                                      */
+/* ------------------------------------------------------------------------ */
+
+// Next value of the 32-bit xorshift stream.
+static uint32_t _xorshift(uint32_t s) {
+    s ^= s << 13;
+    s ^= s >> 17;
+    s ^= s << 5;
+    return s;
+}
+
+// Uniform float in [0, 1) from the top 24 bits.
+static float _unit(uint32_t s) { return (float)(s >> 8) * (1.0f / 16777216.0f); }
+
+// Seed of the spray pattern for the 2x2-pixel cell holding a point.
+static uint32_t _spray_seed(float px, float py) {
+    uint32_t cx = (uint32_t)_clamp_to_int(floorf(px / 2.0f)), cy = (uint32_t)_clamp_to_int(floorf(py / 2.0f));
+    uint32_t h = (cx * 0x9E3779B1u) ^ (cy * 0x85EBCA77u);
+    h ^= h >> 16;
+    h *= 0x7FEB352Du;
+    uint32_t s = h ^ (h >> 15);
+    return s ? s : 1u;
+}
+
+// Scatters soft dots over the brush disc at every mirrored point.
+static int _brush_spray(DOCUMENT* doc, BRUSH_STROKE* stroke, const BRUSH* brush, const float* points, int count,
+                        float a) {
+    BRUSH dot = *brush;
+    dot.size = fmaxf(2.0f, 0.18f * brush->size);
+    dot.hardness = 0.0f;
+    dot.tip = BRUSH_TIP_ROUND;
+    ALLEGRO_BITMAP* stamp = _stamp_get(&dot);
+    if (!stamp) return 0;
+    float v = (float)al_get_bitmap_width(stamp) / 2.0f;
+    float R = brush->size / 2.0f;
+    int n = (int)fminf(fmaxf(0.75f * R, 4.0f), 96.0f);
+    if (R > 0.0f) a = a / fmaxf(0.001f, (float)n * v * v / (R * R));
+    a = fminf(a, 1.0f);
+    ALLEGRO_COLOR tint = al_map_rgba_f(a, a, a, a);
+    int dw = al_get_bitmap_width(stamp);
+    al_hold_bitmap_drawing(true);
+    for (int p = 0; p < count; p++) {
+        float px = points[2 * p], py = points[2 * p + 1];
+        uint32_t s = _spray_seed(px, py);
+        for (int i = 0; i < n; i++) {
+            s = _xorshift(s);
+            float r = sqrtf(_unit(s));
+            s = _xorshift(s);
+            float theta = _unit(s) * 6.2831855f;
+            float dx = floorf(px + r * R * cosf(theta) - v + 0.5f);
+            float dy = floorf(py + r * R * sinf(theta) - v + 0.5f);
+            al_draw_tinted_bitmap(stamp, tint, dx, dy, 0);
+        }
+        float reach = fabsf(R) + v + 1.0f;
+        _touched_add(_clamp_to_int(floorf(px - reach)), _clamp_to_int(floorf(py - reach)),
+                     _clamp_to_int(ceilf(px + reach)) + dw, _clamp_to_int(ceilf(py + reach)) + dw);
+        if (!stroke->preview) undo_mark_dirty(doc, px, py, v + R);
+    }
+    al_hold_bitmap_drawing(false);
+    return 1;
+}
+
+// Places one dab (and its mirror images) on the buffer or, erasing, on the layer.
+int _brush_dab(DOCUMENT* doc, BRUSH_STROKE* stroke, const BRUSH* brush, float x, float y, float pressure) {
+    __t_assert(doc);
+    __t_assert(stroke);
+    __t_assert(brush);
+    if (!stroke->preview) {
+        __t_assert(stroke->layer);
+        __t_assert(stroke->layer->bitmap);
+    }
+    ALLEGRO_BITMAP* stamp = _stamp_get(brush);
+    if (!stamp) return 0;
+    int w = al_get_bitmap_width(stamp);
+    float a = fminf(fmaxf(pressure * brush->flow, 0.0f), 1.0f);
+    if (!(a == a)) a = 0.0f;
+    int erasing = brush->eraser == 1 && !stroke->preview;
+    ALLEGRO_BITMAP* target = erasing ? stroke->layer->bitmap : _stroke_buffer;
+    __t_assert(target);
+
+    ALLEGRO_BITMAP* previous = al_get_target_bitmap();
+    al_set_target_bitmap(target);
+    ALLEGRO_COLOR tint;
+    if (erasing) {
+        al_set_separate_blender(ALLEGRO_ADD, ALLEGRO_ZERO, ALLEGRO_INVERSE_ALPHA, ALLEGRO_ADD, ALLEGRO_ZERO,
+                                ALLEGRO_INVERSE_ALPHA);
+        tint = al_map_rgba_f(0.0f, 0.0f, 0.0f, a);
+    } else {
+        al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
+        tint = al_map_rgba_f(a, a, a, a);
+    }
+    float points[2 * SYMMETRY_MAX_POINTS];
+    int count = symmetry_mirror(&stroke->symmetry, x, y, points, SYMMETRY_MAX_POINTS);
+    int result = 1;
+    if (!erasing && brush->tip == BRUSH_TIP_SPRAY) {
+        result = _brush_spray(doc, stroke, brush, points, count, a);
+    } else {
+        float half = (float)w / 2.0f;
+        for (int p = 0; p < count; p++) {
+            float px = points[2 * p], py = points[2 * p + 1];
+            float left = floorf(px - half + 0.5f), top = floorf(py - half + 0.5f);
+            al_draw_tinted_bitmap(stamp, tint, left, top, 0);
+            if (!erasing) {
+                int ix = _clamp_to_int(left), iy = _clamp_to_int(top);
+                _touched_add(ix, iy, ix + w, iy + w);
+            }
+            if (!stroke->preview) undo_mark_dirty(doc, px, py, half);
+        }
+    }
+    al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
+    al_set_target_bitmap(previous);
+    return result;
+}
+
+/* ------------------------------------------------------------------------ */
+/* Strokes                                                                   */
+/* ------------------------------------------------------------------------ */
+
+// Walks from the last point to (x, y), placing dabs every `step` along the path.
+static int _stroke_walk(BRUSH_STROKE* stroke, DOCUMENT* doc, const BRUSH* brush, float x, float y, float pressure) {
+    float gx = x - stroke->last_x, gy = y - stroke->last_y;
+    float g = sqrtf(gx * gx + gy * gy);
+    if (!(g > 0.0f)) return 1;
+    float step = fmaxf(0.5f, brush->spacing * brush->size);
+    float skip = (0.9f * step) * (0.9f * step);
+    float l = step - stroke->carried;
+    int result = 1;
+    while (l <= g) {
+        float px = stroke->last_x + (l / g) * gx, py = stroke->last_y + (l / g) * gy;
+        float dx = px - stroke->last_dab_x, dy = py - stroke->last_dab_y;
+        if (dx * dx + dy * dy >= skip) {
+            if (!_brush_dab(doc, stroke, brush, px, py, pressure)) result = 0;
+            stroke->last_dab_x = px;
+            stroke->last_dab_y = py;
+        }
+        l += step;
+    }
+    stroke->last_x = x;
+    stroke->last_y = y;
+    stroke->carried = g - (l - step);
+    return result;
+}
+
+// Starts a stroke on the active layer and places its first dab.
+int brush_stroke_begin(BRUSH_STROKE* stroke, DOCUMENT* doc, const BRUSH* brush, float x, float y, float pressure,
+                       const SYMMETRY* symmetry) {
+    __t_assert(stroke);
+    __t_assert(doc);
+    __t_assert(brush);
+    __t_assert(doc->active_layer);
+    if (doc->active_layer->locked) return 0;
+    stroke->active = 1;
+    stroke->carried = 0.0f;
+    stroke->last_x = stroke->last_dab_x = x;
+    stroke->last_y = stroke->last_dab_y = y;
+    stroke->layer = doc->active_layer;
+    stroke->color = brush->color;
+    stroke->opacity = brush->opacity;
+    stroke->preview = 0;
+    stroke->uses_buffer = brush->eraser == 0;
+    if (symmetry)
+        stroke->symmetry = *symmetry;
+    else
+        symmetry_init(&stroke->symmetry, doc);
+    if (stroke->uses_buffer) {
+        if (!_stroke_buffer_get(doc)) {
+            /* Nothing was opened yet: the stroke simply does not start. */
+            stroke->active = 0;
+            stroke->uses_buffer = 0;
+            return 0;
+        }
+        _stroke_buffer_clear();
+        _buffer_shown = 1;
+    }
+    _buffer_preview = 0;
+    if (!undo_begin(doc)) {
+        /* Paint that no undo step records would never reach the layer's
+         * backup and be lost at the next restore: refuse the stroke. */
+        t_log(LOG_ERR, "could not open an undo step; stroke not started");
+        stroke->active = 0;
+        stroke->uses_buffer = 0;
+        _buffer_shown = 0;
+        return 0;
+    }
+    return _brush_dab(doc, stroke, brush, x, y, pressure);
+}
+
+// Adds the segment from the last point to (x, y).
+int brush_stroke_segment(BRUSH_STROKE* stroke, DOCUMENT* doc, const BRUSH* brush, float x, float y, float pressure) {
+    __t_assert(stroke);
+    __t_assert(doc);
+    __t_assert(brush);
+    if (!stroke->active) return 0;
+    return _stroke_walk(stroke, doc, brush, x, y, pressure);
+}
+
+// Composites the stroke onto its layer and records it as one undo step.
+int brush_stroke_end(BRUSH_STROKE* stroke, DOCUMENT* doc) {
+    __t_assert(stroke);
+    __t_assert(doc);
+    if (!stroke->active) return 0;
+    stroke->active = 0;
+    stroke->carried = 0.0f;
+    if (stroke->uses_buffer && _stroke_buffer && stroke->layer && stroke->layer->bitmap) {
+        float k = fminf(stroke->opacity, 1.0f) * stroke->color.a;
+        k = fminf(fmaxf(k, 0.0f), 1.0f);
+        if (stroke->opacity < 0.0f || !(k == k)) k = 0.0f;
+        ALLEGRO_COLOR tint =
+            al_map_rgba_f(k * stroke->color.r, k * stroke->color.g, k * stroke->color.b, k);
+        int x, y, w, h;
+        if (brush_stroke_buffer_bounds(&x, &y, &w, &h)) {
+            ALLEGRO_BITMAP* previous = al_get_target_bitmap();
+            al_set_target_bitmap(stroke->layer->bitmap);
+            al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
+            al_draw_tinted_bitmap_region(_stroke_buffer, tint, (float)x, (float)y, (float)w, (float)h, (float)x,
+                                         (float)y, 0);
+            al_set_target_bitmap(previous);
+        }
+        _buffer_shown = 0;
+    }
+    stroke->uses_buffer = 0;
+    return _undo_commit(doc, NULL, 0, 0);
+}
+
+// Cancels a stroke, restoring any pixels it already changed.
+int brush_stroke_abort(BRUSH_STROKE* stroke, DOCUMENT* doc) {
+    __t_assert(stroke);
+    __t_assert(doc);
+    if (!stroke->active) return 0;
+    stroke->active = 0;
+    stroke->carried = 0.0f;
+    stroke->uses_buffer = 0;
+    _buffer_shown = 0;
+    _buffer_preview = 0;
+    undo_revert(doc);
+    return 1;
+}
+
+// Paints a polyline into the stroke buffer as a preview; no layer or undo change.
+int brush_preview_polyline(DOCUMENT* doc, const BRUSH* brush, const float* xy, int count, const SYMMETRY* symmetry) {
+    __t_assert(doc);
+    __t_assert(brush);
+    __t_assert(xy);
+    if (count < 2) return 0;
+    BRUSH local = *brush;
+    local.eraser = 0;
+    BRUSH_STROKE stroke = {};
+    stroke.preview = 1;
+    stroke.uses_buffer = 1;
+    stroke.active = 1;
+    stroke.color = local.color;
+    stroke.opacity = local.opacity;
+    stroke.layer = doc->active_layer;
+    if (symmetry)
+        stroke.symmetry = *symmetry;
+    else
+        symmetry_init(&stroke.symmetry, doc);
+    if (!_stroke_buffer_get(doc)) return 0;
+    _stroke_buffer_clear();
+    stroke.last_x = stroke.last_dab_x = xy[0];
+    stroke.last_y = stroke.last_dab_y = xy[1];
+    int result = _brush_dab(doc, &stroke, &local, xy[0], xy[1], 1.0f);
+    for (int i = 1; i < count; i++)
+        if (!_stroke_walk(&stroke, doc, &local, xy[2 * i], xy[2 * i + 1], 1.0f)) result = 0;
+    _buffer_shown = 1;
+    _buffer_preview = 1;
+    return result;
+}
+
+/* ------------------------------------------------------------------------ */
+/* Tip preview, pressure, resources                                          */
+/* ------------------------------------------------------------------------ */
+
+// Draws the brush tip in the brush colour on a contrasting background.
+int brush_render_tip_preview(const BRUSH* brush, ALLEGRO_BITMAP* dest) {
+    __t_assert(brush);
+    __t_assert(dest);
+    int W = al_get_bitmap_width(dest), H = al_get_bitmap_height(dest);
+    ALLEGRO_BITMAP* previous = al_get_target_bitmap();
+    al_set_target_bitmap(dest);
+    float luma = 0.299f * brush->color.r + 0.587f * brush->color.g + 0.114f * brush->color.b;
+    al_clear_to_color(luma >= 0.3f ? al_map_rgb(40, 42, 48) : al_map_rgb(225, 227, 232));
+    al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
+    ALLEGRO_COLOR tint = al_map_rgba_f(brush->color.r, brush->color.g, brush->color.b, 1.0f);
+    int result = 1;
+    if (brush->tip == BRUSH_TIP_SPRAY) {
+        BRUSH dot = *brush;
+        dot.size = fmaxf(2.0f, 0.16f * (float)W);
+        dot.hardness = 0.0f;
+        dot.tip = BRUSH_TIP_ROUND;
+        ALLEGRO_BITMAP* stamp = _stamp_get(&dot);
+        if (stamp) {
+            float e = (float)al_get_bitmap_width(stamp) / 2.0f;
+            float f = fmaxf(1.0f, (float)W / 2.0f - e);
+            uint32_t s = 24301u;
+            al_hold_bitmap_drawing(true);
+            for (int i = 0; i < 18; i++) {
+                s = _xorshift(s);
+                float r = sqrtf(_unit(s));
+                s = _xorshift(s);
+                float theta = _unit(s) * 6.2831855f;
+                al_draw_tinted_bitmap(stamp, tint, r * f * cosf(theta) + (float)W / 2.0f - e,
+                                      r * f * sinf(theta) + (float)H / 2.0f - e, 0);
+            }
+            al_hold_bitmap_drawing(false);
+        } else
+            result = 0;
+    } else {
+        BRUSH tip = *brush;
+        tip.size = fmaxf(4.0f, 0.78f * (float)W);
+        ALLEGRO_BITMAP* stamp = _stamp_get(&tip);
+        if (stamp) {
+            int w = al_get_bitmap_width(stamp), h = al_get_bitmap_height(stamp);
+            al_draw_tinted_bitmap(stamp, tint, (float)((W - w) / 2), (float)((H - h) / 2), 0);
+        } else
+            result = 0;
+    }
+    al_set_target_bitmap(previous);
+    return result;
+}
+
+// Pressure that falls with pointer speed, smoothed against the previous value.
+float brush_pressure_from_speed(float speed, float previous) {
+    float target = fmaxf(0.25f, 1.0f - fmaxf(speed, 0.0f) / 1500.0f);
+    float p = previous + (target - previous) * 0.5f;
+    return fminf(fmaxf(p, 0.0f), 1.0f);
+}
+
+// Drops the stamps and the stroke buffer (video bitmaps) and both flags.
+void brush_release_resources(void) {
+    if (_stamp_cache) empty_ht(_stamp_cache);
+    if (_stroke_buffer) al_destroy_bitmap(_stroke_buffer);
+    _stroke_buffer = NULL;
+    _touched_reset();
+    _buffer_shown = 0;
+    _buffer_preview = 0;
+}
+
+// Releases everything the engine holds.
+void brush_shutdown(void) {
+    if (_stamp_cache) destroy_ht(&_stamp_cache);
+    if (_preset_index) destroy_ht(&_preset_index);
+    _stamp_cache = NULL;
+    _preset_index = NULL;
+    if (_stroke_buffer) al_destroy_bitmap(_stroke_buffer);
+    _stroke_buffer = NULL;
+    _touched_reset();
+    _buffer_shown = 0;
+    _buffer_preview = 0;
+}

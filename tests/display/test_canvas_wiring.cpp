@@ -1,0 +1,112 @@
+/* The canvas state's drawing and the shell's handling of the view, the
+ * brush and the stroke: capture, halt, resume, resize and frame drawing. */
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include "app_state.h"
+#include "canvas/brush.h"
+#include "plumaro_app.h"
+#include "test_support.h"
+
+namespace {
+
+class CanvasWiring : public ::testing::Test {
+  protected:
+    PLUMARO_APP app;
+    void SetUp() override {
+        ASSERT_NE(test_display(), nullptr);
+        memset(&app, 0, sizeof(app));
+        app.doc = document_new(64, 48);
+        ASSERT_NE(app.doc, nullptr);
+        LAYER* layer = document_add_layer(app.doc, "Layer 1");
+        ASSERT_NE(layer, nullptr);
+        ALLEGRO_BITMAP* target = al_get_target_bitmap();
+        al_set_target_bitmap(layer->bitmap);
+        al_clear_to_color(al_map_rgba(0, 0, 0, 0));
+        al_set_target_bitmap(target);
+        layer->needs_clear = 0;
+        app.display_w = 320;
+        app.display_h = 240;
+        brush_defaults(&app.brush);
+        app.brush.hardness = 1.0f;
+        app.brush.color = al_map_rgb(255, 0, 0);
+        view_init(&app.view);
+        app.state = app_state_get(APP_STATE_CANVAS);
+        app.state_id = APP_STATE_CANVAS;
+        app.state->enter(&app);
+    }
+    void TearDown() override {
+        brush_release_resources();
+        if (app.doc) document_free(&app.doc);
+    }
+    void send(int type) {
+        ALLEGRO_EVENT ev;
+        memset(&ev, 0, sizeof(ev));
+        ev.type = type;
+        plumaro_app_handle_event(&app, &ev);
+    }
+};
+
+}  // namespace
+
+TEST_F(CanvasWiring, EnterCentresTheView) {
+    EXPECT_FLOAT_EQ(app.view.zoom, 1.0f);
+    EXPECT_FLOAT_EQ(app.view.x, (320 - 64) / 2.0f);
+    EXPECT_FLOAT_EQ(app.view.y, (240 - 48) / 2.0f);
+}
+
+TEST_F(CanvasWiring, StrokeCapturesAndHaltCommitsIt) {
+    EXPECT_EQ(plumaro_app_capturing(&app), 0);
+    ASSERT_EQ(brush_stroke_begin(&app.stroke, app.doc, &app.brush, 20, 20, 1.0f, NULL), 1);
+    EXPECT_EQ(plumaro_app_capturing(&app), 1);
+    send(ALLEGRO_EVENT_DISPLAY_HALT_DRAWING);
+    EXPECT_EQ(app.halted, 1);
+    EXPECT_EQ(app.stroke.active, 0);
+    EXPECT_EQ(app.doc->undo->undo_stack->nb_items, 1u);
+    unsigned char px[4];
+    test_pixel_rgba(app.doc->active_layer->backup, 20, 20, px);
+    EXPECT_EQ(px[0], 255); /* committed into the backup before anything is stored */
+    EXPECT_EQ(px[3], 255);
+}
+
+TEST_F(CanvasWiring, ResumeDropsBrushResourcesAndStroke) {
+    ASSERT_EQ(brush_stroke_begin(&app.stroke, app.doc, &app.brush, 20, 20, 1.0f, NULL), 1);
+    ASSERT_NE(brush_stroke_buffer_shown(), nullptr);
+    send(ALLEGRO_EVENT_DISPLAY_RESUME_DRAWING);
+    EXPECT_EQ(app.stroke.active, 0);
+    EXPECT_EQ(brush_stroke_buffer_shown(), nullptr);
+    EXPECT_EQ(_stamp_cache_count(), 0);
+    EXPECT_EQ(app.halted, 0);
+}
+
+TEST_F(CanvasWiring, FrameShowsPaperLayersAndLiveStroke) {
+    al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP);
+    ALLEGRO_BITMAP* screen = al_create_bitmap(320, 240);
+    ASSERT_NE(screen, nullptr);
+    app.brush.opacity = 0.5f;
+    ASSERT_EQ(brush_stroke_begin(&app.stroke, app.doc, &app.brush, 20.5f, 20.5f, 1.0f, NULL), 1);
+    ALLEGRO_BITMAP* previous = al_get_target_bitmap();
+    al_set_target_bitmap(screen);
+    al_clear_to_color(al_map_rgb(40, 42, 46));
+    _canvas_draw(&app);
+    al_set_target_bitmap(previous);
+    int ox = (320 - 64) / 2, oy = (240 - 48) / 2;
+    unsigned char px[4];
+    test_pixel_rgba(screen, ox + 50, oy + 40, px); /* paper */
+    EXPECT_EQ(px[0], 255);
+    EXPECT_EQ(px[1], 255);
+    test_pixel_rgba(screen, ox + 20, oy + 20, px); /* half-strength red over white */
+    EXPECT_NEAR(px[0], 255, 1);
+    EXPECT_NEAR(px[1], 127.5, 1.5);
+    test_pixel_rgba(screen, 5, 5, px); /* off the canvas */
+    EXPECT_EQ(px[0], 40);
+    brush_stroke_end(&app.stroke, app.doc);
+    al_destroy_bitmap(screen);
+}
+
+TEST_F(CanvasWiring, LeaveEndsTheStroke) {
+    ASSERT_EQ(brush_stroke_begin(&app.stroke, app.doc, &app.brush, 20, 20, 1.0f, NULL), 1);
+    app.state->leave(&app);
+    EXPECT_EQ(app.stroke.active, 0);
+    EXPECT_EQ(app.doc->undo->undo_stack->nb_items, 1u);
+}
