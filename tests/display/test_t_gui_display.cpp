@@ -105,7 +105,7 @@ TEST(TClipboardDisplay, TextAreaCopyAndPasteKeys) {
     t_clipboard_set(0, "ab\xC3\xA9");
     key(ALLEGRO_KEY_V, ALLEGRO_KEYMOD_CTRL);
     key(ALLEGRO_KEY_V, ALLEGRO_KEYMOD_CTRL); /* one byte left: the "a" fits, the rest is cut */
-    EXPECT_STREQ(t_gui_textarea_get_text(ctx, b), "ab\xC3\xA9a");
+    EXPECT_STREQ(t_gui_textarea_get_text(ctx, b), "ab\xC3\xA9" "a");
     t_gui_destroy_ctx(&ctx);
     al_destroy_font(font);
 }
