@@ -8,6 +8,8 @@
 
 #define UNDO_TILE_SIZE 256
 #define UNDO_MAX_DEPTH 30
+/* Default memory budget of the history, in MiB; PLUMARO_UNDO_MB overrides it. */
+#define UNDO_DEFAULT_BUDGET_MB 2048
 
 #define UNDO_KIND_PIXELS 0
 #define UNDO_KIND_LAYER_ADD 1
@@ -41,6 +43,8 @@ typedef struct UNDO_SYSTEM {
     uint8_t* dirty;      /* one byte per tile */
     int32_t tiles_x, tiles_y;
     int32_t width, height;
+    size_t bytes;     /* pixel memory held by both stacks */
+    size_t max_bytes; /* budget; the newest record is kept even above it */
 } UNDO_SYSTEM;
 
 UNDO_SYSTEM* undo_new(int width, int height);
@@ -56,3 +60,5 @@ int undo_record_layer_remove(struct DOCUMENT* doc, struct LAYER* layer, size_t i
 int undo_record_layer_move(struct DOCUMENT* doc, size_t from, size_t to);
 int undo_perform(struct DOCUMENT* doc);
 int redo_perform(struct DOCUMENT* doc);
+/* Bytes of pixel memory the history holds (tile buffers and removed layers). */
+size_t undo_bytes(const struct DOCUMENT* doc);

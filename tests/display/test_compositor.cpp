@@ -1,0 +1,216 @@
+/* Compositor: the four blend equations and the opacity tint read back from
+ * flattened regions, pending clears in frame drawing, and region edges. */
+#include <gtest/gtest.h>
+#include <math.h>
+
+#include <string>
+
+#include "canvas/compositor.h"
+#include "canvas/document.h"
+#include "canvas/view.h"
+#include "t_log.h"
+#include "test_support.h"
+
+namespace {
+
+struct Px {
+    float r, g, b, a; /* premultiplied, 0..255 */
+};
+
+// Fills a layer's video bitmap with one premultiplied colour given in bytes.
+void _fill_layer(LAYER* layer, Px c) {
+    ALLEGRO_BITMAP* target = al_get_target_bitmap();
+    al_set_target_bitmap(layer->bitmap);
+    al_clear_to_color(al_map_rgba((unsigned char)c.r, (unsigned char)c.g, (unsigned char)c.b, (unsigned char)c.a));
+    al_set_target_bitmap(target);
+    layer->needs_clear = 0;
+}
+
+// Expected premultiplied result of one blend mode, channels in 0..255.
+Px _blend(int mode, Px s, Px d) {
+    auto f = [&](float sc, float sa, float dc) -> float {
+        float S = sc / 255.0f, A = sa / 255.0f, D = dc / 255.0f, r;
+        switch (mode) {
+            case 1: r = S * D + D * (1 - A); break;
+            case 2: r = S + D * (1 - S); break;
+            case 3: r = S + D; break;
+            default: r = S + D * (1 - A); break;
+        }
+        return fminf(1.0f, r) * 255.0f;
+    };
+    return Px{f(s.r, s.a, d.r), f(s.g, s.a, d.g), f(s.b, s.a, d.b), f(s.a, s.a, d.a)};
+}
+
+Px _scaled(Px c, float o) { return Px{c.r * o, c.g * o, c.b * o, c.a * o}; }
+
+void _expect_pixel(ALLEGRO_BITMAP* bmp, int x, int y, Px want, const std::string& what) {
+    unsigned char got[4];
+    test_pixel_rgba(bmp, x, y, got);
+    EXPECT_NEAR(got[0], want.r, 1.01) << what << " red";
+    EXPECT_NEAR(got[1], want.g, 1.01) << what << " green";
+    EXPECT_NEAR(got[2], want.b, 1.01) << what << " blue";
+    EXPECT_NEAR(got[3], want.a, 1.01) << what << " alpha";
+}
+
+class Compositor : public ::testing::Test {
+  protected:
+    DOCUMENT* doc = nullptr;
+    void SetUp() override {
+        ASSERT_NE(test_display(), nullptr);
+        doc = document_new(32, 24);
+        ASSERT_NE(doc, nullptr);
+        doc->background = al_map_rgb(200, 100, 50);
+    }
+    void TearDown() override {
+        if (doc) document_free(&doc);
+    }
+};
+
+const Px kBackground{200, 100, 50, 255};
+const Px kBase{60, 120, 30, 150};
+const Px kTop{100, 40, 80, 160};
+
+}  // namespace
+
+TEST_F(Compositor, FourBlendModesWithOpacityTint) {
+    LAYER* base = document_add_layer(doc, "base");
+    LAYER* top = document_add_layer(doc, "top");
+    ASSERT_TRUE(base && top);
+    _fill_layer(base, kBase);
+    _fill_layer(top, kTop);
+    base->opacity = 0.8f;
+    Px under = _blend(0, _scaled(kBase, 0.8f), kBackground);
+    const int modes[] = {0, 1, 2, 3, 7};
+    const float opacities[] = {1.0f, 0.6f, 0.25f};
+    for (int mode : modes)
+        for (float o : opacities) {
+            top->blend = mode;
+            top->opacity = o;
+            ALLEGRO_BITMAP* out = compositor_flatten_region(doc, 0, 0, 32, 24, 1);
+            ASSERT_NE(out, nullptr);
+            EXPECT_EQ(al_get_bitmap_width(out), 32);
+            EXPECT_EQ(al_get_bitmap_height(out), 24);
+            EXPECT_TRUE(al_get_bitmap_flags(out) & ALLEGRO_VIDEO_BITMAP);
+            _expect_pixel(out, 5, 7, _blend(mode, _scaled(kTop, o), under),
+                          "mode " + std::to_string(mode) + " opacity " + std::to_string(o));
+            al_destroy_bitmap(out);
+        }
+}
+
+TEST_F(Compositor, OpacityAboveOneIsFullAndHiddenOrZeroIsSkipped) {
+    LAYER* top = document_add_layer(doc, "top");
+    _fill_layer(top, kTop);
+    top->opacity = 3.0f;
+    ALLEGRO_BITMAP* out = compositor_flatten_region(doc, 0, 0, 4, 4, 0);
+    _expect_pixel(out, 1, 1, _blend(0, kTop, kBackground), "opacity 3");
+    al_destroy_bitmap(out);
+    top->opacity = 0.0f;
+    out = compositor_flatten_region(doc, 0, 0, 4, 4, 0);
+    _expect_pixel(out, 1, 1, kBackground, "opacity 0");
+    al_destroy_bitmap(out);
+    top->opacity = 1.0f;
+    top->visible = 0;
+    out = compositor_flatten_region(doc, 0, 0, 4, 4, 0);
+    _expect_pixel(out, 1, 1, kBackground, "hidden");
+    al_destroy_bitmap(out);
+}
+
+TEST_F(Compositor, RegionOffsetAndOutsideShowsBackground) {
+    LAYER* layer = document_add_layer(doc, "l");
+    _fill_layer(layer, Px{0, 0, 0, 0});
+    /* One marked pixel at canvas (10, 5). */
+    ALLEGRO_BITMAP* target = al_get_target_bitmap();
+    al_set_target_bitmap(layer->bitmap);
+    al_put_pixel(10, 5, al_map_rgba(0, 0, 255, 255));
+    al_set_target_bitmap(target);
+    ALLEGRO_BITMAP* out = compositor_flatten_region(doc, 8, 4, 40, 30, 0);
+    ASSERT_NE(out, nullptr);
+    _expect_pixel(out, 2, 1, Px{0, 0, 255, 255}, "moved pixel");
+    _expect_pixel(out, 3, 1, kBackground, "layer elsewhere");
+    _expect_pixel(out, 35, 25, kBackground, "outside the document");
+    al_destroy_bitmap(out);
+    /* The caller's target survives. */
+    EXPECT_EQ(al_get_target_bitmap(), target);
+}
+
+TEST_F(Compositor, BadRegionFails) {
+    test_log_capture_begin(LOG_DEBUG);
+    EXPECT_EQ(compositor_flatten_region(doc, 0, 0, 0, 10, 1), nullptr);
+    EXPECT_EQ(compositor_flatten_region(doc, 0, 0, 10, -2, 1), nullptr);
+    EXPECT_EQ(compositor_flatten_region(NULL, 0, 0, 10, 10, 1), nullptr);
+    std::string log = test_log_capture_end();
+    EXPECT_NE(log.find("bad flatten region 0x10"), std::string::npos) << log;
+    EXPECT_NE(log.find("bad flatten region 10x-2"), std::string::npos) << log;
+    EXPECT_NE(log.find("if( !(doc) ) assert"), std::string::npos) << log;
+}
+
+TEST_F(Compositor, FrameClearsPendingLayersEvenWhenHidden) {
+    LAYER* hidden = document_add_layer(doc, "hidden");
+    LAYER* faint = document_add_layer(doc, "faint");
+    _fill_layer(hidden, Px{255, 0, 0, 255});
+    _fill_layer(faint, Px{0, 255, 0, 255});
+    hidden->needs_clear = 1;
+    hidden->visible = 0;
+    faint->needs_clear = 1;
+    faint->opacity = 0.0f;
+    al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP);
+    ALLEGRO_BITMAP* screen = al_create_bitmap(64, 48);
+    ASSERT_NE(screen, nullptr);
+    ALLEGRO_BITMAP* previous = al_get_target_bitmap();
+    al_set_target_bitmap(screen);
+    al_clear_to_color(al_map_rgb(0, 0, 0));
+    VIEW view;
+    view_init(&view);
+    view_pan(&view, 10, 10);
+    compositor_draw(doc, &view);
+    /* The frame leaves the identity transform and the Normal blender. */
+    const ALLEGRO_TRANSFORM* t = al_get_current_transform();
+    EXPECT_FLOAT_EQ(t->m[3][0], 0.0f);
+    EXPECT_FLOAT_EQ(t->m[3][1], 0.0f);
+    int op, src, dst;
+    al_get_blender(&op, &src, &dst);
+    EXPECT_EQ(op, ALLEGRO_ADD);
+    EXPECT_EQ(src, ALLEGRO_ONE);
+    EXPECT_EQ(dst, ALLEGRO_INVERSE_ALPHA);
+    al_set_target_bitmap(previous);
+    EXPECT_EQ(hidden->needs_clear, 0);
+    EXPECT_EQ(faint->needs_clear, 0);
+    _expect_pixel(hidden->bitmap, 3, 3, Px{0, 0, 0, 0}, "hidden layer cleared");
+    _expect_pixel(faint->bitmap, 3, 3, Px{0, 0, 0, 0}, "faint layer cleared");
+    /* The paper is drawn through the view; outside it the screen is untouched. */
+    _expect_pixel(screen, 20, 20, kBackground, "paper");
+    _expect_pixel(screen, 5, 5, Px{0, 0, 0, 255}, "off the canvas");
+    _expect_pixel(screen, 60, 40, Px{0, 0, 0, 255}, "past the canvas");
+    al_destroy_bitmap(screen);
+}
+
+TEST_F(Compositor, FrameBlendsLikeExport) {
+    LAYER* base = document_add_layer(doc, "base");
+    LAYER* top = document_add_layer(doc, "top");
+    _fill_layer(base, kBase);
+    _fill_layer(top, kTop);
+    top->blend = LAYER_BLEND_MULTIPLY;
+    top->opacity = 0.5f;
+    al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP);
+    ALLEGRO_BITMAP* screen = al_create_bitmap(32, 24);
+    ALLEGRO_BITMAP* previous = al_get_target_bitmap();
+    al_set_target_bitmap(screen);
+    VIEW view;
+    view_init(&view);
+    compositor_draw(doc, &view);
+    al_set_target_bitmap(previous);
+    Px want = _blend(1, _scaled(kTop, 0.5f), _blend(0, kBase, kBackground));
+    _expect_pixel(screen, 12, 12, want, "frame multiply");
+    al_destroy_bitmap(screen);
+}
+
+TEST_F(Compositor, DrawNeedsBothArguments) {
+    VIEW view;
+    view_init(&view);
+    test_log_capture_begin(LOG_DEBUG);
+    compositor_draw(NULL, &view);
+    compositor_draw(doc, NULL);
+    std::string log = test_log_capture_end();
+    EXPECT_NE(log.find("if( !(doc) ) assert"), std::string::npos);
+    EXPECT_NE(log.find("if( !(view) ) assert"), std::string::npos);
+}
