@@ -170,7 +170,7 @@ int document_tga_info(const void* data, size_t size, int* width, int* height) {
  * where the origin bits put it. */
 typedef struct _TGA_CURSOR {
     uint8_t* base;
-    int pitch, w, h, top_down, right_to_left;
+    int pitch, w, h, top_down, step;
     int x, row;
     uint8_t* dst;
 } _TGA_CURSOR;
@@ -181,17 +181,42 @@ static void _tga_cursor_row(_TGA_CURSOR* c, int row) {
     c->x = 0;
     if (row >= c->h) return;
     int y = c->top_down ? row : c->h - 1 - row;
-    c->dst = c->base + (intptr_t)y * c->pitch + (c->right_to_left ? (intptr_t)(c->w - 1) * 4 : 0);
+    c->dst = c->base + (intptr_t)y * c->pitch + (c->step < 0 ? (intptr_t)(c->w - 1) * 4 : 0);
 }
 
-// Stores one file pixel (B, G, R[, A]) and moves on.
-static inline void _tga_cursor_put(_TGA_CURSOR* c, const uint8_t* px, int bpp) {
-    c->dst[0] = px[2];
-    c->dst[1] = px[1];
-    c->dst[2] = px[0];
-    c->dst[3] = bpp == 4 ? px[3] : 255;
-    c->dst += c->right_to_left ? -4 : 4;
-    if (++c->x == c->w) _tga_cursor_row(c, c->row + 1);
+// Stores n file pixels (B, G, R[, A] each) from src, or n copies of one
+// pixel when `repeat` is set, across as many rows as they cover.
+static void _tga_cursor_put(_TGA_CURSOR* c, const uint8_t* src, size_t n, int bpp, int repeat) {
+    while (n > 0) {
+        size_t k = (size_t)(c->w - c->x);
+        if (k > n) k = n;
+        uint8_t* d = c->dst;
+        const int step = c->step;
+        if (repeat) {
+            uint8_t px[4] = {src[2], src[1], src[0], bpp == 4 ? src[3] : (uint8_t)255};
+            uint32_t v;
+            memcpy(&v, px, 4);
+            for (size_t i = 0; i < k; i++, d += step) memcpy(d, &v, 4);
+        } else if (bpp == 4) {
+            for (size_t i = 0; i < k; i++, d += step, src += 4) {
+                d[0] = src[2];
+                d[1] = src[1];
+                d[2] = src[0];
+                d[3] = src[3];
+            }
+        } else {
+            for (size_t i = 0; i < k; i++, d += step, src += 3) {
+                d[0] = src[2];
+                d[1] = src[1];
+                d[2] = src[0];
+                d[3] = 255;
+            }
+        }
+        c->dst = d;
+        c->x += (int)k;
+        n -= k;
+        if (c->x == c->w) _tga_cursor_row(c, c->row + 1);
+    }
 }
 
 ALLEGRO_BITMAP* document_tga_decode(const void* data, size_t size) {
@@ -218,7 +243,7 @@ ALLEGRO_BITMAP* document_tga_decode(const void* data, size_t size) {
     c.w = hd.width;
     c.h = hd.height;
     c.top_down = hd.top_down;
-    c.right_to_left = hd.right_to_left;
+    c.step = hd.right_to_left ? -4 : 4;
     _tga_cursor_row(&c, 0);
     const int bpp = hd.bytes_pp;
     const uint8_t* p = d + hd.data_offset;
@@ -226,7 +251,8 @@ ALLEGRO_BITMAP* document_tga_decode(const void* data, size_t size) {
     size_t done = 0;
     int ok = 1;
     if (!hd.rle) {
-        for (; done < total; done++, p += bpp) _tga_cursor_put(&c, p, bpp);
+        _tga_cursor_put(&c, p, total, bpp, 0);
+        done = total;
     } else {
         while (done < total) {
             if (p >= end) {
@@ -241,14 +267,15 @@ ALLEGRO_BITMAP* document_tga_decode(const void* data, size_t size) {
                     ok = 0;
                     break;
                 }
-                for (size_t k = 0; k < n; k++) _tga_cursor_put(&c, p, bpp);
+                _tga_cursor_put(&c, p, n, bpp, 1);
                 p += bpp;
             } else {
                 if ((size_t)(end - p) / (size_t)bpp < n) {
                     ok = 0;
                     break;
                 }
-                for (size_t k = 0; k < n; k++, p += bpp) _tga_cursor_put(&c, p, bpp);
+                _tga_cursor_put(&c, p, n, bpp, 0);
+                p += n * (size_t)bpp;
             }
             done += n;
         }
