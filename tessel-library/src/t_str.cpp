@@ -176,6 +176,14 @@ int t_file_begin(T_ATOMIC_FILE* af, const char* path) {
     return 1;
 }
 
+static T_FILE_COMMIT_HOOK _t_file_commit_hook = NULL;
+static void* _t_file_commit_hook_user = NULL;
+
+void t_file_set_commit_hook(T_FILE_COMMIT_HOOK hook, void* user) {
+    _t_file_commit_hook = hook;
+    _t_file_commit_hook_user = user;
+}
+
 int t_file_commit(T_ATOMIC_FILE* af) {
     __t_assert(af);
     __t_assert(af->file);
@@ -184,6 +192,11 @@ int t_file_commit(T_ATOMIC_FILE* af) {
     af->file = NULL;
     if (!ok) {
         t_log(LOG_ERR, "Couldn't write %s. Errno: %s", af->tmp_path, strerror(errno));
+        unlink(af->tmp_path);
+        return 0;
+    }
+    if (_t_file_commit_hook && !_t_file_commit_hook(af->tmp_path, af->path, _t_file_commit_hook_user)) {
+        t_log(LOG_ERR, "Couldn't replace %s: stopped before the rename", af->path);
         unlink(af->tmp_path);
         return 0;
     }

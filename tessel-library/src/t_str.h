@@ -43,6 +43,13 @@ int t_file_commit(T_ATOMIC_FILE* af);
 /* Closes and removes the temporary file; the target stays as it was. */
 void t_file_abort(T_ATOMIC_FILE* af);
 
+/* Called by t_file_commit after the temporary file is on disk and before it
+ * replaces the target; returning 0 makes the commit fail as if the process
+ * had stopped there. Tests use it to check that a lost write never costs the
+ * old file. Null (the default) removes the hook. */
+typedef int (*T_FILE_COMMIT_HOOK)(const char* tmp_path, const char* path, void* user);
+void t_file_set_commit_hook(T_FILE_COMMIT_HOOK hook, void* user);
+
 /* Writes `len` bytes to `path` with mode 0600 through a temporary file in the
  * same folder, flushed and renamed over the old one; on any failure the old
  * file is untouched and the temporary file removed. */
