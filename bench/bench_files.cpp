@@ -23,9 +23,6 @@
 #include "canvas/templates.h"
 #include "t_log.h"
 
-/* Stand-in until the page templates are linked in; the canvas here has none. */
-__attribute__((weak)) void template_draw(int, float, float, ALLEGRO_COLOR, float) {}
-
 namespace {
 
 const int SIDE = 4096;

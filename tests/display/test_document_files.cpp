@@ -17,10 +17,6 @@
 #include "t_log.h"
 #include "test_support.h"
 
-/* The page templates live in their own module; until it is linked in, the
- * compositor needs this stand-in to link (these tests draw no template). */
-__attribute__((weak)) void template_draw(int, float, float, ALLEGRO_COLOR, float) {}
-
 namespace {
 
 typedef std::vector<uint8_t> Bytes;
