@@ -2,6 +2,7 @@
 #include "app_state.h"
 
 #include <allegro5/allegro_font.h>
+#include <allegro5/allegro_primitives.h>
 
 #include "canvas/brush.h"
 #include "canvas/compositor.h"
@@ -85,11 +86,23 @@ static void _canvas_draw_stroke_buffer(PLUMARO_APP* app) {
     al_use_transform(&identity);
 }
 
+// The brush outline follows the pointer while the brush tool is in hand.
+static void _canvas_draw_brush_outline(PLUMARO_APP* app) {
+    if (app->tool != 0 || app->navigate_mode) return;
+    float r = 0.5f * app->brush.size * app->view.zoom;
+    if (r < 2.0f) r = 2.0f;
+    al_draw_circle(app->pointer_x, app->pointer_y, r, al_premul_rgba(0, 0, 0, 160), 1.0f);
+    al_draw_circle(app->pointer_x, app->pointer_y, r + 1.0f, al_premul_rgba(255, 255, 255, 160), 1.0f);
+}
+
 void _canvas_draw(PLUMARO_APP* app) {
     __t_assert_void(app);
     __t_assert_void(app->doc);
     compositor_draw(app->doc, &app->view);
     _canvas_draw_stroke_buffer(app);
+    grid_draw(&app->grid, app->doc, &app->view, app->display_w, app->display_h);
+    symmetry_draw(&app->symmetry, app->doc, &app->view);
+    _canvas_draw_brush_outline(app);
 }
 
 void _canvas_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event) {

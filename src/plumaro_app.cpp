@@ -142,10 +142,14 @@ int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
     app->brush_preset = -1;
     view_init(&app->view);
     view_center(&app->view, app->doc->width, app->doc->height, app->display_w, app->display_h);
+    gesture_init(&app->gesture);
+    grid_init(&app->grid);
+    symmetry_init(&app->symmetry, app->doc);
     app->symmetry_edit = 0;
     app->symmetry_dragging = 0;
     app->pressure_speed = 0;
     app->palm_rejection = 0;
+    palette_set_defaults(&app->palette);
 
     plumaro_app_update_ui_scale(app);
     if (!_app_load_font(app)) return 0;

@@ -7,7 +7,11 @@
 
 #include "canvas/brush.h"
 #include "canvas/document.h"
+#include "canvas/grid.h"
+#include "canvas/symmetry.h"
 #include "canvas/view.h"
+#include "input/gesture.h"
+#include "palette.h"
 
 #define PLUMARO_VERSION_TEXT "1.3.9"
 #define PLUMARO_FIRST_CANVAS_MAX 4096
@@ -33,13 +37,17 @@ typedef struct PLUMARO_APP {
     BRUSH brush;
     BRUSH_STROKE stroke; /* stroke.active is a capture flag */
     int32_t brush_preset; /* selected preset, -1 for none */
+    PALETTE_SET palette;
     int32_t palette_pending, settings_pending;
     int32_t gui_cache_valid;
     int32_t tooltip_state;
     int32_t gui_rebuild_pending;
+    GRID grid;
+    SYMMETRY symmetry;
     int32_t language;
     float ui_scale;
     int32_t ui_size;
+    GESTURE gesture;
 
     /* canvas interaction; the capture flags route every event to the canvas */
     uint8_t gradient_dragging;
