@@ -79,6 +79,12 @@ int plumaro_app_first_canvas_side(int max_bitmap_size) {
     return PLUMARO_FIRST_CANVAS_MAX;
 }
 
+void plumaro_app_set_tool(PLUMARO_APP* app, int tool) {
+    __t_assert_void(app);
+    app->tool = tool;
+    app->brush.eraser = 0;
+}
+
 int plumaro_app_capturing(const PLUMARO_APP* app) {
     if (!app) return 0;
     return app->stroke.active || app->gradient_dragging || app->form_creating || app->symmetry_dragging || app->fill_pending;
@@ -299,6 +305,8 @@ void plumaro_app_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
         case ALLEGRO_EVENT_DISPLAY_SWITCH_IN:
         case ALLEGRO_EVENT_DISPLAY_SWITCH_OUT:
             t_log(LOG_DEBUG, "display switch event %d", (int)event->type);
+            /* Key releases that happen in another window never arrive. */
+            app->ctrl_held = app->shift_held = app->space_held = 0;
             break;
         case ALLEGRO_EVENT_DISPLAY_HALT_DRAWING:
             _app_on_halt(app);
