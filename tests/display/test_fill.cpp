@@ -265,8 +265,7 @@ TEST_F(Fill, RefillWithTheSameColourNeedsATolerance) {
     Img start(32, 16, f);
     make(32, 16, &start);
     /* Same RGB: the colour's alpha does not make it differ. */
-    ALLEGRO_COLOR c = al_map_rgba(10, 20, 30, 90);
-    c = al_map_rgba_f(10 / 255.0f, 20 / 255.0f, 30 / 255.0f, 0.35f);
+    ALLEGRO_COLOR c = al_map_rgba_f(10 / 255.0f, 20 / 255.0f, 30 / 255.0f, 0.35f);
     ASSERT_EQ(fill_flood(doc, 3, 3, &c, 0.0f), 0);
     EXPECT_EQ(steps(), 0u);
     expect_layer(start, "unchanged");
