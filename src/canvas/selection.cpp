@@ -613,6 +613,15 @@ int selection_commit(SELECTION* sel, DOCUMENT* doc, const SYMMETRY* sym) {
     al_identity_transform(&identity);
     al_use_transform(&identity);
     al_set_target_bitmap(previous);
+    /* A copy covers the pixels from floor(min) to ceil(max) - 1; marking its
+     * far edge itself would take in a row and column of tiles it never
+     * touches whenever it ends on a tile boundary. */
+    for (int i = 1; i <= count; i++) {
+        boxes[i][0] = floorf(boxes[i][0]);
+        boxes[i][1] = floorf(boxes[i][1]);
+        boxes[i][2] = ceilf(boxes[i][2]) - 1.0f;
+        boxes[i][3] = ceilf(boxes[i][3]) - 1.0f;
+    }
     int result = _selection_record(doc, layer, boxes, count + 1);
     _selection_reset(sel);
     return result;

@@ -328,6 +328,17 @@ TEST_F(SelectionTest, CommitOfAnUnmovedFloatIsStillOneUndoStep) {
     EXPECT_EQ(record->layer, layer);
     EXPECT_EQ(record->tiles->nb_items, 2u);
     EXPECT_EQ(doc->active_layer, layer);
+
+    /* A float ending on a tile boundary records no tile beyond it. */
+    ASSERT_EQ(lift(256, 0, 512, 256), 1);
+    EXPECT_EQ(selection_commit(&sel, doc, NULL), 1);
+    ASSERT_EQ(undo_count(doc), 2u);
+    record = (UNDO_RECORD*)doc->undo->undo_stack->end->ptr;
+    ASSERT_EQ(record->tiles->nb_items, 1u);
+    UNDO_TILE* tile = (UNDO_TILE*)record->tiles->start->ptr;
+    EXPECT_EQ(tile->x, 256);
+    EXPECT_EQ(tile->y, 0);
+    EXPECT_EQ(snapshot(layer->bitmap), original);
 }
 
 TEST_F(SelectionTest, CommitMovesThePixelsAndUndoPutsThemBack) {
