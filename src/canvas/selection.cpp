@@ -110,9 +110,19 @@ static void _selection_target(ALLEGRO_BITMAP* bitmap) {
 
 /* ---- marquee and lasso ---- */
 
+// Ends the current float before a new one starts. Pixels lifted out of a
+// layer go back where they were: dropping them would lose them and leave the
+// layer out of step with its backup, with no undo step to show for it.
+static void _selection_drop(SELECTION* sel) {
+    if (sel->state == SEL_FLOATING && sel->lifted)
+        selection_cancel(sel);
+    else
+        _selection_reset(sel);
+}
+
 void selection_begin_marquee(SELECTION* sel, float x, float y) {
     __t_assert_void(sel);
-    _selection_reset(sel);
+    _selection_drop(sel);
     sel->start_x = sel->end_x = x;
     sel->start_y = sel->end_y = y;
     sel->state = SEL_SELECTING;
@@ -127,7 +137,7 @@ void selection_update_marquee(SELECTION* sel, float x, float y) {
 
 void selection_begin_lasso(SELECTION* sel, float x, float y) {
     __t_assert_void(sel);
-    _selection_reset(sel);
+    _selection_drop(sel);
     Malloc(sel->points, float, SELECTION_LASSO_START * 2, return);
     sel->capacity = SELECTION_LASSO_START;
     sel->points[0] = x;
@@ -693,7 +703,7 @@ int selection_paste(SELECTION* sel, DOCUMENT* doc, ALLEGRO_BITMAP* src, int x, i
     ALLEGRO_BITMAP* bitmap = _selection_new_float(w, h);
     if (!bitmap) {
         t_log(LOG_ERR, "could not create %dx%d paste buffer", w, h);
-        _selection_reset(sel);
+        _selection_drop(sel);
         return 0;
     }
     ALLEGRO_BITMAP* previous = al_get_target_bitmap();
@@ -702,7 +712,7 @@ int selection_paste(SELECTION* sel, DOCUMENT* doc, ALLEGRO_BITMAP* src, int x, i
     al_draw_bitmap(src, 0, 0, 0);
     al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
     al_set_target_bitmap(previous);
-    _selection_reset(sel);
+    _selection_drop(sel);
     sel->bitmap = bitmap;
     sel->w = w;
     sel->h = h;

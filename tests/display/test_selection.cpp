@@ -313,6 +313,28 @@ TEST_F(SelectionTest, CancelRestoresTheLayerExactlyWithoutAnUndoStep) {
     al_destroy_bitmap(src);
 }
 
+TEST_F(SelectionTest, StartingOverPutsLiftedPixelsBack) {
+    make(128, 128);
+    ASSERT_EQ(lift(10, 10, 60, 50), 1);
+    selection_nudge(&sel, 30, 30);
+    selection_begin_marquee(&sel, 0, 0);
+    EXPECT_EQ(sel.state, SEL_SELECTING);
+    EXPECT_EQ(snapshot(layer->bitmap), original);
+    selection_discard(&sel);
+
+    ASSERT_EQ(lift_lasso({{5, 5}, {70, 8}, {30, 60}}), 1);
+    selection_begin_lasso(&sel, 1, 1);
+    EXPECT_EQ(snapshot(layer->bitmap), original);
+    selection_discard(&sel);
+
+    ASSERT_EQ(lift(10, 10, 60, 50), 1);
+    ALLEGRO_BITMAP* src = solid(8, 8, al_map_rgba(0, 0, 255, 255));
+    ASSERT_EQ(selection_paste(&sel, doc, src, 100, 100), 1);
+    al_destroy_bitmap(src);
+    EXPECT_EQ(snapshot(layer->bitmap), original);
+    EXPECT_EQ(undo_count(doc), 0u);
+}
+
 TEST_F(SelectionTest, CommitOfAnUnmovedFloatIsStillOneUndoStep) {
     make(600, 300);
     ASSERT_EQ(lift(250, 10, 270, 40), 1); /* spans tile columns 0 and 1 */
