@@ -5,6 +5,7 @@
 #include <allegro5/allegro_primitives.h>
 #include <math.h>
 
+#include "app_tools.h"
 #include "canvas/brush.h"
 #include "canvas/compositor.h"
 #include "canvas/view.h"
@@ -68,9 +69,12 @@ void _canvas_enter(PLUMARO_APP* app) {
 void _canvas_leave(PLUMARO_APP* app) {
     __t_assert_void(app);
     if (app->stroke.active && app->doc) brush_stroke_end(&app->stroke, app->doc);
+    plumaro_app_commit_form(app);
     app->form_creating = 0;
     app->gradient_dragging = 0;
+    app->snap_line = 0;
     app->symmetry_dragging = 0;
+    if (app->selection.state == SEL_FLOATING && app->doc) selection_commit(&app->selection, app->doc, &app->symmetry);
 }
 
 // Draws the stroke in progress (or a preview) over the layers, as it will look once committed.
@@ -114,11 +118,14 @@ static void _canvas_draw_brush_outline(PLUMARO_APP* app) {
 void _canvas_draw(PLUMARO_APP* app) {
     __t_assert_void(app);
     __t_assert_void(app->doc);
+    _tools_form_preview(app);
     compositor_draw(app->doc, &app->view);
     _canvas_draw_stroke_buffer(app);
     grid_draw(&app->grid, app->doc, &app->view, app->display_w, app->display_h);
     symmetry_draw(&app->symmetry, app->doc, &app->view);
+    selection_draw(&app->selection, app->doc, &app->view);
     _canvas_draw_snap_guide(app);
+    _tools_draw_guides(app);
     _canvas_draw_brush_outline(app);
 }
 
@@ -212,6 +219,7 @@ static void _canvas_touch(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
     app->snap_line = 0;
     app->symmetry_dragging = 0;
     app->fill_pending = 0;
+    _tools_gesture_cancel(app);
 }
 
 // Pointer motion: wheel zoom or rotation, then the drag in progress.
@@ -229,6 +237,8 @@ static void _canvas_motion(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
         float cx, cy;
         view_screen_to_canvas(&app->view, app->pointer_x, app->pointer_y, &cx, &cy);
         _canvas_move_symmetry(app, cx, cy);
+    } else if (!blocked && (app->form.dragging || app->selection.dragging)) {
+        _tools_motion(app);
     } else if (app->panning) {
         view_pan(&app->view, (float)event->mouse.dx, (float)event->mouse.dy);
     } else if (app->stroke.active) {
@@ -265,11 +275,12 @@ static int _canvas_press(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
         _canvas_move_symmetry(app, px, py);
         return 1;
     }
+    if (app->tool == 3 || app->tool == 4) return _tools_press(app, px, py);
     app->last_x = px;
     app->last_y = py;
     app->last_time = event->mouse.timestamp;
     app->last_pressure = 1.0f;
-    if (app->tool != 0) return 1;
+    if (app->tool != 0) return _tools_press(app, px, py);
     app->snap_line = (uint8_t)grid_snap_anchor(&app->grid, px, py, &px, &py);
     if (app->snap_line) {
         app->snap_anchor_x = px;
@@ -292,7 +303,9 @@ static void _canvas_release(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
         app->symmetry_dragging = 0;
         return;
     }
+    if (_tools_release_selection(app)) return;
     if (app->stroke.active) brush_stroke_end(&app->stroke, app->doc);
+    _tools_release(app, (float)event->mouse.x, (float)event->mouse.y);
     app->snap_line = 0;
 }
 
@@ -311,19 +324,33 @@ static int _canvas_ctrl_key(PLUMARO_APP* app, int key) {
         case ALLEGRO_KEY_O:
             /* Saving and opening come with the document dialogs; until then
              * these keys must not fall through to the plain S and O keys. */
-            return !stroke;
+            if (stroke) return 0;
+            _tools_commit_pending(app);
+            return 1;
         case ALLEGRO_KEY_E:
             if (stroke) return 0;
+            _tools_commit_pending(app);
             _canvas_export_sketch(app);
             return 1;
         case ALLEGRO_KEY_Z:
+            _tools_commit_pending(app);
             if (_canvas_shift(app))
                 redo_perform(app->doc);
             else
                 undo_perform(app->doc);
             return 1;
         case ALLEGRO_KEY_Y:
+            _tools_commit_pending(app);
             redo_perform(app->doc);
+            return 1;
+        case ALLEGRO_KEY_C:
+            plumaro_app_clipboard_copy(app);
+            return 1;
+        case ALLEGRO_KEY_X:
+            plumaro_app_clipboard_cut(app);
+            return 1;
+        case ALLEGRO_KEY_V:
+            plumaro_app_clipboard_paste(app);
             return 1;
         default:
             return 0;
@@ -332,6 +359,18 @@ static int _canvas_ctrl_key(PLUMARO_APP* app, int key) {
 
 // Keys without Ctrl; returns 0 for keys that change nothing.
 static int _canvas_plain_key(PLUMARO_APP* app, int key) {
+    int enter = key == ALLEGRO_KEY_ENTER || key == ALLEGRO_KEY_PAD_ENTER;
+    int floating = app->selection.state == SEL_FLOATING;
+    if (enter && form_is_active(&app->form)) {
+        plumaro_app_commit_form(app);
+        return 1;
+    }
+    if (enter && floating) {
+        selection_commit(&app->selection, app->doc, &app->symmetry);
+        return 1;
+    }
+    if (floating && (key == ALLEGRO_KEY_B || key == ALLEGRO_KEY_E))
+        selection_commit(&app->selection, app->doc, &app->symmetry);
     switch (key) {
         case ALLEGRO_KEY_B:
             plumaro_app_set_tool(app, 0);

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "app_state.h"
+#include "app_tools.h"
 #include "platform/platform.h"
 #include "t_log.h"
 
@@ -81,13 +82,15 @@ int plumaro_app_first_canvas_side(int max_bitmap_size) {
 
 void plumaro_app_set_tool(PLUMARO_APP* app, int tool) {
     __t_assert_void(app);
+    plumaro_app_commit_form(app); /* a line or curve being edited is painted first */
     app->tool = tool;
     app->brush.eraser = 0;
 }
 
 int plumaro_app_capturing(const PLUMARO_APP* app) {
     if (!app) return 0;
-    return app->stroke.active || app->gradient_dragging || app->form_creating || app->symmetry_dragging || app->fill_pending;
+    return app->stroke.active || app->gradient_dragging || app->form_creating || app->symmetry_dragging ||
+           app->selection.dragging || app->fill_pending;
 }
 
 /* ------------------------------------------------------------------------ */
@@ -151,6 +154,8 @@ int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
     gesture_init(&app->gesture);
     grid_init(&app->grid);
     symmetry_init(&app->symmetry, app->doc);
+    selection_init(&app->selection);
+    form_init(&app->form);
     app->symmetry_edit = 0;
     app->symmetry_dragging = 0;
     app->pressure_speed = 0;
@@ -206,6 +211,8 @@ static void _app_on_halt(PLUMARO_APP* app) {
      * stroke in progress now so that nothing stored below misses it. */
     if (app->stroke.active && app->doc) brush_stroke_end(&app->stroke, app->doc);
     app->halted = 1;
+    if (app->doc && app->selection.state == SEL_FLOATING) selection_commit(&app->selection, app->doc, &app->symmetry);
+    plumaro_app_commit_form(app);
     platform_on_halt();
     if (app->timer) al_stop_timer(app->timer);
     if (app->display) al_acknowledge_drawing_halt(app->display);
@@ -233,6 +240,8 @@ static void _app_on_resume(PLUMARO_APP* app) {
     app->form_creating = 0;
     app->panning = 0;
     app->fill_pending = 0;
+    selection_discard(&app->selection);
+    form_clear(&app->form);
     app->dirty = 1;
     if (app->timer) al_start_timer(app->timer);
 }
@@ -256,15 +265,25 @@ static void _app_to_state(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
 static void _app_key_down(PLUMARO_APP* app, ALLEGRO_EVENT* event, int consumed) {
     int key = event->keyboard.keycode;
     if (app->state_id == APP_STATE_CANVAS) {
-        if (key == ALLEGRO_KEY_BACK) return;
-        if (key != ALLEGRO_KEY_ESCAPE) {
+        if (key != ALLEGRO_KEY_ESCAPE && key != ALLEGRO_KEY_BACK) {
             if (!consumed) _app_to_state(app, event);
             return;
         }
-        if (platform_can_quit())
-            app->running = 0;
-        else if (!consumed)
-            _app_to_state(app, event);
+        /* Escape and Back first cancel what is being edited. */
+        if (form_is_active(&app->form)) {
+            form_clear(&app->form);
+            app->dirty = 1;
+        } else if (app->selection.state == SEL_FLOATING) {
+            selection_cancel(&app->selection);
+            app->dirty = 1;
+        } else if (key == ALLEGRO_KEY_ESCAPE) {
+            /* With nothing to cancel Escape quits; the Back key's quit
+             * confirmation belongs to the interface. */
+            if (platform_can_quit())
+                app->running = 0;
+            else if (!consumed)
+                _app_to_state(app, event);
+        }
         return;
     }
     if (consumed) return;
@@ -360,6 +379,11 @@ void plumaro_app_shutdown(PLUMARO_APP* app) {
     if (app->state) {
         if (app->state->leave) app->state->leave(app);
         app->state = NULL;
+    }
+    selection_discard(&app->selection);
+    if (app->clip_bitmap) {
+        al_destroy_bitmap(app->clip_bitmap);
+        app->clip_bitmap = NULL;
     }
     brush_shutdown();
     if (app->doc) document_free(&app->doc);

@@ -7,7 +7,9 @@
 
 #include "canvas/brush.h"
 #include "canvas/document.h"
+#include "canvas/form.h"
 #include "canvas/grid.h"
+#include "canvas/selection.h"
 #include "canvas/symmetry.h"
 #include "canvas/view.h"
 #include "input/gesture.h"
@@ -37,8 +39,12 @@ typedef struct PLUMARO_APP {
     BRUSH brush;
     BRUSH_STROKE stroke; /* stroke.active is a capture flag */
     int32_t brush_preset; /* selected preset, -1 for none */
+    SELECTION selection; /* state 2: a floating selection exists; dragging is a capture flag */
+    ALLEGRO_BITMAP* clip_bitmap; /* the internal clipboard image; owned */
+    int32_t clip_x, clip_y;      /* where the next paste steps from */
     PALETTE_SET palette;
     int32_t palette_pending, settings_pending;
+    FORM form;
     int32_t gui_cache_valid;
     int32_t tooltip_state;
     int32_t gui_rebuild_pending;
@@ -68,6 +74,10 @@ typedef struct PLUMARO_APP {
     float snap_anchor_x, snap_anchor_y;
     int32_t snap_dir_x, snap_dir_y;
     uint8_t ctrl_held, shift_held; /* modifiers seen through key events */
+    uint8_t form_preview_key[96];  /* inputs of the last form preview */
+    float fill_x, fill_y;          /* a fill deferred to the release */
+    float gradient_x, gradient_y;  /* the gradient's start */
+    float form_start_x, form_start_y; /* where a new form's drag began */
 } PLUMARO_APP;
 
 /* Starts everything in the documented order; 1 on success. */
