@@ -6,6 +6,8 @@
 #include <allegro5/allegro_ttf.h>
 #include <string.h>
 
+#include "app_commands.h"
+#include "app_persist.h"
 #include "app_state.h"
 #include "platform/platform.h"
 #include "t_log.h"
@@ -151,8 +153,20 @@ int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
     app->palm_rejection = 0;
     palette_set_defaults(&app->palette);
 
+    if (platform_storage_ready() == 1)
+        plumaro_app_palette_load(app);
+    else
+        app->palette_pending = 1;
+    if (platform_storage_ready() == 1)
+        plumaro_app_settings_load(app);
+    else
+        app->settings_pending = 1;
+
+    /* The settings may have changed the interface size. */
     plumaro_app_update_ui_scale(app);
     if (!_app_load_font(app)) return 0;
+
+    if (plumaro_app_session_restore(app)) t_log(LOG_INFO, "previous session document restored");
 
     app->timer = al_create_timer(1.0 / 60.0);
     if (!app->timer) _INIT_FAIL("could not create timer");
@@ -200,6 +214,8 @@ static void _app_on_halt(PLUMARO_APP* app) {
      * stroke in progress now so that nothing stored below misses it. */
     if (app->stroke.active && app->doc) brush_stroke_end(&app->stroke, app->doc);
     app->halted = 1;
+    plumaro_app_settings_persist(app);
+    plumaro_app_session_persist(app);
     platform_on_halt();
     if (app->timer) al_stop_timer(app->timer);
     if (app->display) al_acknowledge_drawing_halt(app->display);
@@ -229,6 +245,7 @@ static void _app_on_resume(PLUMARO_APP* app) {
     app->fill_pending = 0;
     app->dirty = 1;
     if (app->timer) al_start_timer(app->timer);
+    _app_drain_import(app);
 }
 
 /* ------------------------------------------------------------------------ */
@@ -239,6 +256,20 @@ static void _app_on_resume(PLUMARO_APP* app) {
 static void _app_timer_tick(PLUMARO_APP* app) {
     if (app->state && app->state->update) app->state->update(app, 1.0 / 60.0);
     _app_sync_display_size(app);
+    _app_drain_import(app);
+    if (app->palette_pending && platform_storage_ready() == 1) {
+        app->palette_pending = 0;
+        plumaro_app_palette_load(app);
+        app->dirty = 1;
+    }
+    if (app->settings_pending && platform_storage_ready() == 1) {
+        app->settings_pending = 0;
+        plumaro_app_settings_load(app);
+        plumaro_app_update_ui_scale(app);
+        _app_load_font(app);
+        app->gui_rebuild_pending = 1;
+        app->dirty = 1;
+    }
 }
 
 // Passes an event to the current state's handler.
@@ -339,6 +370,8 @@ int plumaro_app_run(PLUMARO_APP* app) {
         if (app->running && app->dirty && !app->halted && al_is_event_queue_empty(app->queue))
             plumaro_app_draw_frame(app);
     }
+    plumaro_app_settings_persist(app);
+    plumaro_app_session_persist(app);
     t_log(LOG_INFO, "main loop done");
     return 1;
 }

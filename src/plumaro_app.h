@@ -61,6 +61,18 @@ typedef struct PLUMARO_APP {
     uint8_t pressure_speed;
     uint8_t palm_rejection;
     float pointer_x, pointer_y;
+
+    /* Interface preferences carried by the settings file; the interface
+     * gives them their meaning and reads them when it builds its windows. */
+    uint8_t settings_applied; /* a full settings record was read at start */
+    uint8_t shapes_solid;     /* placed shapes are filled */
+    uint32_t section_flags;   /* bits 0-6 toolbar sections, 16-18 layer panel sections folded */
+    int32_t toolbar_collapsed, layer_panel_collapsed;
+    float layer_panel_width; /* 0: the default width */
+    int32_t export_area;     /* 0 displayed area, 1 full drawing */
+    int32_t export_border;   /* pixels, 0..256 */
+    int32_t export_template; /* include the page template in exports */
+    int32_t text_size, text_font;
 } PLUMARO_APP;
 
 /* Starts everything in the documented order; 1 on success. */
