@@ -15,8 +15,7 @@ int plumaro_app_new_document(PLUMARO_APP* app, int size);
 int plumaro_app_load_document(PLUMARO_APP* app, const char* path);
 /* Loads a file the platform handed in, if any, and tells the user how it went. */
 void _app_drain_import(PLUMARO_APP* app);
-/* Changes the tool (0 brush .. 6 curve); the eraser flag is cleared. */
-void plumaro_app_set_tool(PLUMARO_APP* app, int tool);
+/* plumaro_app_set_tool (declared with the application record) lives here too. */
 
 /* The steps of plumaro_app_new_document after the display's limit was read
  * (0 or less: no limit); exposed so tests can try any limit. */

@@ -3,11 +3,16 @@
 
 #include <allegro5/allegro_font.h>
 #include <allegro5/allegro_primitives.h>
+#include <math.h>
 
 #include "canvas/brush.h"
 #include "canvas/compositor.h"
 #include "canvas/view.h"
+#include "canvas/document_io.h"
+#include "canvas/grid.h"
+#include "canvas/undo.h"
 #include "gui/i18n.h"
+#include "platform/platform.h"
 #include "t_log.h"
 
 /* ------------------------------------------------------------------------ */
@@ -105,14 +110,330 @@ void _canvas_draw(PLUMARO_APP* app) {
     _canvas_draw_brush_outline(app);
 }
 
+// 1 while Ctrl is down, from key events or the keyboard's own state.
+static int _canvas_ctrl(const PLUMARO_APP* app) {
+    if (app->ctrl_held) return 1;
+    if (!al_is_keyboard_installed()) return 0;
+    ALLEGRO_KEYBOARD_STATE keys;
+    al_get_keyboard_state(&keys);
+    return al_key_down(&keys, ALLEGRO_KEY_LCTRL) || al_key_down(&keys, ALLEGRO_KEY_RCTRL);
+}
+
+// 1 while Shift is down, from key events or the keyboard's own state.
+static int _canvas_shift(const PLUMARO_APP* app) {
+    if (app->shift_held) return 1;
+    if (!al_is_keyboard_installed()) return 0;
+    ALLEGRO_KEYBOARD_STATE keys;
+    al_get_keyboard_state(&keys);
+    return al_key_down(&keys, ALLEGRO_KEY_LSHIFT) || al_key_down(&keys, ALLEGRO_KEY_RSHIFT);
+}
+
+// Moves the symmetry axis to a canvas point, kept on the document.
+static void _canvas_move_symmetry(PLUMARO_APP* app, float x, float y) {
+    if (x < 0.0f) x = 0.0f;
+    if (y < 0.0f) y = 0.0f;
+    if (x > (float)app->doc->width) x = (float)app->doc->width;
+    if (y > (float)app->doc->height) y = (float)app->doc->height;
+    app->symmetry.cx = x;
+    app->symmetry.cy = y;
+}
+
+// Lays grid-aligned segments from the snap anchor towards the pointer.
+static void _canvas_continue_snapped(PLUMARO_APP* app, float px, float py) {
+    float step;
+    if (!grid_snap_step(&app->grid, &step)) return;
+    for (int i = 0; i < 64; i++) {
+        float dx = px - app->snap_anchor_x, dy = py - app->snap_anchor_y;
+        float dist2 = dx * dx + dy * dy;
+        if (dist2 < (0.75f * step) * (0.75f * step)) break;
+        int32_t sx, sy;
+        grid_segment_dir(dx, dy, 1, &sx, &sy);
+        float nx = app->snap_anchor_x + (float)sx * step, ny = app->snap_anchor_y + (float)sy * step;
+        int reverse = (app->snap_dir_x != 0 || app->snap_dir_y != 0) && sx == -app->snap_dir_x && sy == -app->snap_dir_y;
+        float rx = px - nx, ry = py - ny;
+        if (reverse && rx * rx + ry * ry >= dist2) break; /* no back-tracking */
+        brush_stroke_segment(&app->stroke, app->doc, &app->brush, nx, ny, 1.0f);
+        app->snap_anchor_x = nx;
+        app->snap_anchor_y = ny;
+        app->snap_dir_x = sx;
+        app->snap_dir_y = sy;
+    }
+}
+
+// Adds the segment to the pointer's canvas position to the stroke in progress.
+static void _canvas_continue_stroke(PLUMARO_APP* app, double time) {
+    float px, py;
+    view_screen_to_canvas(&app->view, app->pointer_x, app->pointer_y, &px, &py);
+    if (app->snap_line) {
+        _canvas_continue_snapped(app, px, py);
+        return;
+    }
+    float pressure = 1.0f;
+    if (app->pressure_speed) {
+        double dt = time - app->last_time;
+        if (dt < 0.0001) dt = 0.0001;
+        float dx = px - app->last_x, dy = py - app->last_y;
+        float speed = (float)(sqrt((double)dx * dx + (double)dy * dy) / dt);
+        pressure = brush_pressure_from_speed(speed, app->last_pressure);
+        app->last_pressure = pressure;
+    }
+    brush_stroke_segment(&app->stroke, app->doc, &app->brush, px, py, pressure);
+    app->last_x = px;
+    app->last_y = py;
+    app->last_time = time;
+}
+
+// Ends every pointer interaction when a two-finger gesture takes over.
+static void _canvas_touch(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
+    int blocked_before = gesture_blocks_strokes(&app->gesture);
+    gesture_handle_event(&app->gesture, event, &app->view);
+    if (blocked_before || !gesture_blocks_strokes(&app->gesture)) return;
+    if (app->stroke.active) {
+        if (app->palm_rejection) {
+            gesture_cancel_navigation(&app->gesture);
+            return;
+        }
+        brush_stroke_abort(&app->stroke, app->doc);
+    }
+    app->form_creating = 0;
+    app->gradient_dragging = 0;
+    app->snap_line = 0;
+    app->symmetry_dragging = 0;
+    app->fill_pending = 0;
+}
+
+// Pointer motion: wheel zoom or rotation, then the drag in progress.
+static void _canvas_motion(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
+    app->pointer_x = (float)event->mouse.x;
+    app->pointer_y = (float)event->mouse.y;
+    if (event->mouse.dz != 0) {
+        if (_canvas_ctrl(app))
+            view_rotate_at(&app->view, (float)event->mouse.dz * 0.0872665f, app->pointer_x, app->pointer_y);
+        else
+            view_zoom_at(&app->view, powf(1.1f, (float)event->mouse.dz), app->pointer_x, app->pointer_y);
+    }
+    int blocked = gesture_blocks_strokes(&app->gesture);
+    if (!blocked && app->symmetry_dragging) {
+        float cx, cy;
+        view_screen_to_canvas(&app->view, app->pointer_x, app->pointer_y, &cx, &cy);
+        _canvas_move_symmetry(app, cx, cy);
+    } else if (app->panning) {
+        view_pan(&app->view, (float)event->mouse.dx, (float)event->mouse.dy);
+    } else if (app->stroke.active) {
+        _canvas_continue_stroke(app, event->mouse.timestamp);
+    }
+}
+
+// Button press: pan, move the symmetry axis, or start a stroke.
+static int _canvas_press(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
+    app->pointer_x = (float)event->mouse.x;
+    app->pointer_y = (float)event->mouse.y;
+    if (event->mouse.button == 3) {
+        app->panning = 1;
+        return 0;
+    }
+    if (event->mouse.button != 1) return 0;
+    if (app->space_held) {
+        app->panning = 1;
+        return 0;
+    }
+    if (!app->gui_visible && event->mouse.x <= 36 && event->mouse.y <= 36) {
+        app->gui_visible = 1; /* the corner button that brings the interface back */
+        return 1;
+    }
+    if (gesture_blocks_strokes(&app->gesture)) return 0;
+    if (app->navigate_mode) {
+        app->panning = 1;
+        return 0;
+    }
+    float px, py;
+    view_screen_to_canvas(&app->view, app->pointer_x, app->pointer_y, &px, &py);
+    if (app->symmetry_edit) {
+        app->symmetry_dragging = 1;
+        _canvas_move_symmetry(app, px, py);
+        return 1;
+    }
+    app->last_x = px;
+    app->last_y = py;
+    app->last_time = event->mouse.timestamp;
+    app->last_pressure = 1.0f;
+    if (app->tool != 0) return 1;
+    app->snap_line = (uint8_t)grid_snap_anchor(&app->grid, px, py, &px, &py);
+    if (app->snap_line) {
+        app->snap_anchor_x = px;
+        app->snap_anchor_y = py;
+        app->snap_dir_x = 0;
+        app->snap_dir_y = 0;
+        app->last_x = px;
+        app->last_y = py;
+    }
+    brush_stroke_begin(&app->stroke, app->doc, &app->brush, px, py, 1.0f, &app->symmetry);
+    return 1;
+}
+
+// Left or middle release: ends the pan, the axis drag or the stroke.
+static void _canvas_release(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
+    if (event->mouse.button != 1 && event->mouse.button != 3) return;
+    app->panning = 0;
+    if (event->mouse.button == 3) return;
+    if (app->symmetry_dragging) {
+        app->symmetry_dragging = 0;
+        return;
+    }
+    if (app->stroke.active) brush_stroke_end(&app->stroke, app->doc);
+    app->snap_line = 0;
+}
+
+// Exports the canvas as "sketch.png" into the save folder.
+static void _canvas_export_sketch(PLUMARO_APP* app) {
+    char path[1024];
+    if (!platform_storage_ready() || !platform_save_path("sketch.png", path, sizeof(path))) return;
+    if (document_export_png(app->doc, path)) platform_file_written();
+}
+
+// Ctrl shortcuts; returns 0 when the key is to be handled as without Ctrl.
+static int _canvas_ctrl_key(PLUMARO_APP* app, int key) {
+    int stroke = app->stroke.active;
+    switch (key) {
+        case ALLEGRO_KEY_S:
+        case ALLEGRO_KEY_O:
+            /* Saving and opening come with the document dialogs; until then
+             * these keys must not fall through to the plain S and O keys. */
+            return !stroke;
+        case ALLEGRO_KEY_E:
+            if (stroke) return 0;
+            _canvas_export_sketch(app);
+            return 1;
+        case ALLEGRO_KEY_Z:
+            if (_canvas_shift(app))
+                redo_perform(app->doc);
+            else
+                undo_perform(app->doc);
+            return 1;
+        case ALLEGRO_KEY_Y:
+            redo_perform(app->doc);
+            return 1;
+        default:
+            return 0;
+    }
+}
+
+// Keys without Ctrl; returns 0 for keys that change nothing.
+static int _canvas_plain_key(PLUMARO_APP* app, int key) {
+    switch (key) {
+        case ALLEGRO_KEY_B:
+            plumaro_app_set_tool(app, 0);
+            return 1;
+        case ALLEGRO_KEY_E:
+            plumaro_app_set_tool(app, 0);
+            app->brush.eraser = 1;
+            return 1;
+        case ALLEGRO_KEY_S:
+            plumaro_app_set_tool(app, 3);
+            return 1;
+        case ALLEGRO_KEY_L:
+            plumaro_app_set_tool(app, 4);
+            return 1;
+        case ALLEGRO_KEY_F:
+            view_fit(&app->view, app->doc->width, app->doc->height, app->display_w, app->display_h);
+            return 1;
+        case ALLEGRO_KEY_G:
+            if (_canvas_shift(app))
+                app->grid.snap = !app->grid.snap;
+            else
+                app->grid.visible = !app->grid.visible;
+            return 1;
+        case ALLEGRO_KEY_D:
+            app->grid.diagonals = !app->grid.diagonals;
+            return 1;
+        case ALLEGRO_KEY_TAB:
+            app->gui_visible = !app->gui_visible;
+            return 1;
+        case ALLEGRO_KEY_OPENBRACE:
+            app->brush.size = fmaxf(1.0f, app->brush.size / 1.25f);
+            return 1;
+        case ALLEGRO_KEY_CLOSEBRACE:
+            app->brush.size = fminf(128.0f, app->brush.size * 1.25f);
+            return 1;
+        case ALLEGRO_KEY_SPACE:
+            app->space_held = 1;
+            return 1;
+        default:
+            return 0;
+    }
+}
+
+// Tracks the modifiers and handles the shortcut table.
+static int _canvas_key_down(PLUMARO_APP* app, int key) {
+    switch (key) {
+        case ALLEGRO_KEY_LCTRL:
+        case ALLEGRO_KEY_RCTRL:
+            app->ctrl_held = 1;
+            return 0;
+        case ALLEGRO_KEY_LSHIFT:
+        case ALLEGRO_KEY_RSHIFT:
+            app->shift_held = 1;
+            return 0;
+        default:
+            break;
+    }
+    if (_canvas_ctrl(app) && _canvas_ctrl_key(app, key)) return 1;
+    return _canvas_plain_key(app, key);
+}
+
+// Key releases: modifiers, and the space bar ending its pan.
+static int _canvas_key_up(PLUMARO_APP* app, int key) {
+    switch (key) {
+        case ALLEGRO_KEY_LCTRL:
+        case ALLEGRO_KEY_RCTRL:
+            app->ctrl_held = 0;
+            return 0;
+        case ALLEGRO_KEY_LSHIFT:
+        case ALLEGRO_KEY_RSHIFT:
+            app->shift_held = 0;
+            return 0;
+        case ALLEGRO_KEY_SPACE:
+            app->space_held = 0;
+            app->panning = 0;
+            return 1;
+        default:
+            return 0;
+    }
+}
+
 void _canvas_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
     __t_assert_void(app);
     __t_assert_void(event);
     __t_assert_void(app->doc);
-    if (event->type == ALLEGRO_EVENT_MOUSE_AXES || event->type == ALLEGRO_EVENT_MOUSE_BUTTON_DOWN) {
-        app->pointer_x = (float)event->mouse.x;
-        app->pointer_y = (float)event->mouse.y;
+    int redraw = 1;
+    switch (event->type) {
+        case ALLEGRO_EVENT_TOUCH_BEGIN:
+        case ALLEGRO_EVENT_TOUCH_END:
+        case ALLEGRO_EVENT_TOUCH_MOVE:
+        case ALLEGRO_EVENT_TOUCH_CANCEL:
+            _canvas_touch(app, event);
+            break;
+        case ALLEGRO_EVENT_MOUSE_AXES:
+        case ALLEGRO_EVENT_MOUSE_WARPED:
+            _canvas_motion(app, event);
+            break;
+        case ALLEGRO_EVENT_MOUSE_BUTTON_DOWN:
+            redraw = _canvas_press(app, event);
+            break;
+        case ALLEGRO_EVENT_MOUSE_BUTTON_UP:
+            _canvas_release(app, event);
+            break;
+        case ALLEGRO_EVENT_KEY_DOWN:
+            redraw = _canvas_key_down(app, event->keyboard.keycode);
+            break;
+        case ALLEGRO_EVENT_KEY_UP:
+            redraw = _canvas_key_up(app, event->keyboard.keycode);
+            break;
+        default:
+            redraw = 0;
+            break;
     }
+    if (redraw) app->dirty = 1;
 }
 
 /* ------------------------------------------------------------------------ */

@@ -330,6 +330,8 @@ void plumaro_app_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
         case ALLEGRO_EVENT_DISPLAY_SWITCH_IN:
         case ALLEGRO_EVENT_DISPLAY_SWITCH_OUT:
             t_log(LOG_DEBUG, "display switch event %d", (int)event->type);
+            /* Key releases that happen in another window never arrive. */
+            app->ctrl_held = app->shift_held = app->space_held = 0;
             break;
         case ALLEGRO_EVENT_DISPLAY_HALT_DRAWING:
             _app_on_halt(app);

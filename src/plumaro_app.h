@@ -61,6 +61,13 @@ typedef struct PLUMARO_APP {
     uint8_t pressure_speed;
     uint8_t palm_rejection;
     float pointer_x, pointer_y;
+    float last_x, last_y; /* canvas position of the last stroke point */
+    double last_time;
+    float last_pressure;
+    uint8_t snap_line; /* the stroke runs along grid segments */
+    float snap_anchor_x, snap_anchor_y;
+    int32_t snap_dir_x, snap_dir_y;
+    uint8_t ctrl_held, shift_held; /* modifiers seen through key events */
 
     /* Interface preferences carried by the settings file; the interface
      * gives them their meaning and reads them when it builds its windows. */
@@ -96,6 +103,9 @@ int plumaro_app_first_canvas_side(int max_bitmap_size);
 int plumaro_app_font_size(float ui_scale);
 /* Interface scale for a density, whether it was overridden, and a size choice. */
 float plumaro_app_ui_scale_for(float density, int overridden, int ui_size);
+
+/* Changes the tool; the eraser is chosen by setting the flag afterwards. */
+void plumaro_app_set_tool(PLUMARO_APP* app, int tool);
 
 int _app_load_font(PLUMARO_APP* app);
 void _app_set_window_icon(PLUMARO_APP* app);
