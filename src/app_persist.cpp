@@ -36,12 +36,16 @@ static int32_t _get_clamped(const uint8_t* at, int32_t lo, int32_t hi) {
 // A stored boolean: true when its first byte is not zero.
 static uint8_t _get_bool(const uint8_t* at) { return at[0] != 0; }
 
-// A fraction stored as hundredths, rounded.
-static uint32_t _hundredths(float v) {
-    float h = v * 100.0f + 0.5f;
-    if (!(h >= 0.0f)) h = 0.0f; /* also NaN */
-    return (uint32_t)h;
+// A float truncated to a stored integer; out-of-range values (and NaN) are
+// brought into range first, since converting them is undefined.
+static uint32_t _trunc(float v) {
+    if (!(v >= -2147483520.0f)) return (uint32_t)(v > 0.0f ? INT32_MAX : (v < 0.0f ? INT32_MIN : 0));
+    if (v > 2147483520.0f) return (uint32_t)INT32_MAX;
+    return (uint32_t)(int32_t)v;
 }
+
+// A fraction stored as hundredths, rounded.
+static uint32_t _hundredths(float v) { return _trunc(v * 100.0f + 0.5f); }
 
 #define _SECTION_BITS 0x0007007Fu /* toolbar sections 0-6, layer panel sections 16-18 */
 
@@ -57,7 +61,7 @@ void plumaro_app_settings_encode(const PLUMARO_APP* app, uint8_t out[APP_SETTING
     _put32(out + 20, (uint32_t)app->tool);
     _put32(out + 24, app->brush.eraser ? 1 : 0);
     _put32(out + 28, app->brush_preset >= 0 ? (uint32_t)(app->brush_preset + 1) : 0);
-    _put32(out + 32, (uint32_t)(int32_t)app->brush.size);
+    _put32(out + 32, _trunc(app->brush.size));
     _put32(out + 36, _hundredths(app->brush.opacity));
     _put32(out + 40, _hundredths(app->brush.flow));
     _put32(out + 44, _hundredths(app->brush.hardness));
@@ -68,14 +72,14 @@ void plumaro_app_settings_encode(const PLUMARO_APP* app, uint8_t out[APP_SETTING
     _put32(out + 56, app->grid.visible ? 1 : 0);
     _put32(out + 60, app->grid.snap ? 1 : 0);
     _put32(out + 64, app->grid.diagonals ? 1 : 0);
-    _put32(out + 68, (uint32_t)(int32_t)app->grid.spacing);
+    _put32(out + 68, _trunc(app->grid.spacing));
     _put32(out + 72, (uint32_t)app->symmetry.mode);
     _put32(out + 76, (uint32_t)app->symmetry.segments);
     _put32(out + 80, app->shapes_solid ? 1 : 0);
     _put32(out + 84, app->section_flags & _SECTION_BITS);
     _put32(out + 88, app->toolbar_collapsed ? 1 : 0);
     _put32(out + 92, app->layer_panel_collapsed ? 1 : 0);
-    _put32(out + 96, (uint32_t)(int32_t)app->layer_panel_width);
+    _put32(out + 96, _trunc(app->layer_panel_width));
     _put32(out + 100, app->export_area ? 1 : 0);
     _put32(out + 104, (uint32_t)app->export_border);
     _put32(out + 108, app->export_template ? 1 : 0);
@@ -88,8 +92,8 @@ void plumaro_app_settings_encode(const PLUMARO_APP* app, uint8_t out[APP_SETTING
 static void _settings_apply_body(PLUMARO_APP* app, const uint8_t* in) {
     app->tool = _get_clamped(in + 20, 0, 5);
     app->brush.eraser = _get_bool(in + 24);
-    int32_t preset = (int32_t)_get32(in + 28) - 1;
-    app->brush_preset = (preset >= 0 && preset < brush_preset_count()) ? preset : -1;
+    int64_t preset = (int64_t)(int32_t)_get32(in + 28) - 1; /* a stored INT32_MIN must not overflow */
+    app->brush_preset = (preset >= 0 && preset < brush_preset_count()) ? (int32_t)preset : -1;
     app->brush.size = (float)_get_clamped(in + 32, 1, 128);
     app->brush.opacity = (float)_get_clamped(in + 36, 1, 100) / 100.0f;
     app->brush.flow = (float)_get_clamped(in + 40, 1, 100) / 100.0f;

@@ -2,6 +2,7 @@
  * short-file rules, the palette file, and writes that never cost the old file. */
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <math.h>
 #include <string.h>
 
 #include <string>
@@ -471,4 +472,27 @@ TEST_F(Persist, NullRecordIsRefused) {
     std::string log = test_log_capture_end();
     EXPECT_NE(log.find("if( !(app) ) assert"), std::string::npos);
     EXPECT_TRUE(_files_starting(save_, "").size() <= 2); /* only "." and ".." */
+}
+
+TEST_F(Persist, UnrepresentableValuesAreStoredInRange) {
+    app_.brush.size = NAN;
+    app_.brush.opacity = 1e30f;
+    app_.brush.flow = -1e30f;
+    app_.grid.spacing = 1e12f;
+    app_.layer_panel_width = -5.0f;
+    uint8_t out[APP_SETTINGS_SIZE];
+    plumaro_app_settings_encode(&app_, out);
+    std::string f((const char*)out, sizeof(out));
+    EXPECT_EQ(_get32(f, 32), 0u);
+    EXPECT_EQ(_get32(f, 36), 0x7FFFFFFFu);
+    EXPECT_EQ(_get32(f, 40), 0x80000000u);
+    EXPECT_EQ(_get32(f, 68), 0x7FFFFFFFu);
+    EXPECT_EQ(_get32(f, 96), (uint32_t)-5);
+    _start_values(&app_);
+    ASSERT_EQ(plumaro_app_settings_apply(&app_, out, sizeof(out)), 1);
+    EXPECT_FLOAT_EQ(app_.brush.size, 1.0f);
+    EXPECT_FLOAT_EQ(app_.brush.opacity, 1.0f);
+    EXPECT_FLOAT_EQ(app_.brush.flow, 0.01f);
+    EXPECT_FLOAT_EQ(app_.grid.spacing, 256.0f);
+    EXPECT_FLOAT_EQ(app_.layer_panel_width, 0.0f);
 }
