@@ -91,6 +91,17 @@ static void _canvas_draw_stroke_buffer(PLUMARO_APP* app) {
     al_use_transform(&identity);
 }
 
+// While a stroke runs along grid segments: a line from the anchor to the pointer.
+static void _canvas_draw_snap_guide(PLUMARO_APP* app) {
+    if (!app->snap_line || !app->stroke.active) return;
+    float ax, ay;
+    view_canvas_to_screen(&app->view, app->snap_anchor_x, app->snap_anchor_y, &ax, &ay);
+    ALLEGRO_COLOR c = app->brush.color;
+    ALLEGRO_COLOR guide = al_map_rgba_f(c.r * 0.35f, c.g * 0.35f, c.b * 0.35f, 0.35f);
+    al_draw_line(ax, ay, app->pointer_x, app->pointer_y, guide, 2.0f);
+    al_draw_circle(ax, ay, 4.0f, guide, 1.5f);
+}
+
 // The brush outline follows the pointer while the brush tool is in hand.
 static void _canvas_draw_brush_outline(PLUMARO_APP* app) {
     if (app->tool != 0 || app->navigate_mode) return;
@@ -107,6 +118,7 @@ void _canvas_draw(PLUMARO_APP* app) {
     _canvas_draw_stroke_buffer(app);
     grid_draw(&app->grid, app->doc, &app->view, app->display_w, app->display_h);
     symmetry_draw(&app->symmetry, app->doc, &app->view);
+    _canvas_draw_snap_guide(app);
     _canvas_draw_brush_outline(app);
 }
 

@@ -120,3 +120,36 @@ def send_delete_window(window):
     x11.XSendEvent(display, window, 0, 0, ctypes.byref(event))
     x11.XFlush(display)
     x11.XCloseDisplay(display)
+
+
+def screenshot(window, path):
+    """The window's pixels as a PIL image (ImageMagick's import, decoded by PIL)."""
+    from PIL import Image
+    subprocess.run(["/usr/bin/import", "-window", window, path], check=True)
+    return Image.open(path).convert("RGB")
+
+
+def ink_pixels(image, limit=60):
+    """Coordinates of the pixels darker than `limit` in every channel."""
+    width, height = image.size
+    data = image.load()
+    return [(x, y) for y in range(height) for x in range(width)
+            if max(data[x, y]) < limit]
+
+
+def centroid(points):
+    n = float(len(points))
+    return sum(p[0] for p in points) / n, sum(p[1] for p in points) / n
+
+
+def drag(window_origin, points, button=1, pause=0.01):
+    """Presses at the first point, moves through the others, releases at the last."""
+    wx, wy = window_origin
+    subprocess.run(["xdotool", "mousemove", str(wx + points[0][0]), str(wy + points[0][1])], check=True)
+    time.sleep(0.1)
+    subprocess.run(["xdotool", "mousedown", str(button)], check=True)
+    for x, y in points[1:]:
+        subprocess.run(["xdotool", "mousemove", str(wx + x), str(wy + y)], check=True)
+        time.sleep(pause)
+    subprocess.run(["xdotool", "mouseup", str(button)], check=True)
+    time.sleep(0.2)
