@@ -5,6 +5,7 @@
 #include <allegro5/allegro_primitives.h>
 #include <math.h>
 
+#include "app_commands.h"
 #include "app_tools.h"
 #include "canvas/brush.h"
 #include "canvas/compositor.h"
@@ -321,11 +322,14 @@ static int _canvas_ctrl_key(PLUMARO_APP* app, int key) {
     int stroke = app->stroke.active;
     switch (key) {
         case ALLEGRO_KEY_S:
-        case ALLEGRO_KEY_O:
-            /* Saving and opening come with the document dialogs; until then
-             * these keys must not fall through to the plain S and O keys. */
             if (stroke) return 0;
             _tools_commit_pending(app);
+            plumaro_app_request_save(app);
+            return 1;
+        case ALLEGRO_KEY_O:
+            if (stroke) return 0;
+            _tools_commit_pending(app);
+            plumaro_app_open_sketch(app);
             return 1;
         case ALLEGRO_KEY_E:
             if (stroke) return 0;

@@ -6,6 +6,8 @@
 #include <allegro5/allegro_ttf.h>
 #include <string.h>
 
+#include "app_commands.h"
+#include "app_persist.h"
 #include "app_state.h"
 #include "app_tools.h"
 #include "platform/platform.h"
@@ -78,13 +80,6 @@ void _app_set_window_icon(PLUMARO_APP* app) {
 int plumaro_app_first_canvas_side(int max_bitmap_size) {
     if (max_bitmap_size >= 1 && max_bitmap_size < PLUMARO_FIRST_CANVAS_MAX) return max_bitmap_size;
     return PLUMARO_FIRST_CANVAS_MAX;
-}
-
-void plumaro_app_set_tool(PLUMARO_APP* app, int tool) {
-    __t_assert_void(app);
-    plumaro_app_commit_form(app); /* a line or curve being edited is painted first */
-    app->tool = tool;
-    app->brush.eraser = 0;
 }
 
 int plumaro_app_capturing(const PLUMARO_APP* app) {
@@ -162,8 +157,20 @@ int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
     app->palm_rejection = 0;
     palette_set_defaults(&app->palette);
 
+    if (platform_storage_ready() == 1)
+        plumaro_app_palette_load(app);
+    else
+        app->palette_pending = 1;
+    if (platform_storage_ready() == 1)
+        plumaro_app_settings_load(app);
+    else
+        app->settings_pending = 1;
+
+    /* The settings may have changed the interface size. */
     plumaro_app_update_ui_scale(app);
     if (!_app_load_font(app)) return 0;
+
+    if (plumaro_app_session_restore(app)) t_log(LOG_INFO, "previous session document restored");
 
     app->timer = al_create_timer(1.0 / 60.0);
     if (!app->timer) _INIT_FAIL("could not create timer");
@@ -211,8 +218,10 @@ static void _app_on_halt(PLUMARO_APP* app) {
      * stroke in progress now so that nothing stored below misses it. */
     if (app->stroke.active && app->doc) brush_stroke_end(&app->stroke, app->doc);
     app->halted = 1;
+    plumaro_app_settings_persist(app);
     if (app->doc && app->selection.state == SEL_FLOATING) selection_commit(&app->selection, app->doc, &app->symmetry);
     plumaro_app_commit_form(app);
+    plumaro_app_session_persist(app);
     platform_on_halt();
     if (app->timer) al_stop_timer(app->timer);
     if (app->display) al_acknowledge_drawing_halt(app->display);
@@ -244,6 +253,7 @@ static void _app_on_resume(PLUMARO_APP* app) {
     form_clear(&app->form);
     app->dirty = 1;
     if (app->timer) al_start_timer(app->timer);
+    _app_drain_import(app);
 }
 
 /* ------------------------------------------------------------------------ */
@@ -254,6 +264,20 @@ static void _app_on_resume(PLUMARO_APP* app) {
 static void _app_timer_tick(PLUMARO_APP* app) {
     if (app->state && app->state->update) app->state->update(app, 1.0 / 60.0);
     _app_sync_display_size(app);
+    _app_drain_import(app);
+    if (app->palette_pending && platform_storage_ready() == 1) {
+        app->palette_pending = 0;
+        plumaro_app_palette_load(app);
+        app->dirty = 1;
+    }
+    if (app->settings_pending && platform_storage_ready() == 1) {
+        app->settings_pending = 0;
+        plumaro_app_settings_load(app);
+        plumaro_app_update_ui_scale(app);
+        _app_load_font(app);
+        app->gui_rebuild_pending = 1;
+        app->dirty = 1;
+    }
 }
 
 // Passes an event to the current state's handler.
@@ -366,6 +390,8 @@ int plumaro_app_run(PLUMARO_APP* app) {
         if (app->running && app->dirty && !app->halted && al_is_event_queue_empty(app->queue))
             plumaro_app_draw_frame(app);
     }
+    plumaro_app_settings_persist(app);
+    plumaro_app_session_persist(app);
     t_log(LOG_INFO, "main loop done");
     return 1;
 }

@@ -78,6 +78,19 @@ typedef struct PLUMARO_APP {
     float fill_x, fill_y;          /* a fill deferred to the release */
     float gradient_x, gradient_y;  /* the gradient's start */
     float form_start_x, form_start_y; /* where a new form's drag began */
+
+    /* Interface preferences carried by the settings file; the interface
+     * gives them their meaning and reads them when it builds its windows. */
+    uint8_t settings_applied; /* a full settings record was read at start */
+    uint8_t shapes_solid;     /* placed shapes are filled */
+    uint32_t section_flags;   /* bits 0-6 toolbar sections, 16-18 layer panel sections folded */
+    int32_t toolbar_collapsed, layer_panel_collapsed;
+    float layer_panel_width; /* 0: the default width */
+    int32_t export_area;     /* 0 displayed area, 1 full drawing */
+    int32_t export_border;   /* pixels, 0..256 */
+    int32_t export_template; /* include the page template in exports */
+    int32_t text_size, text_font;
+    char doc_path[1024]; /* where the document was last saved or loaded from */
 } PLUMARO_APP;
 
 /* Starts everything in the documented order; 1 on success. */

@@ -5,9 +5,21 @@
 
 #include "t_log.h"
 
+static DOCUMENT_NEW_HOOK _document_new_hook = NULL;
+static void* _document_new_hook_user = NULL;
+
+void document_set_new_hook(DOCUMENT_NEW_HOOK hook, void* user) {
+    _document_new_hook = hook;
+    _document_new_hook_user = user;
+}
+
 DOCUMENT* document_new(int width, int height) {
     if (width <= 0 || height <= 0) {
         t_log(LOG_ERR, "bad document size %dx%d", width, height);
+        return NULL;
+    }
+    if (_document_new_hook && !_document_new_hook(width, height, _document_new_hook_user)) {
+        t_log(LOG_ERR, "could not allocate a %dx%d document", width, height);
         return NULL;
     }
     DOCUMENT* doc = NULL;

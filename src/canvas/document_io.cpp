@@ -326,6 +326,31 @@ static int _save_layer(T_ATOMIC_FILE* af, LAYER* layer, T_STR** scratch) {
            _put(af, (*scratch)->data, (*scratch)->length);
 }
 
+int document_write(DOCUMENT* doc, T_ATOMIC_FILE* af) {
+    __t_assert(doc);
+    __t_assert(doc->layers);
+    __t_assert(af);
+    __t_assert(af->file);
+    int count = document_layer_count(doc);
+    for (int i = 0; i < count; i++) {
+        LAYER* layer = document_layer_at(doc, i);
+        if (!layer || !layer->backup) return 0;
+    }
+    /* Large stdio buffer: the records are written as many small fields. */
+    setvbuf(af->file, NULL, _IOFBF, 1 << 20);
+    uint8_t header[20];
+    memcpy(header, "PLM3", 4);
+    _wr32(header + 4, (uint32_t)doc->width);
+    _wr32(header + 8, (uint32_t)doc->height);
+    _wr32(header + 12, (uint32_t)doc->template_index);
+    _wr32(header + 16, (uint32_t)count);
+    int ok = _put(af, header, sizeof(header));
+    T_STR* scratch = NULL;
+    for (int i = 0; ok && i < count; i++) ok = _save_layer(af, document_layer_at(doc, i), &scratch);
+    if (scratch) t_str_free(&scratch);
+    return ok;
+}
+
 int document_save(DOCUMENT* doc, const char* path) {
     __t_assert(doc);
     __t_assert(doc->layers);
@@ -343,19 +368,7 @@ int document_save(DOCUMENT* doc, const char* path) {
         t_log(LOG_ERR, "could not save document to %s", path);
         return 0;
     }
-    /* Large stdio buffer: the records are written as many small fields. */
-    setvbuf(af.file, NULL, _IOFBF, 1 << 20);
-    uint8_t header[20];
-    memcpy(header, "PLM3", 4);
-    _wr32(header + 4, (uint32_t)doc->width);
-    _wr32(header + 8, (uint32_t)doc->height);
-    _wr32(header + 12, (uint32_t)doc->template_index);
-    _wr32(header + 16, (uint32_t)count);
-    int ok = _put(&af, header, sizeof(header));
-    T_STR* scratch = NULL;
-    for (int i = 0; ok && i < count; i++) ok = _save_layer(&af, document_layer_at(doc, i), &scratch);
-    if (scratch) t_str_free(&scratch);
-    if (!ok) {
+    if (!document_write(doc, &af)) {
         t_file_abort(&af);
         t_log(LOG_ERR, "could not save document to %s", path);
         return 0;

@@ -16,6 +16,10 @@
 /* Writes the document as a version 3 file, replacing `path` only when the
  * whole file reached the disk. */
 int document_save(DOCUMENT* doc, const char* path);
+/* Writes the whole version 3 file image into an open atomic file, leaving
+ * the commit (or abort) to the caller; 0 when a layer has no backup or a
+ * write failed. */
+int document_write(DOCUMENT* doc, T_ATOMIC_FILE* af);
 /* Reads a version 1, 2 or 3 file into a new document with an empty history. */
 DOCUMENT* document_load(const char* path);
 

@@ -265,12 +265,38 @@ TEST_F(CanvasInput, CtrlEDuringAStrokeActsAsE) {
     ASSERT_EQ(stat(png, &info), 0);
     std::string bytes = test_read_file(png);
     EXPECT_EQ(bytes.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
-    /* Ctrl+S is not the S key. */
+}
+
+TEST_F(CanvasInput, CtrlSSavesAndCtrlOOpensTheSketch) {
+    ASSERT_TRUE(platform_init());
+    setenv("PLUMARO_NO_NATIVE_CHOOSER", "1", 1); /* no dialog: the proposed path is used */
+    press(20, 20);
+    motion(60, 20);
+    release(60, 20);
     app.tool = 0;
     down(ALLEGRO_KEY_LCTRL);
     down(ALLEGRO_KEY_S);
     up(ALLEGRO_KEY_LCTRL);
-    EXPECT_EQ(app.tool, 0);
+    EXPECT_EQ(app.tool, 0); /* Ctrl+S is not the S key */
+    char plm[1024];
+    ASSERT_TRUE(platform_save_path("sketch.plm", plm, sizeof(plm)));
+    struct stat info;
+    ASSERT_EQ(stat(plm, &info), 0);
+    EXPECT_EQ(test_read_file(plm).substr(0, 4), "PLM3");
+    EXPECT_STREQ(app.doc_path, plm);
+    /* Paint more, then Ctrl+O brings back the saved picture. */
+    press(20, 100);
+    motion(60, 100);
+    release(60, 100);
+    ASSERT_GT(alpha(40, 100), 200);
+    DOCUMENT* before = app.doc;
+    down(ALLEGRO_KEY_LCTRL);
+    down(ALLEGRO_KEY_O);
+    up(ALLEGRO_KEY_LCTRL);
+    EXPECT_NE(app.doc, before);
+    EXPECT_GT(alpha(40, 20), 200);
+    EXPECT_EQ(alpha(40, 100), 0);
+    unsetenv("PLUMARO_NO_NATIVE_CHOOSER");
 }
 
 TEST_F(CanvasInput, SpacePansAndItsReleaseStopsThePan) {

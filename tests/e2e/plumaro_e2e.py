@@ -15,7 +15,7 @@ class Plumaro:
         self.appdata = appdata or tempfile.mkdtemp(prefix="plumaro-e2e-")
         self.log_path = os.path.join(self.appdata, "stderr.log")
         environment = dict(os.environ)
-        environment.update({"APPDATA": self.appdata, "PLUMARO_NO_REVEAL": "1",
+        environment.update({"APPDATA": self.appdata, "PLUMARO_NO_REVEAL": "1", "PLUMARO_NO_NATIVE_CHOOSER": "1",
                             "GSETTINGS_BACKEND": "memory", "NO_AT_BRIDGE": "1"})
         environment.pop("PLUMARO_TEST_DENSITY", None)
         if env:
@@ -43,7 +43,7 @@ class Plumaro:
     def wait_window(self, timeout=15.0):
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
-            out = subprocess.run(["xdotool", "search", "--name", "^Plumaro"],
+            out = subprocess.run(["xdotool", "search", "--name", "^Plumaro - a layered sketching app$"],
                                  capture_output=True, text=True).stdout.split()
             if out:
                 self.window = out[0]

@@ -1,0 +1,179 @@
+/* app_commands: new document, loading, files handed in by the platform and
+ * the tool change. */
+#include "app_commands.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "app_tools.h"
+
+#include "canvas/brush.h"
+#include "canvas/document_io.h"
+#include "canvas/view.h"
+#include "gui/i18n.h"
+#include "platform/platform.h"
+#include "t_log.h"
+
+#define APP_TOOL_COUNT 7
+
+// Shows a short notice to the user.
+static void _app_notify(PLUMARO_APP* app, const char* text) {
+    /* Until the notification popup exists the notice goes to the log; the
+     * popup call belongs here. */
+    t_log(LOG_NOTICE, "%s", text);
+    app->dirty = 1;
+    app->gui_cache_valid = 0;
+}
+
+void _app_adopt_document(PLUMARO_APP* app, DOCUMENT* doc) {
+    __t_assert_void(app);
+    __t_assert_void(doc);
+    /* A stroke still open on the old document holds its layer and undo
+     * step: drop it before the layer goes away. */
+    if (app->stroke.active && app->doc) brush_stroke_abort(&app->stroke, app->doc);
+    app->stroke.active = 0;
+    app->gradient_dragging = 0;
+    app->form_creating = 0;
+    app->symmetry_dragging = 0;
+    app->fill_pending = 0;
+    app->selection.dragging = false;
+    selection_discard(&app->selection);
+    form_clear(&app->form);
+    if (app->doc) document_free(&app->doc);
+    app->doc = doc;
+    brush_release_resources();
+    view_center(&app->view, doc->width, doc->height, app->display_w, app->display_h);
+    app->symmetry.cx = (float)doc->width * 0.5f;
+    app->symmetry.cy = (float)doc->height * 0.5f;
+    app->dirty = 1;
+    app->gui_cache_valid = 0;
+}
+
+// Creates a square document with its first layer; null when either fails.
+static DOCUMENT* _app_blank_document(int size) {
+    DOCUMENT* doc = document_new(size, size);
+    if (!doc) return NULL;
+    if (!document_add_layer(doc, "Layer 1")) {
+        document_free(&doc);
+        return NULL;
+    }
+    return doc;
+}
+
+int _app_new_document_within(PLUMARO_APP* app, int size, int max_bitmap_size) {
+    __t_assert(app);
+    if (size < APP_CANVAS_MIN) size = APP_CANVAS_MIN;
+    if (size > APP_CANVAS_MAX) size = APP_CANVAS_MAX;
+    if (max_bitmap_size > 0 && max_bitmap_size < size) {
+        t_log(LOG_INFO, "canvas %d clamped to the GPU bitmap limit %d", size, max_bitmap_size);
+        size = max_bitmap_size;
+        if (size < APP_CANVAS_MIN) {
+            t_log(LOG_ERR, "could not allocate any canvas, keeping the current document");
+            return 0;
+        }
+    }
+    DOCUMENT* doc = NULL;
+    for (;;) {
+        doc = _app_blank_document(size);
+        if (doc || size < 128) break;
+        size /= 2;
+    }
+    if (!doc) {
+        t_log(LOG_ERR, "could not allocate any canvas, keeping the current document");
+        return 0;
+    }
+    _app_adopt_document(app, doc);
+    t_log(LOG_INFO, "new %dx%d document", doc->width, doc->height);
+    return 1;
+}
+
+int plumaro_app_new_document(PLUMARO_APP* app, int size) {
+    __t_assert(app);
+    int limit = app->display ? al_get_display_option(app->display, ALLEGRO_MAX_BITMAP_SIZE) : 0;
+    return _app_new_document_within(app, size, limit);
+}
+
+int plumaro_app_load_document(PLUMARO_APP* app, const char* path) {
+    __t_assert(app);
+    __t_assert(path);
+    DOCUMENT* doc = document_load(path);
+    if (!doc) return 0;
+    _app_adopt_document(app, doc);
+    app->dirty = 1;
+    t_log(LOG_INFO, "loaded document %s", path);
+    return 1;
+}
+
+void _app_drain_import(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    char path[1024];
+    if (platform_take_import(path, sizeof(path)) != 1) return;
+    if (plumaro_app_load_document(app, path))
+        _app_notify(app, i18n_tr("Loaded from disk."));
+    else
+        _app_notify(app, i18n_tr("Could not load that file."));
+    app->dirty = 1;
+}
+
+void plumaro_app_set_tool(PLUMARO_APP* app, int tool) {
+    __t_assert_void(app);
+    __t_assert_void(tool >= 0 && tool < APP_TOOL_COUNT);
+    plumaro_app_commit_form(app); /* a line or curve being edited is painted first */
+    app->tool = tool;
+    app->brush.eraser = 0;
+    app->dirty = 1;
+    app->gui_cache_valid = 0;
+}
+
+// Adds ".plm" when the file name has no extension and the result still fits.
+static void _app_add_extension(char* path, size_t size) {
+    const char* name = strrchr(path, '/');
+    name = name ? name + 1 : path;
+    if (strchr(name, '.')) return;
+    size_t len = strlen(path);
+    if (len + 4 < size) memcpy(path + len, ".plm", 5);
+}
+
+int plumaro_app_request_save(PLUMARO_APP* app) {
+    __t_assert(app);
+    __t_assert(app->doc);
+    if (app->stroke.active || !platform_storage_ready()) return 0;
+    char proposal[1024];
+    if (app->doc_path[0])
+        snprintf(proposal, sizeof(proposal), "%s", app->doc_path);
+    else if (!platform_save_path("sketch.plm", proposal, sizeof(proposal)))
+        return 0;
+    char path[1024];
+    int chosen = platform_choose_file(1, proposal, "*.plm", path, sizeof(path));
+    if (chosen == 0) return 0;
+    if (chosen < 0) snprintf(path, sizeof(path), "%s", proposal); /* no chooser: keep the proposal */
+    _app_add_extension(path, sizeof(path));
+    if (!document_save(app->doc, path)) {
+        _app_notify(app, i18n_tr("Save failed."));
+        return 0;
+    }
+    snprintf(app->doc_path, sizeof(app->doc_path), "%s", path);
+    platform_file_written();
+    platform_document_saved(path);
+    const char* name = strrchr(path, '/');
+    name = name ? name + 1 : path;
+    char notice[1200];
+    int published = platform_publish_file(path, name, "application/octet-stream");
+    if (published == 0) {
+        char reason[256];
+        platform_last_error(reason, sizeof(reason));
+        snprintf(notice, sizeof(notice), i18n_tr("Save not published: %s"), reason);
+    } else {
+        snprintf(notice, sizeof(notice), i18n_tr("Saved: %s"), name);
+    }
+    _app_notify(app, notice);
+    return 1;
+}
+
+int plumaro_app_open_sketch(PLUMARO_APP* app) {
+    __t_assert(app);
+    char path[1024];
+    if (app->stroke.active || !platform_storage_ready() || !platform_save_path("sketch.plm", path, sizeof(path)))
+        return 0;
+    return plumaro_app_load_document(app, path);
+}

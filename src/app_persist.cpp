@@ -1,0 +1,257 @@
+/* app_persist: settings, palette and session files in the save folder. */
+#include "app_persist.h"
+
+#include <string.h>
+
+#include "app_commands.h"
+#include "canvas/document_io.h"
+#include "gui/i18n.h"
+#include "platform/platform.h"
+#include "t_log.h"
+#include "t_str.h"
+
+/* ------------------------------------------------------------------------ */
+/* Settings record                                                           */
+/* ------------------------------------------------------------------------ */
+
+// Stores a 32-bit value little-endian.
+static void _put32(uint8_t* at, uint32_t v) {
+    at[0] = (uint8_t)v;
+    at[1] = (uint8_t)(v >> 8);
+    at[2] = (uint8_t)(v >> 16);
+    at[3] = (uint8_t)(v >> 24);
+}
+
+// Reads a 32-bit little-endian value.
+static uint32_t _get32(const uint8_t* at) {
+    return (uint32_t)at[0] | ((uint32_t)at[1] << 8) | ((uint32_t)at[2] << 16) | ((uint32_t)at[3] << 24);
+}
+
+// Reads a signed field clamped to lo..hi.
+static int32_t _get_clamped(const uint8_t* at, int32_t lo, int32_t hi) {
+    int32_t v = (int32_t)_get32(at);
+    return v < lo ? lo : (v > hi ? hi : v);
+}
+
+// A stored boolean: true when its first byte is not zero.
+static uint8_t _get_bool(const uint8_t* at) { return at[0] != 0; }
+
+// A float truncated to a stored integer; out-of-range values (and NaN) are
+// brought into range first, since converting them is undefined.
+static uint32_t _trunc(float v) {
+    if (!(v >= -2147483520.0f)) return (uint32_t)(v > 0.0f ? INT32_MAX : (v < 0.0f ? INT32_MIN : 0));
+    if (v > 2147483520.0f) return (uint32_t)INT32_MAX;
+    return (uint32_t)(int32_t)v;
+}
+
+// A fraction stored as hundredths, rounded.
+static uint32_t _hundredths(float v) { return _trunc(v * 100.0f + 0.5f); }
+
+#define _SECTION_BITS 0x0007007Fu /* toolbar sections 0-6, layer panel sections 16-18 */
+
+void plumaro_app_settings_encode(const PLUMARO_APP* app, uint8_t out[APP_SETTINGS_SIZE]) {
+    __t_assert_void(app);
+    __t_assert_void(out);
+    memset(out, 0, APP_SETTINGS_SIZE);
+    memcpy(out, "PSET", 4);
+    out[4] = APP_SETTINGS_VERSION;
+    _put32(out + 8, app->pressure_speed ? 1 : 0);
+    _put32(out + 12, app->palm_rejection ? 1 : 0);
+    _put32(out + 16, (uint32_t)app->language);
+    _put32(out + 20, (uint32_t)app->tool);
+    _put32(out + 24, app->brush.eraser ? 1 : 0);
+    _put32(out + 28, app->brush_preset >= 0 ? (uint32_t)(app->brush_preset + 1) : 0);
+    _put32(out + 32, _trunc(app->brush.size));
+    _put32(out + 36, _hundredths(app->brush.opacity));
+    _put32(out + 40, _hundredths(app->brush.flow));
+    _put32(out + 44, _hundredths(app->brush.hardness));
+    unsigned char r, g, b, a;
+    al_unmap_rgba(app->brush.color, &r, &g, &b, &a);
+    _put32(out + 48, ((uint32_t)r << 24) | ((uint32_t)g << 16) | ((uint32_t)b << 8) | (uint32_t)a);
+    _put32(out + 52, (uint32_t)app->brush.tip);
+    _put32(out + 56, app->grid.visible ? 1 : 0);
+    _put32(out + 60, app->grid.snap ? 1 : 0);
+    _put32(out + 64, app->grid.diagonals ? 1 : 0);
+    _put32(out + 68, _trunc(app->grid.spacing));
+    _put32(out + 72, (uint32_t)app->symmetry.mode);
+    _put32(out + 76, (uint32_t)app->symmetry.segments);
+    _put32(out + 80, app->shapes_solid ? 1 : 0);
+    _put32(out + 84, app->section_flags & _SECTION_BITS);
+    _put32(out + 88, app->toolbar_collapsed ? 1 : 0);
+    _put32(out + 92, app->layer_panel_collapsed ? 1 : 0);
+    _put32(out + 96, _trunc(app->layer_panel_width));
+    _put32(out + 100, app->export_area ? 1 : 0);
+    _put32(out + 104, (uint32_t)app->export_border);
+    _put32(out + 108, app->export_template ? 1 : 0);
+    _put32(out + 112, (uint32_t)app->text_size);
+    _put32(out + 116, (uint32_t)app->text_font);
+    _put32(out + 120, (uint32_t)app->ui_size);
+}
+
+// Takes every field from the tool up to the text font.
+static void _settings_apply_body(PLUMARO_APP* app, const uint8_t* in) {
+    app->tool = _get_clamped(in + 20, 0, 5);
+    app->brush.eraser = _get_bool(in + 24);
+    int64_t preset = (int64_t)(int32_t)_get32(in + 28) - 1; /* a stored INT32_MIN must not overflow */
+    app->brush_preset = (preset >= 0 && preset < brush_preset_count()) ? (int32_t)preset : -1;
+    app->brush.size = (float)_get_clamped(in + 32, 1, 128);
+    app->brush.opacity = (float)_get_clamped(in + 36, 1, 100) / 100.0f;
+    app->brush.flow = (float)_get_clamped(in + 40, 1, 100) / 100.0f;
+    app->brush.hardness = (float)_get_clamped(in + 44, 0, 100) / 100.0f;
+    uint32_t c = _get32(in + 48);
+    app->brush.color = al_map_rgba((unsigned char)(c >> 24), (unsigned char)(c >> 16), (unsigned char)(c >> 8),
+                                   (unsigned char)c);
+    app->brush.tip = _get_clamped(in + 52, 0, 6);
+    app->grid.visible = _get_bool(in + 56);
+    app->grid.snap = _get_bool(in + 60);
+    app->grid.diagonals = _get_bool(in + 64);
+    app->grid.spacing = (float)_get_clamped(in + 68, 2, 256);
+    app->symmetry.mode = _get_clamped(in + 72, 0, 4);
+    app->symmetry.segments = _get_clamped(in + 76, 2, 16);
+    app->shapes_solid = _get_bool(in + 80);
+    app->section_flags = _get32(in + 84) & _SECTION_BITS;
+    app->toolbar_collapsed = _get_bool(in + 88);
+    app->layer_panel_collapsed = _get_bool(in + 92);
+    app->layer_panel_width = (float)_get_clamped(in + 96, 0, 4096);
+    app->export_area = _get_bool(in + 100);
+    app->export_border = _get_clamped(in + 104, 0, 256);
+    app->export_template = _get_bool(in + 108);
+    app->text_size = _get_clamped(in + 112, 8, 256);
+    app->text_font = _get_clamped(in + 116, 0, 3);
+    app->settings_applied = 1;
+}
+
+int plumaro_app_settings_apply(PLUMARO_APP* app, const uint8_t* bytes, size_t count) {
+    __t_assert(app);
+    __t_assert(bytes || count == 0);
+    if (count < 16 || memcmp(bytes, "PSET", 4) != 0) return 0;
+    app->language = 0;
+    app->pressure_speed = _get_bool(bytes + 8);
+    app->palm_rejection = _get_bool(bytes + 12);
+    if (count >= 20) {
+        app->language = bytes[16] > 4 ? 0 : bytes[16];
+        i18n_set_language(app->language);
+    } else {
+        i18n_set_language(0);
+    }
+    if (count >= 120) _settings_apply_body(app, bytes);
+    if (count >= 124) app->ui_size = _get_clamped(bytes + 120, 0, 3);
+    return 1;
+}
+
+/* ------------------------------------------------------------------------ */
+/* Files                                                                     */
+/* ------------------------------------------------------------------------ */
+
+// Reads at most `max` bytes of a file through Allegro's file interface; -1 when it cannot be opened.
+static long _read_head(const char* path, uint8_t* out, size_t max) {
+    ALLEGRO_FILE* file = al_fopen(path, "rb");
+    if (!file) return -1;
+    size_t count = al_fread(file, out, max);
+    al_fclose(file);
+    return (long)count;
+}
+
+int plumaro_app_settings_load(PLUMARO_APP* app) {
+    __t_assert(app);
+    char path[1024];
+    if (!platform_save_path(APP_SETTINGS_FILE, path, sizeof(path))) return 0;
+    uint8_t bytes[APP_SETTINGS_READ_MAX];
+    memset(bytes, 0, sizeof(bytes));
+    long got = _read_head(path, bytes, sizeof(bytes));
+    if (got < 0) {
+        t_log(LOG_INFO, "settings load: no file at %s (defaults)", path);
+        return 0;
+    }
+    size_t count = (size_t)got;
+    int result = plumaro_app_settings_apply(app, bytes, count);
+    t_log(LOG_INFO, "settings load: %zu bytes, pressure %d, palm %d, language %d", count, app->pressure_speed,
+          app->palm_rejection, app->language);
+    return result;
+}
+
+void plumaro_app_settings_persist(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    char path[1024];
+    if (!platform_save_path(APP_SETTINGS_FILE, path, sizeof(path))) return;
+    if (platform_storage_ready() != 1) return;
+    uint8_t record[APP_SETTINGS_SIZE];
+    plumaro_app_settings_encode(app, record);
+    if (t_file_write_atomic(path, record, sizeof(record)))
+        t_log(LOG_INFO, "settings save: v3 session state (%zu bytes) -> %s", sizeof(record), path);
+    else
+        t_log(LOG_ERR, "settings save: could not open %s for write", path);
+    platform_file_written();
+    app->settings_pending = 0;
+}
+
+int plumaro_app_palette_load(PLUMARO_APP* app) {
+    __t_assert(app);
+    char path[1024];
+    if (!platform_save_path(APP_PALETTE_FILE, path, sizeof(path))) return 0;
+    palette_set_defaults(&app->palette);
+    uint8_t bytes[APP_PALETTE_READ_MAX];
+    long got = _read_head(path, bytes, sizeof(bytes));
+    if (got < 0) {
+        t_log(LOG_INFO, "palette load: no file at %s (factory defaults)", path);
+        return 0;
+    }
+    int result = palette_deserialize(&app->palette, bytes, (size_t)got);
+    t_log(LOG_INFO, "palette load: %zu bytes, %d user palette(s), active %d", (size_t)got, app->palette.count,
+          app->palette.active);
+    return result;
+}
+
+void plumaro_app_palette_persist(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    char path[1024];
+    if (!platform_save_path(APP_PALETTE_FILE, path, sizeof(path))) return;
+    if (platform_storage_ready() != 1) return;
+    T_STR* image = palette_serialize(&app->palette);
+    if (!image) return;
+    if (t_file_write_atomic(path, image->data, image->length))
+        t_log(LOG_INFO, "palette save: %zu bytes, %d user palette(s) -> %s", image->length, app->palette.count, path);
+    else
+        t_log(LOG_ERR, "palette save: could not open %s for write", path);
+    t_str_free(&image);
+    platform_file_written();
+    app->palette_pending = 0;
+}
+
+void plumaro_app_session_persist(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    char path[1024];
+    if (!platform_save_path(APP_SESSION_FILE, path, sizeof(path))) return;
+    if (platform_storage_ready() != 1 || !app->doc) return;
+    T_ATOMIC_FILE af;
+    if (!t_file_begin(&af, path)) {
+        t_log(LOG_ERR, "could not save document to %s", path);
+        return;
+    }
+    if (!document_write(app->doc, &af)) {
+        t_file_abort(&af);
+        t_log(LOG_ERR, "could not save document to %s", path);
+        return;
+    }
+    /* The commit flushes the temporary file to disk before it replaces the
+     * session, and removes it when it cannot. */
+    char tmp_path[sizeof(af.tmp_path)];
+    memcpy(tmp_path, af.tmp_path, sizeof(tmp_path));
+    if (!t_file_commit(&af)) {
+        t_log(LOG_ERR, "session persist: rename %s -> %s failed", tmp_path, path);
+        return;
+    }
+    platform_file_written();
+    t_log(LOG_INFO, "session persisted to %s", path);
+}
+
+int plumaro_app_session_restore(PLUMARO_APP* app) {
+    __t_assert(app);
+    char path[1024];
+    if (!platform_save_path(APP_SESSION_FILE, path, sizeof(path))) return 0;
+    if (platform_storage_ready() != 1) return 0;
+    ALLEGRO_FILE* file = al_fopen(path, "rb");
+    if (!file) return 0;
+    al_fclose(file);
+    return plumaro_app_load_document(app, path);
+}
