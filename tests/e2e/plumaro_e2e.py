@@ -64,7 +64,10 @@ class Plumaro:
         time.sleep(0.2)
 
     def key(self, name):
-        subprocess.run(["xdotool", "key", "--window", self.window, name], check=True)
+        # Real key events go to the focused window; without a window manager
+        # nobody else gives it the focus.
+        subprocess.run(["xdotool", "windowfocus", self.window], check=True)
+        subprocess.run(["xdotool", "key", name], check=True)
 
     def close_window(self):
         """Sends WM_DELETE_WINDOW, as a window manager's close button does."""
@@ -123,9 +126,15 @@ def send_delete_window(window):
 
 
 def screenshot(window, path):
-    """The window's pixels as a PIL image (ImageMagick's import, decoded by PIL)."""
+    """The window's pixels as a PIL image (ImageMagick's import, decoded by PIL).
+    The screen is read rather than the window: an OpenGL window's own
+    contents can come back black."""
     from PIL import Image
-    subprocess.run(["/usr/bin/import", "-window", window, path], check=True)
+    out = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window],
+                         capture_output=True, text=True, check=True).stdout
+    g = dict(line.split("=", 1) for line in out.split() if "=" in line)
+    crop = "%sx%s+%s+%s" % (g["WIDTH"], g["HEIGHT"], g["X"], g["Y"])
+    subprocess.run(["/usr/bin/import", "-window", "root", "-crop", crop, path], check=True)
     return Image.open(path).convert("RGB")
 
 
