@@ -96,6 +96,15 @@ static int _items_grow(T_GUI_LISTITEM** items, int* capacity, int count) {
     return 1;
 }
 
+// Appends an item to a list or combo box; its index, or -1 when memory runs out.
+static int _items_append(T_GUI_CTX* ctx, T_GUI_LISTITEM** items, int* capacity, int* count, const char* text) {
+    if (!_items_grow(items, capacity, *count)) return -1;
+    _copy_text((*items)[*count].text, T_GUI_LABEL_SIZE, text ? text : "");
+    (*items)[*count].selected = 0;
+    ctx->needs_redraw = 1;
+    return (*count)++;
+}
+
 static void _listbox_free(void* ptr) {
     T_GUI_LISTBOX_DATA* d = (T_GUI_LISTBOX_DATA*)ptr;
     free(d->items);
@@ -358,11 +367,7 @@ int t_gui_listbox_add_item(T_GUI_CTX* ctx, int32_t id, const char* text) {
     T_GUI_WIDGET* widget = _t_gui_widget_of(ctx, id, T_GUI_KIND_LISTBOX);
     if (!widget) return -1;
     T_GUI_LISTBOX_DATA* d = (T_GUI_LISTBOX_DATA*)widget->data;
-    if (!_items_grow(&d->items, &d->capacity, d->count)) return -1;
-    _copy_text(d->items[d->count].text, T_GUI_LABEL_SIZE, text ? text : "");
-    d->items[d->count].selected = 0;
-    ctx->needs_redraw = 1;
-    return d->count++;
+    return _items_append(ctx, &d->items, &d->capacity, &d->count, text);
 }
 
 void t_gui_listbox_set_selected(T_GUI_CTX* ctx, int32_t id, int index, int on) {
@@ -398,11 +403,7 @@ int t_gui_combobox_add_item(T_GUI_CTX* ctx, int32_t id, const char* text) {
     T_GUI_WIDGET* widget = _t_gui_widget_of(ctx, id, T_GUI_KIND_COMBOBOX);
     if (!widget) return -1;
     T_GUI_COMBOBOX_DATA* d = (T_GUI_COMBOBOX_DATA*)widget->data;
-    if (!_items_grow(&d->items, &d->capacity, d->count)) return -1;
-    _copy_text(d->items[d->count].text, T_GUI_LABEL_SIZE, text ? text : "");
-    d->items[d->count].selected = 0;
-    ctx->needs_redraw = 1;
-    return d->count++;
+    return _items_append(ctx, &d->items, &d->capacity, &d->count, text);
 }
 
 void t_gui_combobox_set_selected(T_GUI_CTX* ctx, int32_t id, int index) {
