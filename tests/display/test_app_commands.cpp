@@ -40,35 +40,7 @@ int _refuse_commit(const char*, const char*, void* user) {
     return 0;
 }
 
-Bytes _pixels(ALLEGRO_BITMAP* b) {
-    int w = al_get_bitmap_width(b), h = al_get_bitmap_height(b);
-    Bytes out((size_t)w * h * 4);
-    ALLEGRO_LOCKED_REGION* lock = al_lock_bitmap(b, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
-    if (!lock) return Bytes();
-    for (int y = 0; y < h; y++)
-        memcpy(&out[(size_t)y * w * 4], (uint8_t*)lock->data + (intptr_t)y * lock->pitch, (size_t)w * 4);
-    al_unlock_bitmap(b);
-    return out;
-}
 
-// Paints premultiplied noise into a layer's backup and video bitmap.
-Bytes _paint(LAYER* layer, unsigned seed) {
-    int w = al_get_bitmap_width(layer->backup), h = al_get_bitmap_height(layer->backup);
-    std::mt19937 rng(seed);
-    Bytes px((size_t)w * h * 4);
-    for (size_t i = 0; i < px.size(); i += 4) {
-        uint8_t a = (uint8_t)(rng() % 3 == 0 ? 0 : rng());
-        for (int c = 0; c < 3; c++) px[i + c] = a ? (uint8_t)(rng() % (a + 1u)) : 0;
-        px[i + 3] = a;
-    }
-    ALLEGRO_LOCKED_REGION* lock =
-        al_lock_bitmap(layer->backup, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_WRITEONLY);
-    for (int y = 0; y < h; y++)
-        memcpy((uint8_t*)lock->data + (intptr_t)y * lock->pitch, &px[(size_t)y * w * 4], (size_t)w * 4);
-    al_unlock_bitmap(layer->backup);
-    layer_restore(layer);
-    return px;
-}
 
 std::vector<std::string> _files_starting(const std::string& dir, const std::string& prefix) {
     std::vector<std::string> out;
@@ -131,7 +103,7 @@ class Commands : public ::testing::Test {
         const char* names[3] = {"Sky", "Ink", "Notes"};
         for (int i = 0; i < 3; i++) {
             LAYER* l = document_add_layer(doc, names[i]);
-            px[i] = _paint(l, 11u + (unsigned)i);
+            px[i] = test_paint_noise(l, 11u + (unsigned)i);
         }
         document_layer_at(doc, 0)->opacity = 0.25f;
         document_layer_at(doc, 1)->blend = 1;
@@ -150,7 +122,7 @@ class Commands : public ::testing::Test {
         for (int i = 0; i < 3; i++) {
             LAYER* l = document_layer_at(doc, i);
             EXPECT_STREQ(l->name->data, names[i]);
-            EXPECT_TRUE(_pixels(l->backup) == px[i]) << "layer " << i;
+            EXPECT_TRUE(test_bitmap_bytes(l->backup) == px[i]) << "layer " << i;
         }
         EXPECT_NEAR(document_layer_at(doc, 0)->opacity, 0.25f, 0.001f);
         EXPECT_EQ(document_layer_at(doc, 1)->blend, 1);
@@ -352,7 +324,7 @@ TEST_F(Commands, AWriteStoppedBeforeTheRenameLeavesThePreviousSession) {
     /* The drawing changes, and the process dies between the temporary file
      * reaching the disk and the rename. */
     layer_set_name(document_layer_at(app_.doc, 0), "Changed");
-    _paint(document_layer_at(app_.doc, 1), 99);
+    test_paint_noise(document_layer_at(app_.doc, 1), 99);
     int calls = 0;
     t_file_set_commit_hook(_refuse_commit, &calls);
     test_log_capture_begin(LOG_INFO);
@@ -400,7 +372,7 @@ TEST_F(SessionSpine, StartRestoresTheSessionAndHaltAndLoopEndStoreIt) {
     {
         DOCUMENT* doc = document_new(300, 200);
         LAYER* l = document_add_layer(doc, "Restored");
-        px = _paint(l, 5);
+        px = test_paint_noise(l, 5);
         doc->template_index = 3;
         ASSERT_EQ(document_save(doc, (save_ + "/session.plm").c_str()), 1);
         document_free(&doc);
@@ -432,7 +404,7 @@ TEST_F(SessionSpine, StartRestoresTheSessionAndHaltAndLoopEndStoreIt) {
     EXPECT_EQ(app_.doc->template_index, 3);
     ASSERT_EQ(document_layer_count(app_.doc), 1);
     EXPECT_STREQ(app_.doc->active_layer->name->data, "Restored");
-    EXPECT_TRUE(_pixels(app_.doc->active_layer->backup) == px);
+    EXPECT_TRUE(test_bitmap_bytes(app_.doc->active_layer->backup) == px);
     EXPECT_FLOAT_EQ(app_.symmetry.cx, 150.0f);
     /* The settings were read before the font: Small gives 0.85. */
     EXPECT_EQ(app_.ui_size, 0);

@@ -21,35 +21,7 @@ namespace {
 
 typedef std::vector<uint8_t> Bytes;
 
-Bytes _pixels(ALLEGRO_BITMAP* b) {
-    int w = al_get_bitmap_width(b), h = al_get_bitmap_height(b);
-    Bytes out((size_t)w * h * 4);
-    ALLEGRO_LOCKED_REGION* lock = al_lock_bitmap(b, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
-    if (!lock) return Bytes();
-    for (int y = 0; y < h; y++)
-        memcpy(&out[(size_t)y * w * 4], (uint8_t*)lock->data + (intptr_t)y * lock->pitch, (size_t)w * 4);
-    al_unlock_bitmap(b);
-    return out;
-}
 
-/* Paints premultiplied noise into a layer's backup and video bitmap. */
-Bytes _paint(LAYER* layer, unsigned seed) {
-    int w = al_get_bitmap_width(layer->backup), h = al_get_bitmap_height(layer->backup);
-    std::mt19937 rng(seed);
-    Bytes px((size_t)w * h * 4);
-    for (size_t i = 0; i < px.size(); i += 4) {
-        uint8_t a = (uint8_t)(rng() % 3 == 0 ? 0 : rng());
-        for (int c = 0; c < 3; c++) px[i + c] = a ? (uint8_t)(rng() % (a + 1u)) : 0;
-        px[i + 3] = a;
-    }
-    ALLEGRO_LOCKED_REGION* lock =
-        al_lock_bitmap(layer->backup, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_WRITEONLY);
-    for (int y = 0; y < h; y++)
-        memcpy((uint8_t*)lock->data + (intptr_t)y * lock->pitch, &px[(size_t)y * w * 4], (size_t)w * 4);
-    al_unlock_bitmap(layer->backup);
-    layer_restore(layer);
-    return px;
-}
 
 class DocFiles : public ::testing::Test {
    protected:
@@ -87,7 +59,7 @@ TEST_F(DocFiles, SaveAndLoadRoundTrip) {
         l->blend = want[i].blend;
         l->visible = (uint8_t)want[i].visible;
         l->locked = (uint8_t)want[i].locked;
-        px.push_back(i == 2 ? _pixels(l->backup) : _paint(l, 40 + i)); /* one layer left empty */
+        px.push_back(i == 2 ? test_bitmap_bytes(l->backup) : test_paint_noise(l, 40 + i)); /* one layer left empty */
     }
     std::string path = dir + "/round.plm";
     ASSERT_EQ(document_save(doc, path.c_str()), 1);
@@ -109,10 +81,10 @@ TEST_F(DocFiles, SaveAndLoadRoundTrip) {
         EXPECT_EQ(l->blend, want[i].blend);
         EXPECT_EQ(l->visible, want[i].visible);
         EXPECT_EQ(l->locked, want[i].locked);
-        EXPECT_EQ(_pixels(l->backup), px[i]) << "backup of layer " << i;
+        EXPECT_EQ(test_bitmap_bytes(l->backup), px[i]) << "backup of layer " << i;
         ASSERT_NE(l->bitmap, nullptr);
         EXPECT_EQ(l->needs_clear, 0) << "the video bitmap already holds the pixels";
-        EXPECT_EQ(_pixels(l->bitmap), px[i]) << "video bitmap of layer " << i;
+        EXPECT_EQ(test_bitmap_bytes(l->bitmap), px[i]) << "video bitmap of layer " << i;
     }
     EXPECT_EQ(back->active_layer, document_layer_at(back, 3));
     EXPECT_EQ(back->layer_counter, 4);
@@ -140,8 +112,8 @@ TEST_F(DocFiles, EmptyAndBrokenFilesLoad) {
 
     /* A second layer cut short: the first one built is thrown away with the document. */
     doc = document_new(16, 16);
-    _paint(document_add_layer(doc, "A"), 1);
-    _paint(document_add_layer(doc, "B"), 2);
+    test_paint_noise(document_add_layer(doc, "A"), 1);
+    test_paint_noise(document_add_layer(doc, "B"), 2);
     ASSERT_EQ(document_save(doc, path.c_str()), 1);
     document_free(&doc);
     std::string bytes = test_read_file(path);
@@ -259,7 +231,7 @@ TEST_F(DocFiles, ExportFallsBackToOwnPngThenTga) {
 
 TEST_F(DocFiles, FailedExportAndSaveKeepTheOldFiles) {
     DOCUMENT* doc = document_new(12, 12);
-    _paint(document_add_layer(doc, "L"), 3);
+    test_paint_noise(document_add_layer(doc, "L"), 3);
     std::string png = dir + "/keep.png", plm = dir + "/keep.plm";
     test_write_file(png, "old picture");
     test_write_file(plm, "old document");

@@ -10,8 +10,10 @@
 #include <string.h>
 
 #include <fstream>
+#include <random>
 #include <sstream>
 
+#include "canvas/layer.h"
 #include "t_log.h"
 
 std::string test_make_temp_dir(const char* tag) {
@@ -98,4 +100,34 @@ void test_pixel_rgba(ALLEGRO_BITMAP* bitmap, int x, int y, unsigned char out[4])
     }
     memcpy(out, lock->data, 4);
     al_unlock_bitmap(bitmap);
+}
+
+std::vector<uint8_t> test_bitmap_bytes(ALLEGRO_BITMAP* bitmap) {
+    int w = al_get_bitmap_width(bitmap), h = al_get_bitmap_height(bitmap);
+    std::vector<uint8_t> out((size_t)w * h * 4);
+    ALLEGRO_LOCKED_REGION* lock = al_lock_bitmap(bitmap, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
+    if (!lock) return std::vector<uint8_t>();
+    for (int y = 0; y < h; y++)
+        memcpy(&out[(size_t)y * w * 4], (uint8_t*)lock->data + (intptr_t)y * lock->pitch, (size_t)w * 4);
+    al_unlock_bitmap(bitmap);
+    return out;
+}
+
+std::vector<uint8_t> test_paint_noise(LAYER* layer, unsigned seed) {
+    int w = al_get_bitmap_width(layer->backup), h = al_get_bitmap_height(layer->backup);
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> px((size_t)w * h * 4);
+    for (size_t i = 0; i < px.size(); i += 4) {
+        uint8_t a = (uint8_t)(rng() % 3 == 0 ? 0 : rng());
+        for (int c = 0; c < 3; c++) px[i + c] = a ? (uint8_t)(rng() % (a + 1u)) : 0;
+        px[i + 3] = a;
+    }
+    ALLEGRO_LOCKED_REGION* lock =
+        al_lock_bitmap(layer->backup, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_WRITEONLY);
+    if (!lock) return std::vector<uint8_t>();
+    for (int y = 0; y < h; y++)
+        memcpy((uint8_t*)lock->data + (intptr_t)y * lock->pitch, &px[(size_t)y * w * 4], (size_t)w * 4);
+    al_unlock_bitmap(layer->backup);
+    layer_restore(layer);
+    return px;
 }

@@ -3,6 +3,9 @@
 #include <allegro5/allegro.h>
 
 #include <string>
+#include <vector>
+
+struct LAYER;
 
 /* A fresh empty folder under /tmp, removed by test_remove_tree. */
 std::string test_make_temp_dir(const char* tag);
@@ -25,3 +28,9 @@ std::string test_log_capture_end(void);
 
 /* Reads one pixel of a bitmap as R, G, B, A bytes (premultiplied, as stored). */
 void test_pixel_rgba(ALLEGRO_BITMAP* bitmap, int x, int y, unsigned char out[4]);
+
+/* A bitmap's pixels as R, G, B, A bytes, rows packed (empty when it cannot be locked). */
+std::vector<uint8_t> test_bitmap_bytes(ALLEGRO_BITMAP* bitmap);
+/* Paints premultiplied noise into a layer's backup, rebuilds its video bitmap
+ * from it, and returns the bytes painted. */
+std::vector<uint8_t> test_paint_noise(struct LAYER* layer, unsigned seed);

@@ -41,16 +41,6 @@ ALLEGRO_BITMAP* _mem_bitmap(int w, int h) {
     return b;
 }
 
-/* Pixels as RGBA bytes, rows packed. */
-Bytes _pixels(ALLEGRO_BITMAP* b) {
-    int w = al_get_bitmap_width(b), h = al_get_bitmap_height(b);
-    Bytes out((size_t)w * h * 4);
-    ALLEGRO_LOCKED_REGION* lock = al_lock_bitmap(b, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
-    if (!lock) return Bytes();
-    for (int y = 0; y < h; y++) memcpy(&out[(size_t)y * w * 4], (uint8_t*)lock->data + (intptr_t)y * lock->pitch, (size_t)w * 4);
-    al_unlock_bitmap(b);
-    return out;
-}
 
 void _set_pixels(ALLEGRO_BITMAP* b, const Bytes& px) {
     int w = al_get_bitmap_width(b), h = al_get_bitmap_height(b);
@@ -167,7 +157,7 @@ TEST_F(DocIo, TgaRoundTripAtPacketBoundaries) {
         EXPECT_EQ(std::string((const char*)&tga[tga.size() - 18], 17), "TRUEVISION-XFILE.");
         ALLEGRO_BITMAP* back = document_tga_decode(tga.data(), tga.size());
         ASSERT_NE(back, nullptr) << w;
-        EXPECT_EQ(_pixels(back), px) << "width " << w;
+        EXPECT_EQ(test_bitmap_bytes(back), px) << "width " << w;
         al_destroy_bitmap(back);
         al_destroy_bitmap(b);
     }
@@ -216,7 +206,7 @@ TEST_F(DocIo, TgaReadByTheLibraryLoaderBitForBit) {
     al_set_new_bitmap_flags(flags);
     al_fclose(mf);
     ASSERT_NE(loaded, nullptr);
-    EXPECT_EQ(_pixels(loaded), px);
+    EXPECT_EQ(test_bitmap_bytes(loaded), px);
     al_destroy_bitmap(loaded);
 
     /* And the library's own (uncompressed, bottom-left) encoding reads back through ours. */
@@ -228,7 +218,7 @@ TEST_F(DocIo, TgaReadByTheLibraryLoaderBitForBit) {
     ASSERT_EQ(buf[2], 2);
     ALLEGRO_BITMAP* ours = document_tga_decode(buf.data(), (size_t)size);
     ASSERT_NE(ours, nullptr);
-    EXPECT_EQ(_pixels(ours), px);
+    EXPECT_EQ(test_bitmap_bytes(ours), px);
     al_destroy_bitmap(ours);
     al_destroy_bitmap(b);
 }
@@ -259,7 +249,7 @@ TEST_F(DocIo, TgaFromAnIndependentEncoderInEveryLayout) {
         ASSERT_EQ(((uint8_t)tga[17] & 0x20) != 0, c.top != 0) << c.args;
         ALLEGRO_BITMAP* b = document_tga_decode(tga.data(), tga.size());
         ASSERT_NE(b, nullptr) << c.args;
-        EXPECT_EQ(_pixels(b), px) << c.args;
+        EXPECT_EQ(test_bitmap_bytes(b), px) << c.args;
         al_destroy_bitmap(b);
     }
     /* ImageMagick's run-length writer. Its rows come out in the opposite order
@@ -282,10 +272,10 @@ TEST_F(DocIo, TgaFromAnIndependentEncoderInEveryLayout) {
     al_set_new_bitmap_flags(flags);
     al_fclose(mf);
     ASSERT_NE(ref, nullptr);
-    EXPECT_EQ(_pixels(b), _pixels(ref));
+    EXPECT_EQ(test_bitmap_bytes(b), test_bitmap_bytes(ref));
     Bytes flipped;
     for (int y = h - 1; y >= 0; y--) flipped.insert(flipped.end(), px.begin() + (size_t)y * w * 4, px.begin() + (size_t)(y + 1) * w * 4);
-    EXPECT_EQ(_pixels(b), flipped);
+    EXPECT_EQ(test_bitmap_bytes(b), flipped);
     al_destroy_bitmap(ref);
     al_destroy_bitmap(b);
 }
@@ -299,7 +289,7 @@ TEST_F(DocIo, TgaDecoderEdgeLayoutsAndRejections) {
     t[17] = 0x38;
     ALLEGRO_BITMAP* b = document_tga_decode(t.data(), t.size());
     ASSERT_NE(b, nullptr);
-    EXPECT_EQ(_pixels(b), px);
+    EXPECT_EQ(test_bitmap_bytes(b), px);
     al_destroy_bitmap(b);
 
     Bytes id = _plain_tga(2, 2, px);
@@ -307,7 +297,7 @@ TEST_F(DocIo, TgaDecoderEdgeLayoutsAndRejections) {
     id.insert(id.begin() + 18, {'a', 'b', 'c'});
     b = document_tga_decode(id.data(), id.size());
     ASSERT_NE(b, nullptr);
-    EXPECT_EQ(_pixels(b), px);
+    EXPECT_EQ(test_bitmap_bytes(b), px);
     al_destroy_bitmap(b);
 
     Bytes t24(18, 0);
@@ -319,7 +309,7 @@ TEST_F(DocIo, TgaDecoderEdgeLayoutsAndRejections) {
     t24.insert(t24.end(), {30, 20, 10});
     b = document_tga_decode(t24.data(), t24.size());
     ASSERT_NE(b, nullptr);
-    EXPECT_EQ(_pixels(b), (Bytes{10, 20, 30, 255}));
+    EXPECT_EQ(test_bitmap_bytes(b), (Bytes{10, 20, 30, 255}));
     al_destroy_bitmap(b);
 
     /* A run packet that goes on into the next row, as the format allows. */
@@ -332,7 +322,7 @@ TEST_F(DocIo, TgaDecoderEdgeLayoutsAndRejections) {
     cross.insert(cross.end(), {0x83, 3, 2, 1, 4, 0x01, 7, 6, 5, 8, 9, 9, 9, 9});
     b = document_tga_decode(cross.data(), cross.size());
     ASSERT_NE(b, nullptr);
-    EXPECT_EQ(_pixels(b), (Bytes{1, 2, 3, 4, 1, 2, 3, 4, 1, 2, 3, 4, 1, 2, 3, 4, 5, 6, 7, 8, 9, 9, 9, 9}));
+    EXPECT_EQ(test_bitmap_bytes(b), (Bytes{1, 2, 3, 4, 1, 2, 3, 4, 1, 2, 3, 4, 1, 2, 3, 4, 5, 6, 7, 8, 9, 9, 9, 9}));
     al_destroy_bitmap(b);
 
     /* Everything else is refused without allocating an image. */
@@ -432,12 +422,12 @@ TEST_F(DocIo, VersionOneAndTwoFilesBuiltByHand) {
     EXPECT_EQ(p.file->layers[0].blend, 1);
     EXPECT_EQ(p.file->layers[0].visible, 1);
     EXPECT_EQ(p.file->layers[0].locked, 0);
-    EXPECT_EQ(_pixels(p.file->layers[0].pixels), _px2x2(1));
+    EXPECT_EQ(test_bitmap_bytes(p.file->layers[0].pixels), _px2x2(1));
     EXPECT_STREQ(p.file->layers[1].name, "Top");
     EXPECT_EQ(p.file->layers[1].visible, 0);
     EXPECT_EQ(p.file->layers[1].blend, 3);
     EXPECT_EQ(p.file->layers[1].locked, 0);
-    EXPECT_EQ(_pixels(p.file->layers[1].pixels), _px2x2(2));
+    EXPECT_EQ(test_bitmap_bytes(p.file->layers[1].pixels), _px2x2(2));
     document_file_free(&p.file);
     EXPECT_EQ(p.file, nullptr);
 
@@ -642,7 +632,7 @@ TEST_F(DocIo, SavedFileHoldsEveryLayerField) {
         EXPECT_EQ(back->layers[i].blend, layers[i]->blend);
         EXPECT_EQ(back->layers[i].visible, layers[i]->visible);
         EXPECT_EQ(back->layers[i].locked, layers[i]->locked);
-        EXPECT_EQ(_pixels(back->layers[i].pixels), *px[i]) << i;
+        EXPECT_EQ(test_bitmap_bytes(back->layers[i].pixels), *px[i]) << i;
     }
     document_file_free(&back);
     document_free(&doc);
