@@ -23,7 +23,6 @@ for p in "${pkgs[@]}"; do
 done
 
 if [ "${#missing[@]}" -gt 0 ]; then
-  echo "setup: installing ${missing[*]}"
   if [ "$(id -u)" = 0 ]; then
     SUDO=()
   elif command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
@@ -36,6 +35,7 @@ if [ "${#missing[@]}" -gt 0 ]; then
     echo "       apt-get install ${missing[*]}" >&2
     exit 1
   fi
+  echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   "${SUDO[@]}" apt-get update -qq
   "${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
@@ -46,8 +46,10 @@ werror=OFF
 [ -n "${CI:-}" ] && werror=ON
 [ "$want_tests" = 1 ] && werror=ON
 
+# Tests and benchmarks need the test packages; a plain build leaves them out.
+extras=$([ "$want_tests" = 1 ] && echo ON || echo OFF)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLUMARO_WERROR="$werror" \
-      -DPLUMARO_TESTS="$([ "$want_tests" = 1 ] && echo ON || echo OFF)" >/dev/null
+      -DPLUMARO_TESTS="$extras" -DPLUMARO_BENCH="$extras" >/dev/null
 cmake --build build -j "$jobs"
 if [ "$want_tests" = 1 ]; then
   cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DPLUMARO_WERROR=ON \
