@@ -391,6 +391,10 @@ int plumaro_app_run(PLUMARO_APP* app) {
             plumaro_app_draw_frame(app);
     }
     plumaro_app_settings_persist(app);
+    /* A stroke, float or form still being edited belongs in the stored drawing:
+     * the state's leave would lay it down only after the session is written. */
+    if (app->stroke.active && app->doc) brush_stroke_end(&app->stroke, app->doc);
+    _tools_commit_pending(app);
     plumaro_app_session_persist(app);
     t_log(LOG_INFO, "main loop done");
     return 1;

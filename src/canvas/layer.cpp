@@ -105,6 +105,24 @@ int layer_set_name(LAYER* layer, const char* name) {
     return 1;
 }
 
+void layer_settle(LAYER* layer) {
+    __t_assert_void(layer);
+    if (!layer->needs_clear || !layer->bitmap) return;
+    ALLEGRO_STATE state;
+    al_store_state(&state, ALLEGRO_STATE_TARGET_BITMAP | ALLEGRO_STATE_BLENDER | ALLEGRO_STATE_TRANSFORM);
+    al_set_target_bitmap(layer->bitmap);
+    ALLEGRO_TRANSFORM identity;
+    al_identity_transform(&identity);
+    al_use_transform(&identity);
+    al_clear_to_color(al_map_rgba(0, 0, 0, 0));
+    if (layer->backup) {
+        al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_ZERO);
+        al_draw_bitmap(layer->backup, 0, 0, 0);
+    }
+    al_restore_state(&state);
+    layer->needs_clear = 0;
+}
+
 int layer_restore(LAYER* layer) {
     __t_assert(layer);
     int w, h;

@@ -32,6 +32,9 @@ void layer_free(LAYER** layer);
 void layer_destroy(void* layer);
 /* Renames, trimming spaces at both ends; an empty result keeps the old name. */
 int layer_set_name(LAYER* layer, const char* name);
+/* Makes a video bitmap whose contents are still undefined equal to the
+ * backup (transparent without one) before anything reads or draws on it. */
+void layer_settle(LAYER* layer);
 /* Rebuilds the video bitmap from the backup. */
 int layer_restore(LAYER* layer);
 /* Name text for messages ("NULL" without a name). */

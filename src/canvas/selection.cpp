@@ -88,17 +88,6 @@ static ALLEGRO_BITMAP* _selection_new_float(int w, int h) {
     return bitmap;
 }
 
-// A layer whose video bitmap was never cleared holds undefined pixels; its
-// backup is transparent, so clear it before reading or drawing on it.
-static void _selection_settle_layer(LAYER* layer) {
-    if (!layer->needs_clear) return;
-    ALLEGRO_BITMAP* previous = al_get_target_bitmap();
-    al_set_target_bitmap(layer->bitmap);
-    al_clear_to_color(al_map_rgba(0, 0, 0, 0));
-    al_set_target_bitmap(previous);
-    layer->needs_clear = 0;
-}
-
 // Targets a bitmap with an identity transform (another user of the bitmap may
 // have left its own).
 static void _selection_target(ALLEGRO_BITMAP* bitmap) {
@@ -309,7 +298,7 @@ int selection_end_marquee(SELECTION* sel, DOCUMENT* doc) {
         _selection_reset(sel);
         return 0;
     }
-    _selection_settle_layer(layer);
+    layer_settle(layer);
     ALLEGRO_BITMAP* bitmap = _selection_new_float(w, h);
     if (!bitmap) {
         t_log(LOG_ERR, "could not create %dx%d selection buffer", w, h);
@@ -592,7 +581,7 @@ int selection_commit(SELECTION* sel, DOCUMENT* doc, const SYMMETRY* sym) {
         _selection_reset(sel);
         return 0;
     }
-    _selection_settle_layer(layer);
+    layer_settle(layer);
     ALLEGRO_TRANSFORM copies[SELECTION_MAX_COPIES];
     int count = _selection_copies(sel, sym, copies);
     /* One box for the lifted region and one per copy. */

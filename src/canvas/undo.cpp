@@ -223,6 +223,9 @@ int undo_begin(DOCUMENT* doc) {
         t_log(LOG_DEBUG, "undo_begin while a change is already open");
         return 0;
     }
+    /* Whatever changes the layer now draws on pixels that must match the
+     * backup the change will be recorded against. */
+    layer_settle(doc->active_layer);
     undo->open = 1;
     undo->layer = doc->active_layer;
     memset(undo->dirty, 0, (size_t)undo->tiles_x * (size_t)undo->tiles_y);

@@ -102,6 +102,39 @@ TEST_F(Layers, RestoreShowsTheBackupPixels) {
     layer_free(&layer);
 }
 
+TEST_F(Layers, SettlingAnUndefinedVideoBitmapTakesTheBackup) {
+    LAYER* layer = layer_new("S", 8, 8);
+    ASSERT_NE(layer, nullptr);
+    /* Garbage on the video side, a committed pixel on the backup side. */
+    al_set_target_bitmap(layer->bitmap);
+    al_clear_to_color(al_map_rgb(255, 0, 0));
+    ALLEGRO_LOCKED_REGION* lock = al_lock_bitmap(layer->backup, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READWRITE);
+    ASSERT_NE(lock, nullptr);
+    uint8_t* px = (uint8_t*)lock->data + 2 * lock->pitch + 3 * 4;
+    px[0] = 0, px[1] = 50, px[2] = 0, px[3] = 128;
+    al_unlock_bitmap(layer->backup);
+    ASSERT_EQ(layer->needs_clear, 1);
+    al_set_target_backbuffer(test_display());
+    layer_settle(layer);
+    EXPECT_EQ(layer->needs_clear, 0);
+    EXPECT_EQ(al_get_target_bitmap(), al_get_backbuffer(test_display())); /* the target is put back */
+    unsigned char got[4];
+    test_pixel_rgba(layer->bitmap, 3, 2, got);
+    EXPECT_EQ(got[1], 50);
+    EXPECT_EQ(got[3], 128);
+    test_pixel_rgba(layer->bitmap, 0, 0, got);
+    EXPECT_EQ(got[0], 0);
+    EXPECT_EQ(got[3], 0);
+    /* Settled once: drawing on it afterwards is kept. */
+    al_set_target_bitmap(layer->bitmap);
+    al_clear_to_color(al_map_rgb(0, 0, 255));
+    al_set_target_backbuffer(test_display());
+    layer_settle(layer);
+    test_pixel_rgba(layer->bitmap, 0, 0, got);
+    EXPECT_EQ(got[2], 255);
+    layer_free(&layer);
+}
+
 class Stack : public ::testing::Test {
   protected:
     void SetUp() override {

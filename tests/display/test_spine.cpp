@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app_state.h"
+#include "canvas/document_io.h"
 #include "plumaro_app.h"
 #include "t_log.h"
 #include "test_support.h"
@@ -191,4 +192,64 @@ TEST_F(Spine, ShutdownReleasesEverythingAndIsSafeTwice) {
     std::string log = test_log_capture_end();
     test_log_capture_begin(LOG_INFO);
     EXPECT_NE(log.find("Plumaro shut down"), std::string::npos);
+}
+
+/* Alpha of one pixel of a stored document's active layer (-1 when unreadable). */
+static int _stored_alpha(const std::string& path, int x, int y) {
+    DOCUMENT* doc = document_load(path.c_str());
+    if (!doc) return -1;
+    unsigned char px[4];
+    test_pixel_rgba(doc->active_layer->backup, x, y, px);
+    document_free(&doc);
+    return px[3];
+}
+
+TEST_F(Spine, QuittingMidStrokeOrWithAFloatStoresThemInTheSession) {
+    ASSERT_EQ(ok_, 1);
+    key(ALLEGRO_KEY_A); /* to the canvas */
+    ASSERT_EQ(app_.state_id, APP_STATE_CANVAS);
+    view_init(&app_.view); /* screen and canvas coincide */
+    ALLEGRO_EVENT e = {};
+    e.type = ALLEGRO_EVENT_MOUSE_BUTTON_DOWN;
+    e.mouse.button = 1;
+    e.mouse.x = 100, e.mouse.y = 100;
+    plumaro_app_handle_event(&app_, &e);
+    e.type = ALLEGRO_EVENT_MOUSE_AXES;
+    e.mouse.x = 300;
+    plumaro_app_handle_event(&app_, &e);
+    ASSERT_EQ(app_.stroke.active, 1);
+    ALLEGRO_EVENT close = {};
+    close.type = ALLEGRO_EVENT_DISPLAY_CLOSE;
+    emit(close); /* the window closes while the button is still down */
+    ASSERT_EQ(plumaro_app_run(&app_), 1);
+    std::string session = dir_ + "/Plumaro/session.plm";
+    EXPECT_GT(_stored_alpha(session, 200, 100), 200) << "the stroke in progress was lost";
+
+    /* A box selection lifted and moved, then the window closes. */
+    app_.running = 1;
+    app_.tool = 3;
+    e.type = ALLEGRO_EVENT_MOUSE_BUTTON_DOWN;
+    e.mouse.x = 80, e.mouse.y = 80;
+    plumaro_app_handle_event(&app_, &e);
+    e.type = ALLEGRO_EVENT_MOUSE_AXES;
+    e.mouse.x = 320, e.mouse.y = 120;
+    plumaro_app_handle_event(&app_, &e);
+    e.type = ALLEGRO_EVENT_MOUSE_BUTTON_UP;
+    plumaro_app_handle_event(&app_, &e);
+    ASSERT_EQ(app_.selection.state, SEL_FLOATING);
+    e.type = ALLEGRO_EVENT_MOUSE_BUTTON_DOWN;
+    e.mouse.x = 200, e.mouse.y = 100;
+    plumaro_app_handle_event(&app_, &e);
+    e.type = ALLEGRO_EVENT_MOUSE_AXES;
+    e.mouse.x = 200, e.mouse.y = 400;
+    plumaro_app_handle_event(&app_, &e);
+    e.type = ALLEGRO_EVENT_MOUSE_BUTTON_UP;
+    plumaro_app_handle_event(&app_, &e);
+    ASSERT_EQ(app_.selection.state, SEL_FLOATING);
+    EXPECT_FLOAT_EQ(app_.selection.offset_y, 300.0f);
+    emit(close);
+    ASSERT_EQ(plumaro_app_run(&app_), 1);
+    EXPECT_EQ(app_.selection.state, SEL_NONE);
+    EXPECT_GT(_stored_alpha(session, 200, 400), 200) << "the lifted pixels were lost";
+    EXPECT_EQ(_stored_alpha(session, 200, 100), 0);
 }

@@ -337,3 +337,17 @@ TEST_F(Tools, LassoCancelledWithEscapeLeavesThePicture) {
     EXPECT_EQ(alpha(130, 130), 255);
     EXPECT_EQ(undo_count(), 1u); /* only the square */
 }
+
+TEST_F(Tools, ABrushStrokeCanBeLiftedAndMoved) {
+    mouse(ALLEGRO_EVENT_MOUSE_BUTTON_DOWN, 100, 100);
+    motion(300, 100);
+    mouse(ALLEGRO_EVENT_MOUSE_BUTTON_UP, 300, 100);
+    ASSERT_GT(alpha(200, 100), 200);
+    app.tool = 3;
+    drag(80, 80, 320, 120);
+    ASSERT_EQ(app.selection.state, SEL_FLOATING);
+    drag(200, 100, 200, 400);
+    key(ALLEGRO_KEY_ENTER);
+    EXPECT_EQ(alpha(200, 100), 0);
+    EXPECT_GT(alpha(200, 400), 200);
+}
