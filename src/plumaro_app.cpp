@@ -260,6 +260,21 @@ static void _app_on_resume(PLUMARO_APP* app) {
 /* Event loop                                                                */
 /* ------------------------------------------------------------------------ */
 
+// Writes the session while the user pauses, when the drawing changed since it was last stored.
+static void _app_autosave(PLUMARO_APP* app) {
+    app->idle_seconds += 1.0 / 60.0;
+    app->since_autosave += 1.0 / 60.0;
+    if (app->since_autosave < PLUMARO_AUTOSAVE_SECONDS || app->idle_seconds < PLUMARO_AUTOSAVE_IDLE) return;
+    if (!app->doc || app->doc->undo->revision == app->autosave_revision) return;
+    /* Only a settled drawing is stored: a lifted float would leave a hole. */
+    if (plumaro_app_capturing(app) || app->selection.state != SEL_NONE || form_is_active(&app->form) ||
+        app->doc->undo->open)
+        return;
+    app->since_autosave = 0.0;
+    app->autosave_revision = app->doc->undo->revision;
+    plumaro_app_session_persist(app);
+}
+
 // Runs the state's update and the periodic checks of one 60 Hz tick.
 static void _app_timer_tick(PLUMARO_APP* app) {
     if (app->state && app->state->update) app->state->update(app, 1.0 / 60.0);
@@ -278,6 +293,7 @@ static void _app_timer_tick(PLUMARO_APP* app) {
         app->gui_rebuild_pending = 1;
         app->dirty = 1;
     }
+    _app_autosave(app);
 }
 
 // Passes an event to the current state's handler.
@@ -317,9 +333,17 @@ static void _app_key_down(PLUMARO_APP* app, ALLEGRO_EVENT* event, int consumed) 
         _app_to_state(app, event);
 }
 
+// 1 for the events a person makes: keys, the mouse and touches.
+static int _app_is_input(ALLEGRO_EVENT_TYPE type) {
+    return (type >= ALLEGRO_EVENT_KEY_DOWN && type <= ALLEGRO_EVENT_KEY_UP) ||
+           (type >= ALLEGRO_EVENT_MOUSE_AXES && type <= ALLEGRO_EVENT_MOUSE_WARPED) ||
+           (type >= ALLEGRO_EVENT_TOUCH_BEGIN && type <= ALLEGRO_EVENT_TOUCH_CANCEL);
+}
+
 void plumaro_app_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
     __t_assert_void(app);
     __t_assert_void(event);
+    if (_app_is_input(event->type)) app->idle_seconds = 0.0;
     int consumed = 0;
     if (plumaro_app_capturing(app)) consumed = 0;
     if (consumed) {

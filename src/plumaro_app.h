@@ -17,6 +17,8 @@
 
 #define PLUMARO_VERSION_TEXT "1.3.9"
 #define PLUMARO_FIRST_CANVAS_MAX 4096
+#define PLUMARO_AUTOSAVE_SECONDS 120.0 /* at most this often */
+#define PLUMARO_AUTOSAVE_IDLE 3.0      /* after this long without input */
 
 struct APP_STATE;
 
@@ -90,7 +92,11 @@ typedef struct PLUMARO_APP {
     int32_t export_border;   /* pixels, 0..256 */
     int32_t export_template; /* include the page template in exports */
     int32_t text_size, text_font;
-    char doc_path[1024]; /* where the document was last saved or loaded from */
+    char doc_path[1024]; /* where the document was last saved */
+    /* the session is also written while the user pauses, so a crash loses
+     * at most a few minutes of work */
+    double idle_seconds, since_autosave;
+    uint64_t autosave_revision; /* the document's undo revision last stored */
 } PLUMARO_APP;
 
 /* Starts everything in the documented order; 1 on success. */

@@ -164,6 +164,7 @@ static int _undo_push(UNDO_SYSTEM* undo, UNDO_RECORD* record) {
         return 0;
     }
     undo->bytes += _undo_record_bytes(record);
+    undo->revision++;
     while (undo->redo_stack->nb_items > 0) _undo_discard(undo, (UNDO_RECORD*)list_pop_f(undo->redo_stack));
     while (undo->undo_stack->nb_items > undo->max_depth)
         _undo_discard(undo, (UNDO_RECORD*)list_shift_f(undo->undo_stack));
@@ -550,11 +551,15 @@ static int _undo_step(DOCUMENT* doc, int backwards) {
 }
 
 int undo_perform(DOCUMENT* doc) {
-    return _undo_step(doc, 1);
+    int ok = _undo_step(doc, 1);
+    if (ok) doc->undo->revision++;
+    return ok;
 }
 
 int redo_perform(DOCUMENT* doc) {
-    return _undo_step(doc, 0);
+    int ok = _undo_step(doc, 0);
+    if (ok) doc->undo->revision++;
+    return ok;
 }
 
 size_t undo_bytes(const DOCUMENT* doc) {

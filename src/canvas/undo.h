@@ -45,6 +45,7 @@ typedef struct UNDO_SYSTEM {
     int32_t width, height;
     size_t bytes;     /* pixel memory held by both stacks */
     size_t max_bytes; /* budget; the newest record is kept even above it */
+    uint64_t revision; /* changes recorded, undone or redone so far */
 } UNDO_SYSTEM;
 
 UNDO_SYSTEM* undo_new(int width, int height);

@@ -4,6 +4,8 @@
 
 #include "app_state.h"
 #include "canvas/document_io.h"
+#include <sys/stat.h>
+#include <unistd.h>
 #include "plumaro_app.h"
 #include "t_log.h"
 #include "test_support.h"
@@ -252,4 +254,58 @@ TEST_F(Spine, QuittingMidStrokeOrWithAFloatStoresThemInTheSession) {
     EXPECT_EQ(app_.selection.state, SEL_NONE);
     EXPECT_GT(_stored_alpha(session, 200, 400), 200) << "the lifted pixels were lost";
     EXPECT_EQ(_stored_alpha(session, 200, 100), 0);
+}
+
+TEST_F(Spine, TheSessionIsStoredWhileTheUserPausesAfterAChange) {
+    ASSERT_EQ(ok_, 1);
+    key(ALLEGRO_KEY_A);
+    view_init(&app_.view);
+    std::string session = dir_ + "/Plumaro/session.plm";
+    auto ticks = [&](double seconds) {
+        for (int i = 0; i < (int)(seconds * 60.0 + 0.5); i++) tick();
+    };
+    ticks(PLUMARO_AUTOSAVE_SECONDS + 10);
+    EXPECT_NE(access(session.c_str(), F_OK), 0) << "nothing changed, nothing to store";
+
+    ALLEGRO_EVENT e = {};
+    e.type = ALLEGRO_EVENT_MOUSE_BUTTON_DOWN;
+    e.mouse.button = 1;
+    e.mouse.x = 100, e.mouse.y = 100;
+    plumaro_app_handle_event(&app_, &e);
+    e.type = ALLEGRO_EVENT_MOUSE_AXES;
+    e.mouse.x = 300;
+    plumaro_app_handle_event(&app_, &e);
+    /* Mid-stroke nothing is stored, however long the pause. */
+    ticks(PLUMARO_AUTOSAVE_IDLE + 1);
+    EXPECT_NE(access(session.c_str(), F_OK), 0);
+    e.type = ALLEGRO_EVENT_MOUSE_BUTTON_UP;
+    plumaro_app_handle_event(&app_, &e);
+    ticks(PLUMARO_AUTOSAVE_IDLE - 0.5);
+    EXPECT_NE(access(session.c_str(), F_OK), 0) << "stored while the user was still working";
+    ticks(1.0);
+    ASSERT_EQ(access(session.c_str(), F_OK), 0) << "the changed drawing was not stored";
+    EXPECT_GT(_stored_alpha(session, 200, 100), 200);
+
+    /* No change since: not written again. */
+    struct stat before;
+    ASSERT_EQ(stat(session.c_str(), &before), 0);
+    unlink(session.c_str());
+    ticks(PLUMARO_AUTOSAVE_SECONDS + 5);
+    EXPECT_NE(access(session.c_str(), F_OK), 0);
+    /* An undo is a change, but a lifted float waits until it is laid down. */
+    ALLEGRO_EVENT ctrl = {};
+    ctrl.type = ALLEGRO_EVENT_KEY_DOWN;
+    ctrl.keyboard.keycode = ALLEGRO_KEY_LCTRL;
+    plumaro_app_handle_event(&app_, &ctrl);
+    key(ALLEGRO_KEY_Z);
+    ctrl.type = ALLEGRO_EVENT_KEY_UP;
+    plumaro_app_handle_event(&app_, &ctrl);
+    ASSERT_EQ(document_layer_count(app_.doc), 1);
+    app_.selection.state = SEL_SELECTING; /* as while a marquee is drawn */
+    ticks(PLUMARO_AUTOSAVE_SECONDS + 5);
+    EXPECT_NE(access(session.c_str(), F_OK), 0);
+    app_.selection.state = SEL_NONE;
+    ticks(1.0);
+    ASSERT_EQ(access(session.c_str(), F_OK), 0);
+    EXPECT_EQ(_stored_alpha(session, 200, 100), 0) << "the undo was not stored";
 }
