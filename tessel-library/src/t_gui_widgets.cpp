@@ -38,11 +38,17 @@ static void _copy_text(char* dst, size_t size, const char* src) {
 
 /* Copies text without carriage returns into a fixed buffer. */
 static void _copy_text_no_cr(char* dst, size_t size, const char* src) {
+    if (!size) return;
     size_t j = 0;
-    if (src)
-        for (size_t i = 0; src[i] && j + 1 < size; i++)
+    if (src) {
+        size_t i = 0;
+        for (; src[i] && j + 1 < size; i++)
             if (src[i] != '\r') dst[j++] = src[i];
-    while (j > 0 && src && src[0] && ((unsigned char)dst[j - 1] & 0xC0) == 0xC0) j--; /* no cut lead byte */
+        while (src[i] == '\r') i++;
+        /* cut before a continuation byte: the whole split character goes */
+        unsigned char next = (unsigned char)src[i];
+        while (next && j > 0 && (next & 0xC0) == 0x80) next = (unsigned char)dst[--j];
+    }
     dst[j] = 0;
 }
 

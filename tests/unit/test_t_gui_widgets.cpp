@@ -230,6 +230,24 @@ TEST(TGuiTextArea, CursorSelectionAndEditingKeys) {
     EXPECT_STREQ(t_gui_textarea_get_text(f.ctx, 999), "");
 }
 
+TEST(TGuiTextArea, CutAtTheMaximumNeverKeepsPartOfACharacter) {
+    WidgetFixture f;
+    /* the euro sign is three bytes: a cut after its second byte drops all of it */
+    int t = t_gui_add_textarea(f.ctx, f.win, 0, 0, 200, 24, 0, 4, NULL, NULL);
+    t_gui_textarea_set_text(f.ctx, t, "ab\xE2\x82\xAC");
+    EXPECT_STREQ(t_gui_textarea_get_text(f.ctx, t), "ab");
+    t_gui_textarea_set_text(f.ctx, t, "a\r\xE2\x82\xAC");
+    EXPECT_STREQ(t_gui_textarea_get_text(f.ctx, t), "a\xE2\x82\xAC");
+    t_gui_textarea_set_text(f.ctx, t, "abcd\r\r");
+    EXPECT_STREQ(t_gui_textarea_get_text(f.ctx, t), "abcd");
+    int l = t_gui_add_label(f.ctx, f.win, "", 0, 40, 100, 20, 0);
+    std::string big(4093, 'z');
+    t_gui_label_set_text(f.ctx, l, (big + "\xE2\x82\xAC").c_str());
+    const char* kept = ((T_GUI_LABEL_DATA*)t_gui_get_widget(f.ctx, l)->data)->text;
+    EXPECT_EQ(strlen(kept), big.size());
+    EXPECT_EQ(strspn(kept, "z"), big.size());
+}
+
 TEST(TGuiTextArea, ClickFocusesAndPressElsewhereUnfocuses) {
     WidgetFixture f;
     int t = t_gui_add_textarea(f.ctx, f.win, 10, 10, 200, 24, 0, 10, NULL, NULL);
