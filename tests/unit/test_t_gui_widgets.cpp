@@ -248,6 +248,40 @@ TEST(TGuiTextArea, CutAtTheMaximumNeverKeepsPartOfACharacter) {
     EXPECT_EQ(strspn(kept, "z"), big.size());
 }
 
+TEST(TGuiTextArea, MalformedTextIsSteppedNoMoreThanFourBytesAtATime) {
+    WidgetFixture f;
+    int t = t_gui_add_textarea(f.ctx, f.win, 0, 0, 400, 24, 0, 64, NULL, NULL);
+    /* a run of stray continuation bytes, as a file name in another encoding may bring */
+    const char* bad = "a\x80\x80\x80\x80\x80\x80\x80\x80\x80\x80" "b";
+    t_gui_textarea_set_text(f.ctx, t, bad);
+    T_GUI_TEXTAREA_DATA* d = (T_GUI_TEXTAREA_DATA*)t_gui_get_widget(f.ctx, t)->data;
+    /* pointer presses measure the text character by character */
+    f.click(390, 12);
+    EXPECT_EQ(d->cursor, d->length);
+    f.click(6, 12);
+    EXPECT_GE(d->cursor, 0);
+    EXPECT_LE(d->cursor, d->length);
+    f.key(ALLEGRO_KEY_HOME);
+    int steps = 0;
+    while (d->cursor < d->length && steps < 20) {
+        int before = d->cursor;
+        f.key(ALLEGRO_KEY_RIGHT);
+        EXPECT_GE(d->cursor - before, 1);
+        EXPECT_LE(d->cursor - before, 4);
+        steps++;
+    }
+    EXPECT_EQ(d->cursor, d->length);
+    while (d->cursor > 0 && steps < 40) {
+        int before = d->cursor;
+        f.key(ALLEGRO_KEY_LEFT);
+        EXPECT_GE(before - d->cursor, 1);
+        EXPECT_LE(before - d->cursor, 4);
+        steps++;
+    }
+    EXPECT_EQ(d->cursor, 0);
+    EXPECT_STREQ(t_gui_textarea_get_text(f.ctx, t), bad);
+}
+
 TEST(TGuiTextArea, ClickFocusesAndPressElsewhereUnfocuses) {
     WidgetFixture f;
     int t = t_gui_add_textarea(f.ctx, f.win, 10, 10, 200, 24, 0, 10, NULL, NULL);
