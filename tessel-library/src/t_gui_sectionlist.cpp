@@ -173,6 +173,18 @@ void t_gui_sectionlist_destroy(T_GUI_SECTIONLIST** list) {
         t_log(LOG_DEBUG, "Free( %s ) already done or NULL at line %d of %s", "*list", __LINE__, __FILE__);
         return;
     }
-    free(*list);
+    /* The header buttons stay in the window: they must not call back into
+     * the freed record. */
+    T_GUI_SECTIONLIST* l = *list;
+    for (int i = 0; i < l->count; i++) {
+        T_GUI_WIDGET* header = _t_gui_widget_of(l->ctx, l->sections[i].header_id, T_GUI_KIND_BUTTON);
+        if (!header) continue;
+        T_GUI_BUTTON_DATA* d = (T_GUI_BUTTON_DATA*)header->data;
+        if (d->callback == _on_header && d->user == l) {
+            d->callback = NULL;
+            d->user = NULL;
+        }
+    }
+    free(l);
     *list = NULL;
 }

@@ -540,3 +540,15 @@ TEST(TGuiSectionList, LimitsOfSectionsAndWidgets) {
     EXPECT_EQ(list, nullptr);
     EXPECT_EQ(t_gui_sectionlist_create(f.ctx, 999, 0, 0, 1, 1, 1, NULL, NULL), nullptr);
 }
+
+TEST(TGuiSectionList, HeadersDoNothingOnceTheListIsDestroyed) {
+    SectionFixture f;
+    int32_t header = f.list->sections[0].header_id;
+    t_gui_sectionlist_destroy(&f.list);
+    ASSERT_EQ(f.list, nullptr);
+    /* the header buttons stay in the window; a click on one must not reach the freed list */
+    ASSERT_NE(t_gui_get_widget(f.ctx, header), nullptr);
+    f.click(50, 20);
+    EXPECT_TRUE(t_gui_get_widget(f.ctx, f.widgets[0][0])->visible);
+    EXPECT_TRUE(f.toggles.empty());
+}
