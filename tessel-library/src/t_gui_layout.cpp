@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "t_gui.h"
@@ -98,16 +100,6 @@ static float _coord(double v) {
     return (float)std::min(std::max(v, -1e9), 1e9);
 }
 
-/* 1 when a later entry stores the same title as open. */
-static int _reopened_later(const cJSON* entry, const char* title) {
-    for (const cJSON* e = entry->next; e; e = e->next) {
-        const cJSON* t = cJSON_GetObjectItemCaseSensitive(e, "title");
-        if (cJSON_IsString(t) && strcmp(t->valuestring, title) == 0 && (_int(e, "state", 0) & T_GUI_STATE_OPEN))
-            return 1;
-    }
-    return 0;
-}
-
 /* Appends a pending entry for a window not created yet. */
 static void _add_pending(T_GUI_CTX* ctx, const char* title, float x, float y, float w, float h, int32_t state) {
     T_GUI_PENDING_LAYOUT* grown =
@@ -165,13 +157,26 @@ int t_gui_load_layout_json(T_GUI_CTX* ctx, const char* path) {
         fx = sw / stored_w;
         fy = sh / stored_h;
     }
+    /* Where each title is last stored as open, found in one pass: looking
+     * ahead from every closed entry took quadratic time on a long file. */
+    std::unordered_map<std::string, int> last_open;
+    int index = 0;
+    for (const cJSON* e = windows->child; e; e = e->next, index++) {
+        const cJSON* t = cJSON_GetObjectItemCaseSensitive(e, "title");
+        if (cJSON_IsString(t) && (_int(e, "state", 0) & T_GUI_STATE_OPEN)) last_open[t->valuestring] = index;
+    }
     /* a window is matched by at most one entry: first match first */
     std::vector<T_GUI_WINDOW*> used;
+    index = -1;
     for (const cJSON* e = windows->child; e; e = e->next) {
+        index++;
         const cJSON* t = cJSON_GetObjectItemCaseSensitive(e, "title");
         if (!cJSON_IsObject(e) || !cJSON_IsString(t)) continue;
         int32_t state = _int(e, "state", T_GUI_STATE_OPEN);
-        if (!(state & T_GUI_STATE_OPEN) && _reopened_later(e, t->valuestring)) continue;
+        if (!(state & T_GUI_STATE_OPEN)) {
+            auto later = last_open.find(t->valuestring);
+            if (later != last_open.end() && later->second > index) continue; /* reopened later */
+        }
         T_GUI_WINDOW* win = NULL;
         for (LIST_NODE* n = ctx->windows->start; n; n = n->next) {
             T_GUI_WINDOW* w = (T_GUI_WINDOW*)n->ptr;
