@@ -58,7 +58,14 @@ int t_gui_sectionlist_add_section(T_GUI_SECTIONLIST* list, const char* title, fl
     int index = list->count;
     T_GUI_SECTION* s = &list->sections[index];
     memset(s, 0, sizeof(*s));
-    snprintf(s->title, sizeof(s->title), "%s", title);
+    /* cut where a character starts, never inside one */
+    size_t n = strlen(title);
+    if (n >= sizeof(s->title)) {
+        n = sizeof(s->title) - 1;
+        while (n > 0 && ((unsigned char)title[n] & 0xC0) == 0x80) n--;
+    }
+    memcpy(s->title, title, n);
+    s->title[n] = 0;
     s->collapsed = collapsed ? 1 : 0;
     char label[T_GUI_LABEL_SIZE];
     snprintf(label, sizeof(label), "%s %s", s->collapsed ? "+" : "-", s->title);

@@ -552,3 +552,16 @@ TEST(TGuiSectionList, HeadersDoNothingOnceTheListIsDestroyed) {
     EXPECT_TRUE(t_gui_get_widget(f.ctx, f.widgets[0][0])->visible);
     EXPECT_TRUE(f.toggles.empty());
 }
+
+TEST(TGuiSectionList, LongTitlesAreCutBetweenCharacters) {
+    WidgetFixture f;
+    T_GUI_SECTIONLIST* list = t_gui_sectionlist_create(f.ctx, f.win, 0, 0, 100, 20, 2, NULL, NULL);
+    ASSERT_NE(list, nullptr);
+    /* 62 letters and a two-byte character: the title holds 63 bytes, so the character goes */
+    std::string title(62, 'a');
+    ASSERT_EQ(t_gui_sectionlist_add_section(list, (title + "\xC3\xA9").c_str(), 0, 0), 0);
+    EXPECT_EQ(std::string(list->sections[0].title), title);
+    const char* label = ((T_GUI_BUTTON_DATA*)t_gui_get_widget(f.ctx, list->sections[0].header_id)->data)->label;
+    EXPECT_EQ(std::string(label), "- " + title);
+    t_gui_sectionlist_destroy(&list);
+}
