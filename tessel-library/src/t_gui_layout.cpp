@@ -7,6 +7,9 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "t_gui.h"
@@ -81,14 +84,20 @@ static double _num(const cJSON* o, const char* key, double fallback) {
     return cJSON_IsNumber(item) ? item->valuedouble : fallback;
 }
 
-/* 1 when a later entry stores the same title as open. */
-static int _reopened_later(const cJSON* entry, const char* title) {
-    for (const cJSON* e = entry->next; e; e = e->next) {
-        const cJSON* t = cJSON_GetObjectItemCaseSensitive(e, "title");
-        if (cJSON_IsString(t) && strcmp(t->valuestring, title) == 0 && ((int)_num(e, "state", 0) & T_GUI_STATE_OPEN))
-            return 1;
-    }
-    return 0;
+/* Integer stored under `key` kept inside the 32-bit range, or `fallback`:
+ * a file may hold any number, and converting one beyond the range is undefined. */
+static int32_t _int(const cJSON* o, const char* key, int32_t fallback) {
+    double v = _num(o, key, fallback);
+    if (!(v > (double)INT32_MIN)) return INT32_MIN;
+    if (v >= (double)INT32_MAX) return INT32_MAX;
+    return (int32_t)v;
+}
+
+/* A number from the file as a coordinate: kept within +-1e9 (0 when not a
+ * number) so that it converts to a float. */
+static float _coord(double v) {
+    if (v != v) return 0;
+    return (float)std::min(std::max(v, -1e9), 1e9);
 }
 
 /* Appends a pending entry for a window not created yet. */
@@ -148,13 +157,26 @@ int t_gui_load_layout_json(T_GUI_CTX* ctx, const char* path) {
         fx = sw / stored_w;
         fy = sh / stored_h;
     }
+    /* Where each title is last stored as open, found in one pass: looking
+     * ahead from every closed entry took quadratic time on a long file. */
+    std::unordered_map<std::string, int> last_open;
+    int index = 0;
+    for (const cJSON* e = windows->child; e; e = e->next, index++) {
+        const cJSON* t = cJSON_GetObjectItemCaseSensitive(e, "title");
+        if (cJSON_IsString(t) && (_int(e, "state", 0) & T_GUI_STATE_OPEN)) last_open[t->valuestring] = index;
+    }
     /* a window is matched by at most one entry: first match first */
     std::vector<T_GUI_WINDOW*> used;
+    index = -1;
     for (const cJSON* e = windows->child; e; e = e->next) {
+        index++;
         const cJSON* t = cJSON_GetObjectItemCaseSensitive(e, "title");
         if (!cJSON_IsObject(e) || !cJSON_IsString(t)) continue;
-        int32_t state = (int32_t)_num(e, "state", T_GUI_STATE_OPEN);
-        if (!(state & T_GUI_STATE_OPEN) && _reopened_later(e, t->valuestring)) continue;
+        int32_t state = _int(e, "state", T_GUI_STATE_OPEN);
+        if (!(state & T_GUI_STATE_OPEN)) {
+            auto later = last_open.find(t->valuestring);
+            if (later != last_open.end() && later->second > index) continue; /* reopened later */
+        }
         T_GUI_WINDOW* win = NULL;
         for (LIST_NODE* n = ctx->windows->start; n; n = n->next) {
             T_GUI_WINDOW* w = (T_GUI_WINDOW*)n->ptr;
@@ -166,8 +188,8 @@ int t_gui_load_layout_json(T_GUI_CTX* ctx, const char* path) {
                 break;
             }
         }
-        float x = (float)(_num(e, "x", 0) * fx), y = (float)(_num(e, "y", 0) * fy);
-        float w = (float)_num(e, "w", 0), h = (float)_num(e, "h", 0);
+        float x = _coord(_num(e, "x", 0) * fx), y = _coord(_num(e, "y", 0) * fy);
+        float w = _coord(_num(e, "w", 0)), h = _coord(_num(e, "h", 0));
         if (!win) {
             _add_pending(ctx, t->valuestring, x, y, w, h, state);
             continue;
@@ -175,6 +197,9 @@ int t_gui_load_layout_json(T_GUI_CTX* ctx, const char* path) {
         used.push_back(win);
         if (x < 0 || (sw > 0 && x > sw)) x = 0;
         if (y < 0 || (sh > 0 && y > sh)) y = 0;
+        /* a width not above 0 would leave a window no pointer can reach */
+        if (!(w > 0)) w = win->w;
+        if (sw > 0 && w > sw) w = sw;
         if (h < 20) h = 20;
         if (sh > 0 && h > sh) h = sh;
         win->x = x;
@@ -182,17 +207,17 @@ int t_gui_load_layout_json(T_GUI_CTX* ctx, const char* path) {
         win->w = w;
         win->h = h;
         win->state = (win->state & ~0x43) | (state & 0x43);
-        win->flags = (int32_t)_num(e, "flags", win->flags);
-        int32_t z = (int32_t)_num(e, "z_order", win->z_order);
+        win->flags = _int(e, "flags", win->flags);
+        int32_t z = _int(e, "z_order", win->z_order);
         win->z_order = (z >= 0 && z <= 4) ? z : T_GUI_ZORDER_NORMAL;
-        win->z_value = (int32_t)_num(e, "z_value", win->z_value);
-        win->norm_x = (float)_num(e, "norm_x", win->norm_x);
-        win->norm_y = (float)_num(e, "norm_y", win->norm_y);
-        win->norm_w = (float)_num(e, "norm_w", win->norm_w);
-        win->norm_h = (float)_num(e, "norm_h", win->norm_h);
-        win->autofit_flags = (int32_t)_num(e, "autofit_flags", win->autofit_flags);
-        win->autofit_border = (float)_num(e, "autofit_border", win->autofit_border);
-        win->resize_policy = (int32_t)_num(e, "resize_policy", win->resize_policy);
+        win->z_value = _int(e, "z_value", win->z_value);
+        win->norm_x = _coord(_num(e, "norm_x", win->norm_x));
+        win->norm_y = _coord(_num(e, "norm_y", win->norm_y));
+        win->norm_w = _coord(_num(e, "norm_w", win->norm_w));
+        win->norm_h = _coord(_num(e, "norm_h", win->norm_h));
+        win->autofit_flags = _int(e, "autofit_flags", win->autofit_flags);
+        win->autofit_border = _coord(_num(e, "autofit_border", win->autofit_border));
+        win->resize_policy = _int(e, "resize_policy", win->resize_policy);
     }
     cJSON_Delete(root);
     /* re-apply the stacking rules after modes were taken over */

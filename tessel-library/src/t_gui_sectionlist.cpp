@@ -58,7 +58,14 @@ int t_gui_sectionlist_add_section(T_GUI_SECTIONLIST* list, const char* title, fl
     int index = list->count;
     T_GUI_SECTION* s = &list->sections[index];
     memset(s, 0, sizeof(*s));
-    snprintf(s->title, sizeof(s->title), "%s", title);
+    /* cut where a character starts, never inside one */
+    size_t n = strlen(title);
+    if (n >= sizeof(s->title)) {
+        n = sizeof(s->title) - 1;
+        while (n > 0 && ((unsigned char)title[n] & 0xC0) == 0x80) n--;
+    }
+    memcpy(s->title, title, n);
+    s->title[n] = 0;
     s->collapsed = collapsed ? 1 : 0;
     char label[T_GUI_LABEL_SIZE];
     snprintf(label, sizeof(label), "%s %s", s->collapsed ? "+" : "-", s->title);
@@ -173,6 +180,18 @@ void t_gui_sectionlist_destroy(T_GUI_SECTIONLIST** list) {
         t_log(LOG_DEBUG, "Free( %s ) already done or NULL at line %d of %s", "*list", __LINE__, __FILE__);
         return;
     }
-    free(*list);
+    /* The header buttons stay in the window: they must not call back into
+     * the freed record. */
+    T_GUI_SECTIONLIST* l = *list;
+    for (int i = 0; i < l->count; i++) {
+        T_GUI_WIDGET* header = _t_gui_widget_of(l->ctx, l->sections[i].header_id, T_GUI_KIND_BUTTON);
+        if (!header) continue;
+        T_GUI_BUTTON_DATA* d = (T_GUI_BUTTON_DATA*)header->data;
+        if (d->callback == _on_header && d->user == l) {
+            d->callback = NULL;
+            d->user = NULL;
+        }
+    }
+    free(l);
     *list = NULL;
 }

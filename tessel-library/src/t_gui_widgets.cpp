@@ -38,11 +38,17 @@ static void _copy_text(char* dst, size_t size, const char* src) {
 
 /* Copies text without carriage returns into a fixed buffer. */
 static void _copy_text_no_cr(char* dst, size_t size, const char* src) {
+    if (!size) return;
     size_t j = 0;
-    if (src)
-        for (size_t i = 0; src[i] && j + 1 < size; i++)
+    if (src) {
+        size_t i = 0;
+        for (; src[i] && j + 1 < size; i++)
             if (src[i] != '\r') dst[j++] = src[i];
-    while (j > 0 && src && src[0] && ((unsigned char)dst[j - 1] & 0xC0) == 0xC0) j--; /* no cut lead byte */
+        while (src[i] == '\r') i++;
+        /* cut before a continuation byte: the whole split character goes */
+        unsigned char next = (unsigned char)src[i];
+        while (next && j > 0 && (next & 0xC0) == 0x80) next = (unsigned char)dst[--j];
+    }
     dst[j] = 0;
 }
 
@@ -479,19 +485,23 @@ static int _slider_key(T_GUI_CTX* ctx, T_GUI_WIDGET* w, int key) {
 /* ------------------------------------------------------------------ */
 /* text areas                                                          */
 
-/* Start of the UTF-8 character before byte `pos`. */
+/* Start of the UTF-8 character before byte `pos`. A character is at most
+ * four bytes: longer runs of continuation bytes (malformed text) are
+ * stepped over four bytes at a time. */
 static int _utf8_prev(const char* s, int pos) {
     if (pos <= 0) return 0;
+    int stop = pos > 4 ? pos - 4 : 0;
     pos--;
-    while (pos > 0 && ((unsigned char)s[pos] & 0xC0) == 0x80) pos--;
+    while (pos > stop && ((unsigned char)s[pos] & 0xC0) == 0x80) pos--;
     return pos;
 }
 
-/* Byte after the UTF-8 character at `pos`. */
+/* Byte after the UTF-8 character at `pos` (at most four bytes on). */
 static int _utf8_next(const char* s, int len, int pos) {
     if (pos >= len) return len;
+    int stop = len - pos > 4 ? pos + 4 : len;
     pos++;
-    while (pos < len && ((unsigned char)s[pos] & 0xC0) == 0x80) pos++;
+    while (pos < stop && ((unsigned char)s[pos] & 0xC0) == 0x80) pos++;
     return pos;
 }
 

@@ -118,6 +118,46 @@ TEST(TGuiLayout, LoadClampsPositionsAndHeights) {
     EXPECT_FLOAT_EQ(t_gui_get_window(f.ctx, c)->x, 1); /* not in the file: untouched */
 }
 
+TEST(TGuiLayout, UnusableWidthsInAFileKeepTheWindowReachable) {
+    GuiFixture f;
+    LayoutDir d;
+    test_write_file(d.path("l.json"),
+                    "{\"windows\":[{\"title\":\"a\",\"x\":0,\"y\":0,\"w\":-300,\"h\":100,\"state\":1},"
+                    "{\"title\":\"b\",\"x\":200,\"y\":0,\"w\":0,\"h\":100,\"state\":1},"
+                    "{\"title\":\"c\",\"x\":400,\"y\":300,\"w\":1e40,\"h\":100,\"state\":1,"
+                    "\"flags\":1e20,\"z_value\":-1e20,\"autofit_flags\":1e30}]}");
+    int a = t_gui_add_window(f.ctx, "a", 0, 0, 150, 100);
+    int b = t_gui_add_window(f.ctx, "b", 200, 0, 150, 100);
+    int c = t_gui_add_window(f.ctx, "c", 400, 300, 150, 100);
+    ASSERT_EQ(t_gui_load_layout_json(f.ctx, d.path("l.json").c_str()), 0);
+    /* a width that is not above 0 keeps the window's own; one wider than the display is cut to it */
+    EXPECT_FLOAT_EQ(t_gui_get_window(f.ctx, a)->w, 150);
+    EXPECT_FLOAT_EQ(t_gui_get_window(f.ctx, b)->w, 150);
+    EXPECT_FLOAT_EQ(t_gui_get_window(f.ctx, c)->w, 1280);
+    EXPECT_EQ(t_gui_window_at(f.ctx, 50, 50), a);
+    EXPECT_EQ(t_gui_window_at(f.ctx, 250, 50), b);
+    /* integers beyond their range end at its edge */
+    EXPECT_EQ(t_gui_get_window(f.ctx, c)->flags, INT32_MAX);
+    EXPECT_EQ(t_gui_get_window(f.ctx, c)->z_value, INT32_MIN);
+}
+
+TEST(TGuiLayout, ManyClosedEntriesLoadQuickly) {
+    GuiFixture f;
+    LayoutDir d;
+    /* a long file of closed entries, the last one stored open again */
+    std::string text = "{\"windows\":[";
+    for (int i = 0; i < 60000; i++) text += "{\"title\":\"a\",\"state\":0},";
+    text += "{\"title\":\"a\",\"x\":7,\"y\":8,\"w\":200,\"h\":100,\"state\":1}]}";
+    test_write_file(d.path("l.json"), text);
+    int a = t_gui_add_window(f.ctx, "a", 0, 0, 150, 100);
+    double start = al_get_time();
+    ASSERT_EQ(t_gui_load_layout_json(f.ctx, d.path("l.json").c_str()), 0);
+    EXPECT_LT(al_get_time() - start, 3.0);
+    /* every closed entry was skipped for the open one */
+    EXPECT_FLOAT_EQ(t_gui_get_window(f.ctx, a)->x, 7);
+    EXPECT_EQ(f.ctx->pending_count, 0);
+}
+
 TEST(TGuiLayout, RefusesLargeEmptyInvalidAndWindowlessFiles) {
     GuiFixture f;
     LayoutDir d;

@@ -230,6 +230,58 @@ TEST(TGuiTextArea, CursorSelectionAndEditingKeys) {
     EXPECT_STREQ(t_gui_textarea_get_text(f.ctx, 999), "");
 }
 
+TEST(TGuiTextArea, CutAtTheMaximumNeverKeepsPartOfACharacter) {
+    WidgetFixture f;
+    /* the euro sign is three bytes: a cut after its second byte drops all of it */
+    int t = t_gui_add_textarea(f.ctx, f.win, 0, 0, 200, 24, 0, 4, NULL, NULL);
+    t_gui_textarea_set_text(f.ctx, t, "ab\xE2\x82\xAC");
+    EXPECT_STREQ(t_gui_textarea_get_text(f.ctx, t), "ab");
+    t_gui_textarea_set_text(f.ctx, t, "a\r\xE2\x82\xAC");
+    EXPECT_STREQ(t_gui_textarea_get_text(f.ctx, t), "a\xE2\x82\xAC");
+    t_gui_textarea_set_text(f.ctx, t, "abcd\r\r");
+    EXPECT_STREQ(t_gui_textarea_get_text(f.ctx, t), "abcd");
+    int l = t_gui_add_label(f.ctx, f.win, "", 0, 40, 100, 20, 0);
+    std::string big(4093, 'z');
+    t_gui_label_set_text(f.ctx, l, (big + "\xE2\x82\xAC").c_str());
+    const char* kept = ((T_GUI_LABEL_DATA*)t_gui_get_widget(f.ctx, l)->data)->text;
+    EXPECT_EQ(strlen(kept), big.size());
+    EXPECT_EQ(strspn(kept, "z"), big.size());
+}
+
+TEST(TGuiTextArea, MalformedTextIsSteppedNoMoreThanFourBytesAtATime) {
+    WidgetFixture f;
+    int t = t_gui_add_textarea(f.ctx, f.win, 0, 0, 400, 24, 0, 64, NULL, NULL);
+    /* a run of stray continuation bytes, as a file name in another encoding may bring */
+    const char* bad = "a\x80\x80\x80\x80\x80\x80\x80\x80\x80\x80" "b";
+    t_gui_textarea_set_text(f.ctx, t, bad);
+    T_GUI_TEXTAREA_DATA* d = (T_GUI_TEXTAREA_DATA*)t_gui_get_widget(f.ctx, t)->data;
+    /* pointer presses measure the text character by character */
+    f.click(390, 12);
+    EXPECT_EQ(d->cursor, d->length);
+    f.click(6, 12);
+    EXPECT_GE(d->cursor, 0);
+    EXPECT_LE(d->cursor, d->length);
+    f.key(ALLEGRO_KEY_HOME);
+    int steps = 0;
+    while (d->cursor < d->length && steps < 20) {
+        int before = d->cursor;
+        f.key(ALLEGRO_KEY_RIGHT);
+        EXPECT_GE(d->cursor - before, 1);
+        EXPECT_LE(d->cursor - before, 4);
+        steps++;
+    }
+    EXPECT_EQ(d->cursor, d->length);
+    while (d->cursor > 0 && steps < 40) {
+        int before = d->cursor;
+        f.key(ALLEGRO_KEY_LEFT);
+        EXPECT_GE(before - d->cursor, 1);
+        EXPECT_LE(before - d->cursor, 4);
+        steps++;
+    }
+    EXPECT_EQ(d->cursor, 0);
+    EXPECT_STREQ(t_gui_textarea_get_text(f.ctx, t), bad);
+}
+
 TEST(TGuiTextArea, ClickFocusesAndPressElsewhereUnfocuses) {
     WidgetFixture f;
     int t = t_gui_add_textarea(f.ctx, f.win, 10, 10, 200, 24, 0, 10, NULL, NULL);
@@ -487,4 +539,29 @@ TEST(TGuiSectionList, LimitsOfSectionsAndWidgets) {
     t_gui_sectionlist_destroy(&list);
     EXPECT_EQ(list, nullptr);
     EXPECT_EQ(t_gui_sectionlist_create(f.ctx, 999, 0, 0, 1, 1, 1, NULL, NULL), nullptr);
+}
+
+TEST(TGuiSectionList, HeadersDoNothingOnceTheListIsDestroyed) {
+    SectionFixture f;
+    int32_t header = f.list->sections[0].header_id;
+    t_gui_sectionlist_destroy(&f.list);
+    ASSERT_EQ(f.list, nullptr);
+    /* the header buttons stay in the window; a click on one must not reach the freed list */
+    ASSERT_NE(t_gui_get_widget(f.ctx, header), nullptr);
+    f.click(50, 20);
+    EXPECT_TRUE(t_gui_get_widget(f.ctx, f.widgets[0][0])->visible);
+    EXPECT_TRUE(f.toggles.empty());
+}
+
+TEST(TGuiSectionList, LongTitlesAreCutBetweenCharacters) {
+    WidgetFixture f;
+    T_GUI_SECTIONLIST* list = t_gui_sectionlist_create(f.ctx, f.win, 0, 0, 100, 20, 2, NULL, NULL);
+    ASSERT_NE(list, nullptr);
+    /* 62 letters and a two-byte character: the title holds 63 bytes, so the character goes */
+    std::string title(62, 'a');
+    ASSERT_EQ(t_gui_sectionlist_add_section(list, (title + "\xC3\xA9").c_str(), 0, 0), 0);
+    EXPECT_EQ(std::string(list->sections[0].title), title);
+    const char* label = ((T_GUI_BUTTON_DATA*)t_gui_get_widget(f.ctx, list->sections[0].header_id)->data)->label;
+    EXPECT_EQ(std::string(label), "- " + title);
+    t_gui_sectionlist_destroy(&list);
 }
