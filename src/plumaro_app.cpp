@@ -242,6 +242,9 @@ static void _app_on_resume(PLUMARO_APP* app) {
     plumaro_app_update_ui_scale(app);
     _app_load_font(app);
     if (app->doc) document_restore_all(app->doc);
+    /* A stroke begun while drawing was halted still holds the history open;
+     * clearing only its flag would refuse every later stroke and undo. */
+    if (app->stroke.active && app->doc) brush_stroke_abort(&app->stroke, app->doc);
     brush_release_resources();
     app->stroke.active = 0;
     app->symmetry_dragging = 0;
