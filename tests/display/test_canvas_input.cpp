@@ -173,6 +173,25 @@ TEST_F(CanvasInput, AReleaseAnywhereEndsTheStroke) {
     EXPECT_GT(alpha(60, 40), 200);
 }
 
+// A release lost to another window leaves the stroke open; the next press
+// must keep what was painted and leave a usable history, not wedge it.
+TEST_F(CanvasInput, APressWhileAStrokeIsOpenKeepsItsPaintAndTheHistory) {
+    press(40, 40);
+    motion(120, 40);
+    press(40, 200); /* no release came for the first stroke */
+    EXPECT_EQ(app.stroke.active, 1);
+    motion(120, 200);
+    release(120, 200);
+    EXPECT_EQ(app.stroke.active, 0);
+    EXPECT_EQ(app.doc->undo->open, 0);
+    EXPECT_GT(alpha(80, 40), 200);
+    EXPECT_GT(alpha(80, 200), 200);
+    EXPECT_EQ(app.doc->undo->undo_stack->nb_items, 2u);
+    EXPECT_EQ(undo_perform(app.doc), 1);
+    EXPECT_EQ(shown_alpha(80, 200), 0);
+    EXPECT_GT(shown_alpha(80, 40), 200);
+}
+
 TEST_F(CanvasInput, GridAnchoredStrokePaintsWholeSegmentsWithoutBackTracking) {
     app.grid.visible = 1;
     app.grid.snap = 1;
