@@ -252,6 +252,9 @@ static void _app_on_resume(PLUMARO_APP* app) {
     app->form_creating = 0;
     app->panning = 0;
     app->fill_pending = 0;
+    /* The drag's release may have been among the dropped events; a discard
+     * keeps the capture flag, which would then swallow the next release. */
+    app->selection.dragging = false;
     selection_discard(&app->selection);
     form_clear(&app->form);
     app->dirty = 1;

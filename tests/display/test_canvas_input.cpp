@@ -192,6 +192,31 @@ TEST_F(CanvasInput, APressWhileAStrokeIsOpenKeepsItsPaintAndTheHistory) {
     EXPECT_GT(shown_alpha(80, 40), 200);
 }
 
+// The release of a float drag cut short by a halt is among the events a
+// resume drops: the drag must not outlive it and swallow a later release.
+TEST_F(CanvasInput, AFloatDragCutShortByAHaltDoesNotCaptureAfterTheResume) {
+    selection_init(&app.selection);
+    app.tool = 3;
+    press(20, 20);
+    motion(60, 60);
+    release(60, 60);
+    ASSERT_EQ(app.selection.state, SEL_FLOATING);
+    press(40, 40); /* grabs the float */
+    ASSERT_TRUE(app.selection.dragging);
+    ALLEGRO_EVENT e = {};
+    e.type = ALLEGRO_EVENT_DISPLAY_HALT_DRAWING;
+    send(e);
+    e.type = ALLEGRO_EVENT_DISPLAY_RESUME_DRAWING;
+    send(e);
+    EXPECT_EQ(plumaro_app_capturing(&app), 0);
+    down(ALLEGRO_KEY_B);
+    press(200, 200);
+    motion(260, 200);
+    release(260, 200);
+    EXPECT_EQ(app.stroke.active, 0) << "the release ends the stroke";
+    EXPECT_GT(alpha(230, 200), 200);
+}
+
 TEST_F(CanvasInput, GridAnchoredStrokePaintsWholeSegmentsWithoutBackTracking) {
     app.grid.visible = 1;
     app.grid.snap = 1;
