@@ -255,6 +255,9 @@ static void _app_on_resume(PLUMARO_APP* app) {
     /* The drag's release may have been among the dropped events; a discard
      * keeps the capture flag, which would then swallow the next release. */
     app->selection.dragging = false;
+    /* So may the lifts of fingers that were down: a gesture left waiting for
+     * them would block every stroke from now on. */
+    gesture_init(&app->gesture);
     selection_discard(&app->selection);
     form_clear(&app->form);
     app->dirty = 1;

@@ -217,6 +217,25 @@ TEST_F(CanvasInput, AFloatDragCutShortByAHaltDoesNotCaptureAfterTheResume) {
     EXPECT_GT(alpha(230, 200), 200);
 }
 
+// The lifts of fingers that were down at a halt are dropped at the resume;
+// the gesture they began must not keep blocking every stroke afterwards.
+TEST_F(CanvasInput, FingersDownAtAHaltDoNotBlockStrokesAfterTheResume) {
+    touch(ALLEGRO_EVENT_TOUCH_BEGIN, 1, 100, 100);
+    touch(ALLEGRO_EVENT_TOUCH_BEGIN, 2, 200, 100);
+    ASSERT_EQ(gesture_blocks_strokes(&app.gesture), 1);
+    ALLEGRO_EVENT e = {};
+    e.type = ALLEGRO_EVENT_DISPLAY_HALT_DRAWING;
+    send(e);
+    e.type = ALLEGRO_EVENT_DISPLAY_RESUME_DRAWING;
+    send(e);
+    EXPECT_EQ(gesture_blocks_strokes(&app.gesture), 0);
+    press(40, 300);
+    EXPECT_EQ(app.stroke.active, 1);
+    motion(120, 300);
+    release(120, 300);
+    EXPECT_GT(alpha(80, 300), 200);
+}
+
 TEST_F(CanvasInput, GridAnchoredStrokePaintsWholeSegmentsWithoutBackTracking) {
     app.grid.visible = 1;
     app.grid.snap = 1;
