@@ -258,6 +258,7 @@ static void _app_on_resume(PLUMARO_APP* app) {
     /* So may the lifts of fingers that were down: a gesture left waiting for
      * them would block every stroke from now on. */
     gesture_init(&app->gesture);
+    app->ctrl_held = app->shift_held = app->space_held = 0; /* and key releases */
     selection_discard(&app->selection);
     form_clear(&app->form);
     app->dirty = 1;

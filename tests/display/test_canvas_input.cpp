@@ -236,6 +236,24 @@ TEST_F(CanvasInput, FingersDownAtAHaltDoNotBlockStrokesAfterTheResume) {
     EXPECT_GT(alpha(80, 300), 200);
 }
 
+// Key releases dropped at a resume must not leave a modifier or the space
+// bar held: the next press would pan and plain keys would act as shortcuts.
+TEST_F(CanvasInput, KeysHeldAtAHaltAreReleasedByTheResume) {
+    down(ALLEGRO_KEY_SPACE);
+    down(ALLEGRO_KEY_LCTRL);
+    ALLEGRO_EVENT e = {};
+    e.type = ALLEGRO_EVENT_DISPLAY_HALT_DRAWING;
+    send(e);
+    e.type = ALLEGRO_EVENT_DISPLAY_RESUME_DRAWING;
+    send(e);
+    press(40, 300);
+    EXPECT_EQ(app.panning, 0);
+    EXPECT_EQ(app.stroke.active, 1);
+    release(40, 300);
+    down(ALLEGRO_KEY_Z); /* plain Z: not an undo */
+    EXPECT_GT(alpha(40, 300), 200);
+}
+
 TEST_F(CanvasInput, GridAnchoredStrokePaintsWholeSegmentsWithoutBackTracking) {
     app.grid.visible = 1;
     app.grid.snap = 1;
