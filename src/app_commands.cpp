@@ -45,6 +45,9 @@ void _app_adopt_document(PLUMARO_APP* app, DOCUMENT* doc) {
     view_center(&app->view, doc->width, doc->height, app->display_w, app->display_h);
     app->symmetry.cx = (float)doc->width * 0.5f;
     app->symmetry.cy = (float)doc->height * 0.5f;
+    /* The new document's history counts from zero again: a revision equal to
+     * the one last stored would otherwise keep its changes out of the session. */
+    app->autosave_revision = UINT64_MAX;
     app->dirty = 1;
     app->gui_cache_valid = 0;
 }

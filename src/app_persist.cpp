@@ -253,5 +253,7 @@ int plumaro_app_session_restore(PLUMARO_APP* app) {
     ALLEGRO_FILE* file = al_fopen(path, "rb");
     if (!file) return 0;
     al_fclose(file);
-    return plumaro_app_load_document(app, path);
+    if (!plumaro_app_load_document(app, path)) return 0;
+    app->autosave_revision = app->doc->undo->revision; /* the session file holds it as it is */
+    return 1;
 }

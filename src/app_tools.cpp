@@ -332,13 +332,19 @@ int plumaro_app_clipboard_cut(PLUMARO_APP* app) {
     if (!plumaro_app_clipboard_copy(app)) return 0;
     selection_delete(&app->selection, app->doc);
     app->dirty = 1;
-    return 1;
+    return app->selection.state == SEL_FLOATING ? 0 : 1; /* a float that could not go stays */
 }
 
 int plumaro_app_clipboard_paste(PLUMARO_APP* app) {
     __t_assert(app);
     if (!app->clip_bitmap) return 0;
     if (app->selection.state == SEL_FLOATING) selection_commit(&app->selection, app->doc, &app->symmetry);
+    if (app->selection.state == SEL_FLOATING) {
+        /* The float could not be laid down (a stroke holds the history);
+         * pasting over it would drop it. */
+        app->dirty = 1;
+        return 0;
+    }
     int result = selection_paste(&app->selection, app->doc, app->clip_bitmap, app->clip_x + 16, app->clip_y + 16);
     if (result == 1) {
         app->tool = 3;

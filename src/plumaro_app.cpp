@@ -242,6 +242,9 @@ static void _app_on_resume(PLUMARO_APP* app) {
     plumaro_app_update_ui_scale(app);
     _app_load_font(app);
     if (app->doc) document_restore_all(app->doc);
+    /* A stroke begun while drawing was halted still holds the history open;
+     * clearing only its flag would refuse every later stroke and undo. */
+    if (app->stroke.active && app->doc) brush_stroke_abort(&app->stroke, app->doc);
     brush_release_resources();
     app->stroke.active = 0;
     app->symmetry_dragging = 0;
@@ -249,6 +252,13 @@ static void _app_on_resume(PLUMARO_APP* app) {
     app->form_creating = 0;
     app->panning = 0;
     app->fill_pending = 0;
+    /* The drag's release may have been among the dropped events; a discard
+     * keeps the capture flag, which would then swallow the next release. */
+    app->selection.dragging = false;
+    /* So may the lifts of fingers that were down: a gesture left waiting for
+     * them would block every stroke from now on. */
+    gesture_init(&app->gesture);
+    app->ctrl_held = app->shift_held = app->space_held = 0; /* and key releases */
     selection_discard(&app->selection);
     form_clear(&app->form);
     app->dirty = 1;

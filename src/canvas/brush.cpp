@@ -475,6 +475,10 @@ int brush_stroke_begin(BRUSH_STROKE* stroke, DOCUMENT* doc, const BRUSH* brush, 
     __t_assert(doc);
     __t_assert(brush);
     __t_assert(doc->active_layer);
+    /* A stroke whose end never came (its release went to another window)
+     * still holds its paint and the open undo step: lay it down first, or
+     * clearing the buffer loses it and the history stays open for good. */
+    if (stroke->active) brush_stroke_end(stroke, doc);
     if (doc->active_layer->locked) return 0;
     stroke->active = 1;
     stroke->carried = 0.0f;

@@ -581,6 +581,13 @@ int selection_commit(SELECTION* sel, DOCUMENT* doc, const SYMMETRY* sym) {
         _selection_reset(sel);
         return 0;
     }
+    /* Pixels laid down while another change holds the history would be shown
+     * but never recorded nor stored: the float waits instead. */
+    if (doc->undo && doc->undo->open) {
+        t_log(LOG_ERR, "could not lay the float down on layer %s: the history is busy; it stays floating",
+              layer_name_text(layer));
+        return 0;
+    }
     layer_settle(layer);
     ALLEGRO_TRANSFORM copies[SELECTION_MAX_COPIES];
     int count = _selection_copies(sel, sym, copies);
@@ -644,6 +651,12 @@ int selection_delete(SELECTION* sel, DOCUMENT* doc) {
     __t_assert(sel);
     __t_assert(doc);
     int result = 0;
+    if (sel->state == SEL_FLOATING && sel->lifted && doc->undo && doc->undo->open) {
+        /* The hole could not be recorded; dropping the float now would show
+         * a deletion the stored drawing never gets. */
+        t_log(LOG_ERR, "could not delete the float: the history is busy; it stays floating");
+        return 0;
+    }
     if (sel->state == SEL_FLOATING && sel->layer && sel->lifted) {
         LAYER* layer = _selection_layer(sel, doc);
         if (layer) {

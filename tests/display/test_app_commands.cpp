@@ -345,6 +345,38 @@ TEST_F(Commands, AWriteStoppedBeforeTheRenameLeavesThePreviousSession) {
     expect_layered(app_.doc, px);
 }
 
+// A pause after a change stores the session; a replaced document starts its
+// own history, so its first changes must not look already stored.
+TEST_F(Commands, APauseStoresTheSessionAlsoAfterTheDocumentWasReplaced) {
+    std::string path = save_ + "/session.plm";
+    auto pause = [this]() {
+        app_.since_autosave = PLUMARO_AUTOSAVE_SECONDS;
+        app_.idle_seconds = PLUMARO_AUTOSAVE_IDLE;
+        ALLEGRO_EVENT tick;
+        memset(&tick, 0, sizeof(tick));
+        tick.type = ALLEGRO_EVENT_TIMER;
+        plumaro_app_handle_event(&app_, &tick);
+    };
+    auto stroke = [this]() {
+        ASSERT_EQ(brush_stroke_begin(&app_.stroke, app_.doc, &app_.brush, 30, 30, 1.0f, NULL), 1);
+        ASSERT_EQ(brush_stroke_end(&app_.stroke, app_.doc), 1);
+    };
+    stroke();
+    pause();
+    DOCUMENT* stored = document_load(path.c_str());
+    ASSERT_NE(stored, nullptr) << "the first pause stores the drawing";
+    EXPECT_EQ(stored->width, 200);
+    document_free(&stored);
+
+    ASSERT_EQ(_app_new_document_within(&app_, 128, 0), 1);
+    stroke(); /* the new document's first change */
+    pause();
+    stored = document_load(path.c_str());
+    ASSERT_NE(stored, nullptr);
+    EXPECT_EQ(stored->width, 128) << "the session still holds the replaced document";
+    document_free(&stored);
+}
+
 // The whole start-up, halt and loop end with the session and settings files.
 class SessionSpine : public ::testing::Test {
   protected:

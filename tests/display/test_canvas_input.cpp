@@ -173,6 +173,87 @@ TEST_F(CanvasInput, AReleaseAnywhereEndsTheStroke) {
     EXPECT_GT(alpha(60, 40), 200);
 }
 
+// A release lost to another window leaves the stroke open; the next press
+// must keep what was painted and leave a usable history, not wedge it.
+TEST_F(CanvasInput, APressWhileAStrokeIsOpenKeepsItsPaintAndTheHistory) {
+    press(40, 40);
+    motion(120, 40);
+    press(40, 200); /* no release came for the first stroke */
+    EXPECT_EQ(app.stroke.active, 1);
+    motion(120, 200);
+    release(120, 200);
+    EXPECT_EQ(app.stroke.active, 0);
+    EXPECT_EQ(app.doc->undo->open, 0);
+    EXPECT_GT(alpha(80, 40), 200);
+    EXPECT_GT(alpha(80, 200), 200);
+    EXPECT_EQ(app.doc->undo->undo_stack->nb_items, 2u);
+    EXPECT_EQ(undo_perform(app.doc), 1);
+    EXPECT_EQ(shown_alpha(80, 200), 0);
+    EXPECT_GT(shown_alpha(80, 40), 200);
+}
+
+// The release of a float drag cut short by a halt is among the events a
+// resume drops: the drag must not outlive it and swallow a later release.
+TEST_F(CanvasInput, AFloatDragCutShortByAHaltDoesNotCaptureAfterTheResume) {
+    selection_init(&app.selection);
+    app.tool = 3;
+    press(20, 20);
+    motion(60, 60);
+    release(60, 60);
+    ASSERT_EQ(app.selection.state, SEL_FLOATING);
+    press(40, 40); /* grabs the float */
+    ASSERT_TRUE(app.selection.dragging);
+    ALLEGRO_EVENT e = {};
+    e.type = ALLEGRO_EVENT_DISPLAY_HALT_DRAWING;
+    send(e);
+    e.type = ALLEGRO_EVENT_DISPLAY_RESUME_DRAWING;
+    send(e);
+    EXPECT_EQ(plumaro_app_capturing(&app), 0);
+    down(ALLEGRO_KEY_B);
+    press(200, 200);
+    motion(260, 200);
+    release(260, 200);
+    EXPECT_EQ(app.stroke.active, 0) << "the release ends the stroke";
+    EXPECT_GT(alpha(230, 200), 200);
+}
+
+// The lifts of fingers that were down at a halt are dropped at the resume;
+// the gesture they began must not keep blocking every stroke afterwards.
+TEST_F(CanvasInput, FingersDownAtAHaltDoNotBlockStrokesAfterTheResume) {
+    touch(ALLEGRO_EVENT_TOUCH_BEGIN, 1, 100, 100);
+    touch(ALLEGRO_EVENT_TOUCH_BEGIN, 2, 200, 100);
+    ASSERT_EQ(gesture_blocks_strokes(&app.gesture), 1);
+    ALLEGRO_EVENT e = {};
+    e.type = ALLEGRO_EVENT_DISPLAY_HALT_DRAWING;
+    send(e);
+    e.type = ALLEGRO_EVENT_DISPLAY_RESUME_DRAWING;
+    send(e);
+    EXPECT_EQ(gesture_blocks_strokes(&app.gesture), 0);
+    press(40, 300);
+    EXPECT_EQ(app.stroke.active, 1);
+    motion(120, 300);
+    release(120, 300);
+    EXPECT_GT(alpha(80, 300), 200);
+}
+
+// Key releases dropped at a resume must not leave a modifier or the space
+// bar held: the next press would pan and plain keys would act as shortcuts.
+TEST_F(CanvasInput, KeysHeldAtAHaltAreReleasedByTheResume) {
+    down(ALLEGRO_KEY_SPACE);
+    down(ALLEGRO_KEY_LCTRL);
+    ALLEGRO_EVENT e = {};
+    e.type = ALLEGRO_EVENT_DISPLAY_HALT_DRAWING;
+    send(e);
+    e.type = ALLEGRO_EVENT_DISPLAY_RESUME_DRAWING;
+    send(e);
+    press(40, 300);
+    EXPECT_EQ(app.panning, 0);
+    EXPECT_EQ(app.stroke.active, 1);
+    release(40, 300);
+    down(ALLEGRO_KEY_Z); /* plain Z: not an undo */
+    EXPECT_GT(alpha(40, 300), 200);
+}
+
 TEST_F(CanvasInput, GridAnchoredStrokePaintsWholeSegmentsWithoutBackTracking) {
     app.grid.visible = 1;
     app.grid.snap = 1;

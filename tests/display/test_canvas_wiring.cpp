@@ -5,6 +5,7 @@
 
 #include "app_state.h"
 #include "canvas/brush.h"
+#include "canvas/undo.h"
 #include "plumaro_app.h"
 #include "test_support.h"
 
@@ -77,6 +78,21 @@ TEST_F(CanvasWiring, ResumeDropsBrushResourcesAndStroke) {
     EXPECT_EQ(brush_stroke_buffer_shown(), nullptr);
     EXPECT_EQ(_stamp_cache_count(), 0);
     EXPECT_EQ(app.halted, 0);
+}
+
+// A stroke still open at a resume (begun while drawing was halted) must not
+// leave its undo step open: that would refuse every later stroke and undo.
+TEST_F(CanvasWiring, ResumeClosesTheOpenStrokeSoTheNextStrokeAndUndoWork) {
+    ASSERT_EQ(brush_stroke_begin(&app.stroke, app.doc, &app.brush, 20, 20, 1.0f, NULL), 1);
+    send(ALLEGRO_EVENT_DISPLAY_RESUME_DRAWING);
+    EXPECT_EQ(app.doc->undo->open, 0);
+    unsigned char px[4];
+    test_pixel_rgba(app.doc->active_layer->bitmap, 20, 20, px);
+    EXPECT_EQ(px[3], 0); /* the dropped stroke left nothing behind */
+    ASSERT_EQ(brush_stroke_begin(&app.stroke, app.doc, &app.brush, 30, 30, 1.0f, NULL), 1);
+    EXPECT_EQ(brush_stroke_end(&app.stroke, app.doc), 1);
+    EXPECT_EQ(app.doc->undo->undo_stack->nb_items, 1u);
+    EXPECT_EQ(undo_perform(app.doc), 1);
 }
 
 TEST_F(CanvasWiring, FrameShowsPaperLayersAndLiveStroke) {

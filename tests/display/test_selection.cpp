@@ -497,16 +497,25 @@ TEST_F(SelectionTest, CommitRefusesALayerThatLeftTheDocument) {
     layer = NULL;
 }
 
-TEST_F(SelectionTest, CommitWhileAnotherChangeIsOpenRecordsNothingOfIt) {
+TEST_F(SelectionTest, CommitOrDeleteWhileAnotherChangeIsOpenKeepsTheFloat) {
     make(64, 64);
     ASSERT_EQ(lift(4, 4, 20, 20), 1);
+    selection_nudge(&sel, 30, 30);
+    PIXELS lifted = snapshot(layer->bitmap);
     ASSERT_EQ(undo_begin(doc), 1); /* someone else's change */
     undo_mark_dirty_rect(doc, 0, 0, 1, 1);
     EXPECT_EQ(selection_commit(&sel, doc, NULL), 0);
     EXPECT_EQ(doc->undo->open, 1) << "the other change stays open";
-    EXPECT_EQ(snapshot(layer->bitmap), original) << "the pixels are laid down all the same";
+    EXPECT_EQ(sel.state, SEL_FLOATING) << "the float waits";
+    EXPECT_EQ(snapshot(layer->bitmap), lifted) << "nothing is laid down unrecorded";
+    EXPECT_EQ(selection_delete(&sel, doc), 0);
+    EXPECT_EQ(sel.state, SEL_FLOATING);
     undo_abort(doc);
     EXPECT_EQ(undo_count(doc), 0u);
+    EXPECT_EQ(selection_commit(&sel, doc, NULL), 1);
+    EXPECT_EQ(undo_count(doc), 1u);
+    EXPECT_EQ(snapshot(layer->backup), snapshot(layer->bitmap)) << "what is shown is what is stored";
+    EXPECT_NE(snapshot(layer->bitmap), original);
 }
 
 TEST_F(SelectionTest, DeleteMakesALiftedHolePermanentAndDropsAPaste) {

@@ -309,6 +309,36 @@ TEST_F(Tools, CopyPasteStepsDiagonallyAndCutRemoves) {
     EXPECT_NE(app.clip_bitmap, first);
 }
 
+// Pastes while the mouse still paints: nothing may be shown that the stored
+// drawing (the layer's backup) and the history do not get.
+TEST_F(Tools, PastesDuringAStrokeLeaveNothingShownButUnstored) {
+    red_square(50, 50, 30);
+    app.tool = 3;
+    drag(50, 50, 80, 80);
+    ASSERT_EQ(app.selection.state, SEL_FLOATING);
+    ctrl(ALLEGRO_KEY_C);
+    key(ALLEGRO_KEY_ENTER);
+    key(ALLEGRO_KEY_B);
+    mouse(ALLEGRO_EVENT_MOUSE_BUTTON_DOWN, 300, 300);
+    ASSERT_EQ(app.stroke.active, 1);
+    ctrl(ALLEGRO_KEY_V);
+    ASSERT_EQ(app.selection.state, SEL_FLOATING);
+    int px = app.selection.x, py = app.selection.y;
+    ctrl(ALLEGRO_KEY_V); /* would lay the first paste down inside the stroke's change */
+    EXPECT_EQ(app.selection.state, SEL_FLOATING);
+    EXPECT_EQ(app.selection.x, px) << "the first paste is kept, not dropped";
+    mouse(ALLEGRO_EVENT_MOUSE_BUTTON_UP, 300, 300);
+    EXPECT_EQ(app.stroke.active, 0);
+    LAYER* layer = app.doc->active_layer;
+    EXPECT_TRUE(test_bitmap_bytes(layer->bitmap) == test_bitmap_bytes(layer->backup))
+        << "pixels shown on the layer that the stored drawing lacks";
+    key(ALLEGRO_KEY_ENTER);
+    EXPECT_EQ(app.selection.state, SEL_NONE);
+    EXPECT_TRUE(test_bitmap_bytes(layer->bitmap) == test_bitmap_bytes(layer->backup));
+    EXPECT_EQ(alpha(px + 25, py + 2), 255);
+    EXPECT_EQ(app.doc->undo->open, 0);
+}
+
 TEST_F(Tools, FractionalOffsetIsRememberedRounded) {
     red_square(100, 100, 20);
     app.tool = 3;
