@@ -41,6 +41,8 @@ void _app_adopt_document(PLUMARO_APP* app, DOCUMENT* doc) {
     form_clear(&app->form);
     if (app->doc) document_free(&app->doc);
     app->doc = doc;
+    /* The path of the previous drawing must not receive this one's next save. */
+    app->doc_path[0] = 0;
     brush_release_resources();
     view_center(&app->view, doc->width, doc->height, app->display_w, app->display_h);
     app->symmetry.cx = (float)doc->width * 0.5f;

@@ -377,6 +377,8 @@ TEST_F(CanvasInput, CtrlSSavesAndCtrlOOpensTheSketch) {
     EXPECT_NE(app.doc, before);
     EXPECT_GT(alpha(40, 20), 200);
     EXPECT_EQ(alpha(40, 100), 0);
+    /* A replaced document forgets where the previous one was saved. */
+    EXPECT_STREQ(app.doc_path, "");
     unsetenv("PLUMARO_NO_NATIVE_CHOOSER");
 }
 
