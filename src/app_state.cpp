@@ -130,24 +130,6 @@ void _canvas_draw(PLUMARO_APP* app) {
     _canvas_draw_brush_outline(app);
 }
 
-// 1 while Ctrl is down, from key events or the keyboard's own state.
-static int _canvas_ctrl(const PLUMARO_APP* app) {
-    if (app->ctrl_held) return 1;
-    if (!al_is_keyboard_installed()) return 0;
-    ALLEGRO_KEYBOARD_STATE keys;
-    al_get_keyboard_state(&keys);
-    return al_key_down(&keys, ALLEGRO_KEY_LCTRL) || al_key_down(&keys, ALLEGRO_KEY_RCTRL);
-}
-
-// 1 while Shift is down, from key events or the keyboard's own state.
-static int _canvas_shift(const PLUMARO_APP* app) {
-    if (app->shift_held) return 1;
-    if (!al_is_keyboard_installed()) return 0;
-    ALLEGRO_KEYBOARD_STATE keys;
-    al_get_keyboard_state(&keys);
-    return al_key_down(&keys, ALLEGRO_KEY_LSHIFT) || al_key_down(&keys, ALLEGRO_KEY_RSHIFT);
-}
-
 // Moves the symmetry axis to a canvas point, kept on the document.
 static void _canvas_move_symmetry(PLUMARO_APP* app, float x, float y) {
     if (x < 0.0f) x = 0.0f;
@@ -228,7 +210,7 @@ static void _canvas_motion(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
     app->pointer_x = (float)event->mouse.x;
     app->pointer_y = (float)event->mouse.y;
     if (event->mouse.dz != 0) {
-        if (_canvas_ctrl(app))
+        if (plumaro_app_ctrl_down(app))
             view_rotate_at(&app->view, (float)event->mouse.dz * 0.0872665f, app->pointer_x, app->pointer_y);
         else
             view_zoom_at(&app->view, powf(1.1f, (float)event->mouse.dz), app->pointer_x, app->pointer_y);
@@ -338,7 +320,7 @@ static int _canvas_ctrl_key(PLUMARO_APP* app, int key) {
             return 1;
         case ALLEGRO_KEY_Z:
             _tools_commit_pending(app);
-            if (_canvas_shift(app))
+            if (plumaro_app_shift_down(app))
                 redo_perform(app->doc);
             else
                 undo_perform(app->doc);
@@ -393,7 +375,7 @@ static int _canvas_plain_key(PLUMARO_APP* app, int key) {
             view_fit(&app->view, app->doc->width, app->doc->height, app->display_w, app->display_h);
             return 1;
         case ALLEGRO_KEY_G:
-            if (_canvas_shift(app))
+            if (plumaro_app_shift_down(app))
                 app->grid.snap = !app->grid.snap;
             else
                 app->grid.visible = !app->grid.visible;
@@ -432,7 +414,7 @@ static int _canvas_key_down(PLUMARO_APP* app, int key) {
         default:
             break;
     }
-    if (_canvas_ctrl(app) && _canvas_ctrl_key(app, key)) return 1;
+    if (plumaro_app_ctrl_down(app) && _canvas_ctrl_key(app, key)) return 1;
     return _canvas_plain_key(app, key);
 }
 

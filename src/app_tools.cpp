@@ -20,15 +20,6 @@ static void _tools_pointer(const PLUMARO_APP* app, float* x, float* y) {
 // The view's zoom, 1 when it is not positive.
 static float _tools_zoom(const PLUMARO_APP* app) { return app->view.zoom > 0.0f ? app->view.zoom : 1.0f; }
 
-// 1 while Shift is down, from key events or the keyboard's own state.
-static int _tools_shift(const PLUMARO_APP* app) {
-    if (app->shift_held) return 1;
-    if (!al_is_keyboard_installed()) return 0;
-    ALLEGRO_KEYBOARD_STATE keys;
-    al_get_keyboard_state(&keys);
-    return al_key_down(&keys, ALLEGRO_KEY_LSHIFT) || al_key_down(&keys, ALLEGRO_KEY_RSHIFT);
-}
-
 // Rounds half away from zero.
 static float _tools_round(float v) { return v < 0.0f ? -floorf(-v + 0.5f) : floorf(v + 0.5f); }
 
@@ -112,7 +103,7 @@ int _tools_press(PLUMARO_APP* app, float px, float py) {
 
 // Moves a dragged float; a moved float's centre lands on the half-step lattice.
 static void _tools_drag_float(PLUMARO_APP* app, float px, float py) {
-    bool shift = _tools_shift(app) != 0;
+    bool shift = plumaro_app_shift_down(app) != 0;
     int kind = app->selection.drag_type;
     if (kind >= SELECTION_HANDLE_TOP_LEFT && kind <= SELECTION_HANDLE_LEFT) {
         if (fabsf(app->selection.rotation) <= 0.0001f) grid_snap_view(&app->grid, px, py, &px, &py);

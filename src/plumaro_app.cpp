@@ -82,6 +82,24 @@ int plumaro_app_first_canvas_side(int max_bitmap_size) {
     return PLUMARO_FIRST_CANVAS_MAX;
 }
 
+// 1 while either of two keys is down on the real keyboard.
+static int _app_keyboard_down(int left, int right) {
+    if (!al_is_keyboard_installed()) return 0;
+    ALLEGRO_KEYBOARD_STATE keys;
+    al_get_keyboard_state(&keys);
+    return al_key_down(&keys, left) || al_key_down(&keys, right);
+}
+
+int plumaro_app_ctrl_down(const PLUMARO_APP* app) {
+    __t_assert(app);
+    return app->ctrl_held || _app_keyboard_down(ALLEGRO_KEY_LCTRL, ALLEGRO_KEY_RCTRL);
+}
+
+int plumaro_app_shift_down(const PLUMARO_APP* app) {
+    __t_assert(app);
+    return app->shift_held || _app_keyboard_down(ALLEGRO_KEY_LSHIFT, ALLEGRO_KEY_RSHIFT);
+}
+
 int plumaro_app_capturing(const PLUMARO_APP* app) {
     if (!app) return 0;
     return app->stroke.active || app->gradient_dragging || app->form_creating || app->symmetry_dragging ||

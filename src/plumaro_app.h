@@ -111,6 +111,10 @@ void plumaro_app_draw_frame(PLUMARO_APP* app);
 void plumaro_app_shutdown(PLUMARO_APP* app);
 /* Recomputes ui_scale from the display density and ui_size. */
 void plumaro_app_update_ui_scale(PLUMARO_APP* app);
+/* 1 while Ctrl (left or right) is down, from key events or the keyboard's state. */
+int plumaro_app_ctrl_down(const PLUMARO_APP* app);
+/* 1 while Shift (left or right) is down, likewise. */
+int plumaro_app_shift_down(const PLUMARO_APP* app);
 /* 1 while a pointer interaction on the canvas captures every event. */
 int plumaro_app_capturing(const PLUMARO_APP* app);
 
