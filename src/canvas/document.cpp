@@ -130,23 +130,15 @@ int document_insert_layer(DOCUMENT* doc, LAYER* layer, int index) {
     size_t count = doc->layers->nb_items;
     size_t at = index < 0 ? 0 : ((size_t)index < count ? (size_t)index : count);
     size_t lifted = count - at;
+    /* An insertion under more than 64 layers stays refused, as it always
+     * was; a move relinks its node instead and has no such limit. */
     if (lifted > DOCUMENT_INSERT_DEPTH) {
         t_log(LOG_ERR, "layer stack too deep for insert (%zu)", count);
         return 0;
     }
-    if (lifted == 0) return list_push(doc->layers, layer, layer_destroy);
-    LAYER* popped[DOCUMENT_INSERT_DEPTH];
-    for (size_t i = 0; i < lifted; i++) popped[i] = (LAYER*)list_pop_f(doc->layers);
-    int result = list_push(doc->layers, layer, layer_destroy);
-    for (size_t i = lifted; i-- > 0;) {
-        if (!list_push(doc->layers, popped[i], layer_destroy)) {
-            t_log(LOG_ERR, "lost layer %s while rebuilding the stack", layer_name_text(popped[i]));
-            if (doc->active_layer == popped[i]) doc->active_layer = NULL;
-            layer_free(&popped[i]);
-            result = 0;
-        }
-    }
-    return result;
+    /* Linked in place: the layers above it keep their order and nothing
+     * needs to be lifted off and pushed back. */
+    return list_insert_before(doc->layers, _document_node_at(doc, (int)at), layer, layer_destroy);
 }
 
 int document_move_layer(DOCUMENT* doc, int from, int to) {
@@ -154,12 +146,12 @@ int document_move_layer(DOCUMENT* doc, int from, int to) {
     __t_assert(doc->layers);
     int count = document_layer_count(doc);
     if (from < 0 || to < 0 || from >= count || to >= count || from == to) return 0;
-    LAYER* active = doc->active_layer;
-    LAYER* layer = document_detach_layer(doc, from);
-    if (!layer) return 0;
-    int result = document_insert_layer(doc, layer, to);
-    doc->active_layer = active;
-    return result;
+    /* The node is relinked where it belongs rather than detached and
+     * inserted: nothing is allocated, so nothing can fail and lose the
+     * layer, and the active layer stays the same layer. */
+    LIST_NODE* node = _document_node_at(doc, from);
+    LIST_NODE* target = _document_node_at(doc, to);
+    return list_move_before(doc->layers, node, to < from ? target : target->next);
 }
 
 int document_restore_all(DOCUMENT* doc) {

@@ -20,6 +20,12 @@ typedef struct LIST {
 LIST* new_generic_list(size_t max);
 /* Appends a pointer with its destructor; fails with "list is full" at the maximum. */
 int list_push(LIST* list, void* ptr, void (*destructor)(void* ptr));
+/* Links a pointer with its destructor in front of `before` (null: at the
+ * end); fails with "list is full" at the maximum. */
+int list_insert_before(LIST* list, LIST_NODE* before, void* ptr, void (*destructor)(void* ptr));
+/* Moves a node of the list in front of `before` (null: to the end); needs
+ * no memory, so it cannot fail once its arguments are right. */
+int list_move_before(LIST* list, LIST_NODE* node, LIST_NODE* before);
 /* Removes the last node and returns its pointer without destroying it. */
 void* list_pop_f(LIST* list);
 /* Removes the first node and returns its pointer without destroying it. */

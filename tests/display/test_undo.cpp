@@ -443,6 +443,37 @@ TEST_F(UndoTest, LayerMoveUndoesAndRedoes) {
     EXPECT_EQ(doc->undo->redo_stack->nb_items, 0u);
 }
 
+TEST_F(UndoTest, MovesInSeventyLayersKeepEveryLayer) {
+    /* Deep stacks used to lose the moved layer once more than 64 layers had
+     * to be lifted above its target. */
+    make(8, 8, 70);
+    std::vector<LAYER*> order;
+    for (int i = 0; i < 70; i++) order.push_back(document_layer_at(doc, i));
+    LAYER* active = document_layer_at(doc, 35);
+    doc->active_layer = active;
+    auto expect_order = [&](const char* what) {
+        ASSERT_EQ(document_layer_count(doc), 70) << what;
+        for (int i = 0; i < 70; i++) EXPECT_EQ(document_layer_at(doc, i), order[i]) << what << ", index " << i;
+        EXPECT_EQ(doc->active_layer, active) << what;
+    };
+    const int moves[][2] = {{0, 1}, {0, 69}, {69, 0}, {1, 0}, {68, 69}};
+    for (const auto& m : moves) {
+        ASSERT_EQ(document_move_layer(doc, m[0], m[1]), 1);
+        ASSERT_EQ(undo_record_layer_move(doc, (size_t)m[0], (size_t)m[1]), 1);
+        LAYER* moved = order[m[0]];
+        order.erase(order.begin() + m[0]);
+        order.insert(order.begin() + m[1], moved);
+        expect_order("after a move");
+    }
+    for (int i = 4; i >= 0; i--) {
+        ASSERT_EQ(undo_perform(doc), 1);
+        LAYER* moved = order[moves[i][1]];
+        order.erase(order.begin() + moves[i][1]);
+        order.insert(order.begin() + moves[i][0], moved);
+        expect_order("after an undo");
+    }
+}
+
 TEST_F(UndoTest, UnknownRecordKindFailsAndStaysOnTheStack) {
     make(64, 64);
     ASSERT_EQ(undo_record_layer_move(doc, 0, 0), 1);

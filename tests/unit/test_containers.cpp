@@ -143,6 +143,36 @@ TEST(List, PushPopShiftAndRemoveKeepOrder) {
     EXPECT_EQ(list, nullptr);
 }
 
+// The list's values from start to end, checked against the links both ways.
+static std::vector<int> _walk(const LIST* list) {
+    std::vector<int> forward, backward;
+    for (LIST_NODE* n = list->start; n; n = n->next) forward.push_back(*(int*)n->ptr);
+    for (LIST_NODE* n = list->end; n; n = n->prev) backward.insert(backward.begin(), *(int*)n->ptr);
+    EXPECT_EQ(forward, backward) << "prev and next links disagree";
+    EXPECT_EQ(forward.size(), list->nb_items);
+    return forward;
+}
+
+TEST(List, InsertAndMoveBeforeKeepBothLinks) {
+    LIST* list = new_generic_list(3);
+    int v[5] = {0, 1, 2, 3, 4};
+    ASSERT_TRUE(list_insert_before(list, NULL, &v[1], NULL));           /* into an empty list */
+    ASSERT_TRUE(list_insert_before(list, list->start, &v[0], NULL));    /* before the first */
+    ASSERT_TRUE(list_insert_before(list, list->end, &v[2], NULL));      /* between two */
+    EXPECT_EQ(_walk(list), (std::vector<int>{0, 2, 1}));
+    EXPECT_FALSE(list_insert_before(list, list->start, &v[3], NULL)); /* the maximum holds */
+    EXPECT_EQ(_walk(list), (std::vector<int>{0, 2, 1}));
+    ASSERT_TRUE(list_move_before(list, list->start, NULL)); /* first to the end */
+    EXPECT_EQ(_walk(list), (std::vector<int>{2, 1, 0}));
+    ASSERT_TRUE(list_move_before(list, list->end, list->start)); /* last to the front */
+    EXPECT_EQ(_walk(list), (std::vector<int>{0, 2, 1}));
+    ASSERT_TRUE(list_move_before(list, list->start->next, list->start->next)); /* onto itself */
+    EXPECT_EQ(_walk(list), (std::vector<int>{0, 2, 1}));
+    ASSERT_TRUE(list_move_before(list, list->start, list->end)); /* into the middle */
+    EXPECT_EQ(_walk(list), (std::vector<int>{2, 0, 1}));
+    list_destroy(&list);
+}
+
 TEST(List, MaximumAndDestructors) {
     destroyed = 0;
     LIST* list = new_generic_list(2);
@@ -199,6 +229,9 @@ TEST(Hash, PutGetReplaceAndEmpty) {
     EXPECT_TRUE(ht_del_ptr(table, "gamma"));
     EXPECT_FALSE(ht_get_ptr(table, "gamma", &got));
     EXPECT_EQ(destroyed, 2);
+    EXPECT_EQ(table->nb_keys, keys.size() - 1);
+    EXPECT_FALSE(ht_del_ptr(table, "gamma"));
+    EXPECT_EQ(table->nb_keys, keys.size() - 1) << "a missing key changes no count";
     empty_ht(table);
     EXPECT_EQ(destroyed, (int)keys.size() + 1);
     EXPECT_FALSE(ht_get_ptr(table, "alpha", &got));
