@@ -53,20 +53,33 @@ typedef struct BRUSH_STROKE {
     uint8_t preview;   /* never touches the layer or undo */
 } BRUSH_STROKE;
 
+/* Fills the default brush: size 24, hardness 0.7, full flow and opacity, dark grey, round. */
 void brush_defaults(BRUSH* brush);
+/* The built-in preset of that name, or null. */
 const BRUSH_PRESET* brush_preset_get(const char* name);
+/* Copies a preset's size, hardness, flow, opacity, spacing and tip; clears the eraser, keeps the colour. */
 int brush_apply_preset(BRUSH* brush, const char* name);
+/* Number of tip shapes (7). */
 int brush_tip_count(void);
+/* English name of a tip shape, or null past the last. */
 const char* brush_tip_name(int tip);
+/* Number of built-in presets (4). */
 int brush_preset_count(void);
+/* Name of a preset ("Pencil" ...), or null past the last. */
 const char* brush_preset_name(int index);
+/* Short label of a preset for a compact button, or null past the last. */
 const char* brush_preset_label(int index);
 
+/* Starts a stroke on the active layer and lays its first dab; 0 on a locked layer. */
 int brush_stroke_begin(BRUSH_STROKE* stroke, DOCUMENT* doc, const BRUSH* brush, float x, float y, float pressure,
                        const SYMMETRY* symmetry);
+/* Lays dabs at even spacing along the segment to (x, y); 0 when not active. */
 int brush_stroke_segment(BRUSH_STROKE* stroke, DOCUMENT* doc, const BRUSH* brush, float x, float y, float pressure);
+/* Composites the stroke onto its layer and records it as one undo step. */
 int brush_stroke_end(BRUSH_STROKE* stroke, DOCUMENT* doc);
+/* Drops the stroke, restoring what an eraser stroke already changed; 1 when one was open. */
 int brush_stroke_abort(BRUSH_STROKE* stroke, DOCUMENT* doc);
+/* Paints a polyline into the stroke buffer as a preview; refused while a live stroke is open. */
 int brush_preview_polyline(DOCUMENT* doc, const BRUSH* brush, const float* xy, int count, const SYMMETRY* symmetry);
 
 /* The stroke buffer while it is to be shown, else null. */
@@ -74,16 +87,25 @@ ALLEGRO_BITMAP* brush_stroke_buffer_shown(void);
 /* Canvas rectangle outside which the stroke buffer is fully transparent
  * (with a filtering margin, clipped to the buffer); 0 when nothing was painted. */
 int brush_stroke_buffer_bounds(int* x, int* y, int* w, int* h);
+/* Hides a preview; a live stroke's buffer stays shown. */
 void brush_preview_clear(void);
+/* Draws the tip in the brush colour on a contrasting background into `dest`. */
 int brush_render_tip_preview(const BRUSH* brush, ALLEGRO_BITMAP* dest);
+/* Next simulated pressure for a pointer speed in canvas pixels per second. */
 float brush_pressure_from_speed(float speed, float previous);
+/* Drops the stamps and the stroke buffer (they are rebuilt on demand). */
 void brush_release_resources(void);
+/* Releases everything the engine holds. */
 void brush_shutdown(void);
 
 /* Internal steps, exposed for the tests. */
+/* The stroke buffer for the document's size, made on first use. */
 ALLEGRO_BITMAP* _stroke_buffer_get(DOCUMENT* doc);
+/* Computes a new stamp for the brush's size, hardness and tip. */
 ALLEGRO_BITMAP* _stamp_generate(const BRUSH* brush);
+/* The cached stamp for the brush, generated on a miss. */
 ALLEGRO_BITMAP* _stamp_get(const BRUSH* brush);
+/* Lays one dab (and its symmetry copies) at (x, y). */
 int _brush_dab(DOCUMENT* doc, BRUSH_STROKE* stroke, const BRUSH* brush, float x, float y, float pressure);
 /* Number of stamps in the cache (0 before first use). */
 int _stamp_cache_count(void);

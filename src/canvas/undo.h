@@ -48,18 +48,31 @@ typedef struct UNDO_SYSTEM {
     uint64_t revision; /* changes recorded, undone or redone so far */
 } UNDO_SYSTEM;
 
+/* A new empty history for a document of that size. */
 UNDO_SYSTEM* undo_new(int width, int height);
+/* Frees the history with every record and the layers it holds. */
 void undo_free(UNDO_SYSTEM** undo);
+/* Opens a pixel change on the active layer; 0 when one is already open. */
 int undo_begin(struct DOCUMENT* doc);
+/* Marks the tiles a disc of the open change touches. */
 void undo_mark_dirty(struct DOCUMENT* doc, float x, float y, float radius);
+/* Marks the tiles a canvas rectangle of the open change touches. */
 void undo_mark_dirty_rect(struct DOCUMENT* doc, float x0, float y0, float x1, float y1);
+/* Closes the open change: stores the marked tiles' old pixels and updates the backup from `pixels` or the layer. */
 int _undo_commit(struct DOCUMENT* doc, const uint8_t* pixels, int width, int height);
+/* Closes the open change without recording it, leaving the layer as it is now. */
 void undo_abort(struct DOCUMENT* doc);
+/* Closes the open change and puts the marked tiles back from the backup, undoing what was drawn. */
 void undo_revert(struct DOCUMENT* doc);
+/* Records that `layer` was added at `index`. */
 int undo_record_layer_add(struct DOCUMENT* doc, struct LAYER* layer, size_t index);
+/* Records that `layer` was removed from `index`; the record owns it from now on. */
 int undo_record_layer_remove(struct DOCUMENT* doc, struct LAYER* layer, size_t index);
+/* Records that the layer at `from` was moved to `to`. */
 int undo_record_layer_move(struct DOCUMENT* doc, size_t from, size_t to);
+/* Undoes the newest change; 0 with nothing to undo or a change open. */
 int undo_perform(struct DOCUMENT* doc);
+/* Redoes the newest undone change; 0 with nothing to redo or a change open. */
 int redo_perform(struct DOCUMENT* doc);
 /* Bytes of pixel memory the history holds (tile buffers and removed layers). */
 size_t undo_bytes(const struct DOCUMENT* doc);

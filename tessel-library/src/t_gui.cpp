@@ -1,6 +1,6 @@
 /* t_gui: the toolkit context, windows, stacking and focus, hit testing,
  * event routing with pointer capture, window frames and drawing order. */
-#include "t_gui.h"
+#include "t_gui_internal.h"
 
 #include <allegro5/allegro_primitives.h>
 #include <math.h>

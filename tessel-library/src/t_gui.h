@@ -418,100 +418,97 @@ typedef struct T_GUI_SECTIONLIST {
     void* user;
 } T_GUI_SECTIONLIST;
 
+/* A push button with a copied label; shape 1 rounds its corners when the theme lets each button decide. */
 int32_t t_gui_add_button(T_GUI_CTX* ctx, int32_t win, const char* label, float x, float y, float w, float h,
                          int shape, T_GUI_BUTTON_CB callback, void* user);
+/* A button that flips its toggled state on each click before calling back. */
 int32_t t_gui_add_toggle_button(T_GUI_CTX* ctx, int32_t win, const char* label, float x, float y, float w,
                                 float h, int shape, int toggled, T_GUI_BUTTON_CB callback, void* user);
+/* A slider over min..max (mode 1 forces 0..100) starting at `value`; calls back on every change while dragged. */
 int32_t t_gui_add_slider(T_GUI_CTX* ctx, int32_t win, float x, float y, float w, float h, double min,
                          double max, double value, int mode, T_GUI_SLIDER_CB callback, void* user);
+/* An empty text field of at most `max_length` bytes (0: 4095); calls back on every change. */
 int32_t t_gui_add_textarea(T_GUI_CTX* ctx, int32_t win, float x, float y, float w, float h, int multiline,
                            int max_length, T_GUI_TEXT_CB callback, void* user);
+/* A check box with a label; calls back with the new state when clicked. */
 int32_t t_gui_add_checkbox(T_GUI_CTX* ctx, int32_t win, const char* label, float x, float y, float w, float h,
                            int checked, T_GUI_CHECK_CB callback, void* user);
+/* An empty list (selection mode 0 none, 1 single, 2 multiple); calls back with the row pressed. */
 int32_t t_gui_add_listbox(T_GUI_CTX* ctx, int32_t win, float x, float y, float w, float h, int selection_mode,
                           T_GUI_LIST_CB callback, void* user);
+/* An empty drop-down list with nothing selected; calls back with the index chosen. */
 int32_t t_gui_add_combobox(T_GUI_CTX* ctx, int32_t win, float x, float y, float w, float h,
                            T_GUI_COMBO_CB callback, void* user);
+/* A text label (alignment 0 left, 1 centred, 2 right, 3 wrapped). */
 int32_t t_gui_add_label(T_GUI_CTX* ctx, int32_t win, const char* text, float x, float y, float w, float h,
                         int alignment);
 
+/* Replaces a button's label (127 characters); null is ignored. */
 void t_gui_button_set_label(T_GUI_CTX* ctx, int32_t id, const char* text);
+/* Sets a toggle button's state without calling back. */
 void t_gui_button_set_toggled(T_GUI_CTX* ctx, int32_t id, int on);
 /* -1 for an unknown widget. */
 int t_gui_button_get_toggled(T_GUI_CTX* ctx, int32_t id);
+/* Draws the button with these bitmaps (not owned) for its normal, hover and pressed states. */
 void t_gui_button_set_bitmaps(T_GUI_CTX* ctx, int32_t id, ALLEGRO_BITMAP* normal, ALLEGRO_BITMAP* hover,
                               ALLEGRO_BITMAP* pressed);
 /* Binds a key (and modifier set) that fires the button. */
 void t_gui_button_set_shortcut(T_GUI_CTX* ctx, int32_t id, int keycode, int modifiers);
+/* Sets the value, snapped to the step and held in range, without calling back. */
 void t_gui_slider_set_value(T_GUI_CTX* ctx, int32_t id, double value);
+/* The slider's value (0 for an unknown widget). */
 double t_gui_slider_get_value(T_GUI_CTX* ctx, int32_t id);
+/* Sets the step (0: continuous) and re-snaps the value. */
 void t_gui_slider_set_step(T_GUI_CTX* ctx, int32_t id, double step);
+/* Sets the printf format of the value label; empty or null hides the label. */
 void t_gui_slider_set_format(T_GUI_CTX* ctx, int32_t id, const char* format);
+/* Makes the slider vertical (1) or horizontal (0). */
 void t_gui_slider_set_orientation(T_GUI_CTX* ctx, int32_t id, int vertical);
+/* The field's text ("" for an unknown widget). */
 const char* t_gui_textarea_get_text(T_GUI_CTX* ctx, int32_t id);
+/* Replaces the text (cut at the maximum, carriage returns removed) without calling back. */
 void t_gui_textarea_set_text(T_GUI_CTX* ctx, int32_t id, const char* text);
+/* Sets the checked state without calling back. */
 void t_gui_checkbox_set_checked(T_GUI_CTX* ctx, int32_t id, int on);
 /* -1 for an unknown widget. */
 int t_gui_checkbox_get_checked(T_GUI_CTX* ctx, int32_t id);
+/* Removes every row. */
 void t_gui_listbox_clear(T_GUI_CTX* ctx, int32_t id);
+/* Appends a row (127 characters); its index or -1. */
 int t_gui_listbox_add_item(T_GUI_CTX* ctx, int32_t id, const char* text);
+/* Selects or deselects a row; in single mode selecting clears the others. */
 void t_gui_listbox_set_selected(T_GUI_CTX* ctx, int32_t id, int index, int on);
 /* First selected index, or -1. */
 int t_gui_listbox_get_selected(T_GUI_CTX* ctx, int32_t id);
+/* Removes every item, selects nothing and closes the drop-down. */
 void t_gui_combobox_clear(T_GUI_CTX* ctx, int32_t id);
+/* Appends an item (127 characters); its index or -1. */
 int t_gui_combobox_add_item(T_GUI_CTX* ctx, int32_t id, const char* text);
+/* Selects an index below the count, or -1 for none; anything else is ignored. */
 void t_gui_combobox_set_selected(T_GUI_CTX* ctx, int32_t id, int index);
 /* Selected index, or -1. */
 int t_gui_combobox_get_selected(T_GUI_CTX* ctx, int32_t id);
+/* Replaces the label's text (4095 characters, carriage returns removed). */
 void t_gui_label_set_text(T_GUI_CTX* ctx, int32_t id, const char* text);
+/* Sets a bitmap (not owned) drawn under the label's text. */
 void t_gui_label_set_bitmap(T_GUI_CTX* ctx, int32_t id, ALLEGRO_BITMAP* bitmap);
 
+/* A list of collapsible sections stacked in a window from (x, y); null on failure. */
 T_GUI_SECTIONLIST* t_gui_sectionlist_create(T_GUI_CTX* ctx, int32_t win, float x, float y, float width,
                                             float row_h, float gap, T_GUI_SECTION_CB callback, void* user);
+/* Adds a section with its header button at y; its index, or -1 past 16 sections. */
 int t_gui_sectionlist_add_section(T_GUI_SECTIONLIST* list, const char* title, float y, int collapsed);
+/* Puts an existing widget into a section at its offset below the header; -1 on failure. */
 int t_gui_sectionlist_add_widget(T_GUI_SECTIONLIST* list, int section, int32_t widget_id);
+/* Indents the first visible header (to share its row with other buttons). */
 void t_gui_sectionlist_set_header_indent(T_GUI_SECTIONLIST* list, float indent);
+/* Places every header and widget again from the sections' collapsed and hidden flags. */
 void t_gui_sectionlist_relayout(T_GUI_SECTIONLIST* list);
+/* The y just below the last visible section. */
 float t_gui_sectionlist_content_bottom(T_GUI_SECTIONLIST* list);
 /* Hides or shows a whole section. */
 void t_gui_sectionlist_set_section_hidden(T_GUI_SECTIONLIST* list, int section, int hidden);
 /* Hides or shows one widget of a section. */
 void t_gui_sectionlist_set_widget_hidden(T_GUI_SECTIONLIST* list, int section, int32_t widget_id, int hidden);
+/* Frees the section list (its widgets belong to the window) and nulls the pointer. */
 void t_gui_sectionlist_destroy(T_GUI_SECTIONLIST** list);
-
-/* ---- internals shared by the toolkit's source files ---- */
-/* Adds a widget of `kind` owning `data`; returns the record or null (data freed). */
-T_GUI_WIDGET* _t_gui_new_widget(T_GUI_CTX* ctx, int32_t win, int32_t kind, float x, float y, float w, float h,
-                                void* data);
-/* The widget of `kind`, or null. */
-T_GUI_WIDGET* _t_gui_widget_of(T_GUI_CTX* ctx, int32_t id, int32_t kind);
-/* Title bar height actually used by a window (0 without a title bar). */
-float _t_gui_titlebar(const T_GUI_WINDOW* win);
-/* Screen rectangle of a widget. */
-void _t_gui_widget_screen_rect(T_GUI_CTX* ctx, const T_GUI_WIDGET* widget, float* x, float* y);
-/* Effective style of a widget. */
-const T_GUI_STYLE* _t_gui_widget_style(T_GUI_CTX* ctx, const T_GUI_WIDGET* widget);
-/* A straight-alpha colour made premultiplied for the "over" blender. */
-ALLEGRO_COLOR _t_gui_premul(ALLEGRO_COLOR c);
-/* Widget kind handlers (t_gui_widgets.cpp). */
-int _t_gui_widget_press(T_GUI_CTX* ctx, T_GUI_WIDGET* widget, float px, float py, int button);
-void _t_gui_widget_motion(T_GUI_CTX* ctx, T_GUI_WIDGET* widget, float px, float py);
-void _t_gui_widget_release(T_GUI_CTX* ctx, T_GUI_WIDGET* widget, float px, float py);
-int _t_gui_widget_wheel(T_GUI_CTX* ctx, T_GUI_WIDGET* widget, int dz);
-int _t_gui_widget_key(T_GUI_CTX* ctx, T_GUI_WIDGET* widget, const ALLEGRO_EVENT* event);
-int _t_gui_widget_takes_key(const T_GUI_WIDGET* widget, int keycode);
-int _t_gui_widget_takes_focus(const T_GUI_WIDGET* widget);
-void _t_gui_widget_draw(T_GUI_CTX* ctx, T_GUI_WIDGET* widget, float ox, float oy);
-void _t_gui_widget_fire_shortcut(T_GUI_CTX* ctx, T_GUI_WIDGET* widget);
-/* Open combo drop-down: rectangle, press and drawing. */
-int _t_gui_dropdown_rect(T_GUI_CTX* ctx, float* x, float* y, float* w, float* h);
-int _t_gui_dropdown_press(T_GUI_CTX* ctx, float px, float py);
-void _t_gui_dropdown_motion(T_GUI_CTX* ctx, float px, float py);
-void _t_gui_dropdown_draw(T_GUI_CTX* ctx);
-void _t_gui_close_dropdown(T_GUI_CTX* ctx);
-/* Re-sorts the window list by stacking rank. */
-void _t_gui_sort(T_GUI_CTX* ctx);
-/* Copies the selection of a label or text area to the clipboard; 1 when copied. */
-int _t_gui_copy_selection(T_GUI_CTX* ctx, T_GUI_WIDGET* widget);
-/* Restarts the cursor blink of a focused text area. */
-void _t_gui_textarea_focus(T_GUI_CTX* ctx, T_GUI_WIDGET* widget);

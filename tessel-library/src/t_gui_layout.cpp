@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "t_gui.h"
+#include "t_gui_internal.h"
 #include "t_log.h"
 #include "t_str.h"
 

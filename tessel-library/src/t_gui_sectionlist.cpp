@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "t_gui.h"
+#include "t_gui_internal.h"
 #include "t_log.h"
 
 /* Writes a header label: "+" folded or "-" unfolded, then the title. */

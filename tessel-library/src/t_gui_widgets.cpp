@@ -11,7 +11,7 @@
 #include <string>
 
 #include "t_clipboard.h"
-#include "t_gui.h"
+#include "t_gui_internal.h"
 #include "t_log.h"
 
 #define BUTTON_FLASH_SECONDS 0.12
