@@ -28,6 +28,9 @@ static const BRUSH_PRESET _preset_table[BRUSH_PRESET_COUNT] = {
 static ALLEGRO_BITMAP* _stroke_buffer = NULL;
 static int _buffer_shown = 0;
 static int _buffer_preview = 0;
+/* A live stroke owns the buffer from its begin to its end or abort; a
+ * preview drawn meanwhile would replace its paint. */
+static int _live_stroke = 0;
 static HASH_TABLE* _stamp_cache = NULL;
 static HASH_TABLE* _preset_index = NULL;
 /* Touched rectangle of the stroke buffer, x1/y1 exclusive; empty when x0 >= x1. */
@@ -513,6 +516,7 @@ int brush_stroke_begin(BRUSH_STROKE* stroke, DOCUMENT* doc, const BRUSH* brush, 
         _buffer_shown = 0;
         return 0;
     }
+    _live_stroke = 1;
     return _brush_dab(doc, stroke, brush, x, y, pressure);
 }
 
@@ -532,6 +536,7 @@ int brush_stroke_end(BRUSH_STROKE* stroke, DOCUMENT* doc) {
     if (!stroke->active) return 0;
     stroke->active = 0;
     stroke->carried = 0.0f;
+    _live_stroke = 0;
     if (stroke->uses_buffer && _stroke_buffer && stroke->layer && stroke->layer->bitmap) {
         float k = fminf(stroke->opacity, 1.0f) * stroke->color.a;
         k = fminf(fmaxf(k, 0.0f), 1.0f);
@@ -561,6 +566,7 @@ int brush_stroke_abort(BRUSH_STROKE* stroke, DOCUMENT* doc) {
     stroke->active = 0;
     stroke->carried = 0.0f;
     stroke->uses_buffer = 0;
+    _live_stroke = 0;
     _buffer_shown = 0;
     _buffer_preview = 0;
     undo_revert(doc);
@@ -573,6 +579,10 @@ int brush_preview_polyline(DOCUMENT* doc, const BRUSH* brush, const float* xy, i
     __t_assert(brush);
     __t_assert(xy);
     if (count < 2) return 0;
+    if (_live_stroke) {
+        t_log(LOG_DEBUG, "form preview refused while a stroke is open");
+        return 0;
+    }
     BRUSH local = *brush;
     local.eraser = 0;
     BRUSH_STROKE stroke = {};
@@ -665,6 +675,7 @@ void brush_release_resources(void) {
     _touched_reset();
     _buffer_shown = 0;
     _buffer_preview = 0;
+    _live_stroke = 0;
 }
 
 // Releases everything the engine holds.
@@ -678,4 +689,5 @@ void brush_shutdown(void) {
     _touched_reset();
     _buffer_shown = 0;
     _buffer_preview = 0;
+    _live_stroke = 0;
 }

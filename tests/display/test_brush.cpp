@@ -233,6 +233,41 @@ TEST_F(Brush, SpacingAndCarriedDistance) {
     EXPECT_EQ(doc->undo->undo_stack->nb_items, 1u);
 }
 
+TEST_F(Brush, SpacingScalesWithTheBrushSize) {
+    /* Size 8 at spacing 0.5 steps 4 px: from 10.5 to 32.5 the last dab lies
+     * at 30.5 with 2 px carried over. */
+    BRUSH b = _hard_brush(8.0f);
+    b.spacing = 0.5f;
+    BRUSH_STROKE s = {};
+    ASSERT_EQ(brush_stroke_begin(&s, doc, &b, 10.5f, 10.5f, 1.0f, NULL), 1);
+    EXPECT_EQ(brush_stroke_segment(&s, doc, &b, 32.5f, 10.5f, 1.0f), 1);
+    EXPECT_FLOAT_EQ(s.last_dab_x, 30.5f);
+    EXPECT_FLOAT_EQ(s.carried, 2.0f);
+    EXPECT_EQ(brush_stroke_end(&s, doc), 1);
+}
+
+TEST_F(Brush, PreviewIsRefusedWhileAStrokeIsOpen) {
+    /* A form preview drawn into the buffer during a stroke would replace the
+     * stroke's paint with the preview's when the stroke ends. */
+    BRUSH b = _hard_brush(4.0f);
+    BRUSH_STROKE s = {};
+    ASSERT_EQ(brush_stroke_begin(&s, doc, &b, 10.5f, 10.5f, 1.0f, NULL), 1);
+    const float line[4] = {5.5f, 40.5f, 60.5f, 40.5f};
+    test_log_capture_begin(LOG_DEBUG);
+    EXPECT_EQ(brush_preview_polyline(doc, &b, line, 2, NULL), 0);
+    EXPECT_NE(test_log_capture_end().find("preview refused"), std::string::npos);
+    EXPECT_NE(brush_stroke_buffer_shown(), nullptr);
+    ASSERT_EQ(brush_stroke_end(&s, doc), 1);
+    unsigned char px[4];
+    test_pixel_rgba(doc->active_layer->backup, 10, 10, px);
+    EXPECT_EQ(px[3], 255) << "the stroke was laid down";
+    test_pixel_rgba(doc->active_layer->backup, 30, 40, px);
+    EXPECT_EQ(px[3], 0) << "the preview was not";
+    /* Once the stroke is over previews work again. */
+    EXPECT_EQ(brush_preview_polyline(doc, &b, line, 2, NULL), 1);
+    brush_preview_clear();
+}
+
 TEST_F(Brush, CloseCandidatesAreSkippedButDistanceAdvances) {
     BRUSH b = _hard_brush(1.0f);
     b.spacing = 4.0f;
