@@ -7,6 +7,7 @@
 #include <benchmark/benchmark.h>
 #include <math.h>
 
+#include "app_internal.h"
 #include "app_state.h"
 #include "canvas/brush.h"
 #include "canvas/document.h"

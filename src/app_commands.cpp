@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "app_internal.h"
 #include "app_tools.h"
 
 #include "canvas/brush.h"
@@ -13,8 +14,6 @@
 #include "gui/i18n.h"
 #include "platform/platform.h"
 #include "t_log.h"
-
-#define APP_TOOL_COUNT 7
 
 // Shows a short notice to the user.
 static void _app_notify(PLUMARO_APP* app, const char* text) {
@@ -29,14 +28,8 @@ void _app_adopt_document(PLUMARO_APP* app, DOCUMENT* doc) {
     __t_assert_void(app);
     __t_assert_void(doc);
     /* A stroke still open on the old document holds its layer and undo
-     * step: drop it before the layer goes away. */
-    if (app->stroke.active && app->doc) brush_stroke_abort(&app->stroke, app->doc);
-    app->stroke.active = 0;
-    app->gradient_dragging = 0;
-    app->form_creating = 0;
-    app->symmetry_dragging = 0;
-    app->fill_pending = 0;
-    app->selection.dragging = false;
+     * step: drop it, and every other drag, before the layer goes away. */
+    plumaro_app_cancel_interaction(app);
     selection_discard(&app->selection);
     form_clear(&app->form);
     if (app->doc) document_free(&app->doc);
@@ -122,12 +115,18 @@ void _app_drain_import(PLUMARO_APP* app) {
 
 void plumaro_app_set_tool(PLUMARO_APP* app, int tool) {
     __t_assert_void(app);
-    __t_assert_void(tool >= 0 && tool < APP_TOOL_COUNT);
+    __t_assert_void(tool >= 0 && tool < TOOL_COUNT);
     plumaro_app_commit_form(app); /* a line or curve being edited is painted first */
     app->tool = tool;
     app->brush.eraser = 0;
     app->dirty = 1;
     app->gui_cache_valid = 0;
+}
+
+void plumaro_app_set_eraser(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    plumaro_app_set_tool(app, TOOL_BRUSH);
+    app->brush.eraser = 1;
 }
 
 // Adds ".plm" when the file name has no extension and the result still fits.

@@ -13,17 +13,9 @@
 int plumaro_app_new_document(PLUMARO_APP* app, int size);
 /* Replaces the document with the file at `path`; 0 keeps the current one. */
 int plumaro_app_load_document(PLUMARO_APP* app, const char* path);
-/* Loads a file the platform handed in, if any, and tells the user how it went. */
-void _app_drain_import(PLUMARO_APP* app);
 /* plumaro_app_set_tool (declared with the application record) lives here too. */
 /* Saves the document: the native chooser proposes the last path or
  * "sketch.plm" in the save folder; without a chooser the proposal is used. */
 int plumaro_app_request_save(PLUMARO_APP* app);
 /* Ctrl+O: opens "sketch.plm" from the save folder. */
 int plumaro_app_open_sketch(PLUMARO_APP* app);
-
-/* The steps of plumaro_app_new_document after the display's limit was read
- * (0 or less: no limit); exposed so tests can try any limit. */
-int _app_new_document_within(PLUMARO_APP* app, int size, int max_bitmap_size);
-/* Frees the current document and puts `doc` in its place, in a clean state. */
-void _app_adopt_document(PLUMARO_APP* app, DOCUMENT* doc);

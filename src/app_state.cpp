@@ -6,6 +6,7 @@
 #include <math.h>
 
 #include "app_commands.h"
+#include "app_internal.h"
 #include "app_tools.h"
 #include "canvas/brush.h"
 #include "canvas/compositor.h"
@@ -69,13 +70,7 @@ void _canvas_enter(PLUMARO_APP* app) {
 
 void _canvas_leave(PLUMARO_APP* app) {
     __t_assert_void(app);
-    if (app->stroke.active && app->doc) brush_stroke_end(&app->stroke, app->doc);
-    plumaro_app_commit_form(app);
-    app->form_creating = 0;
-    app->gradient_dragging = 0;
-    app->snap_line = 0;
-    app->symmetry_dragging = 0;
-    if (app->selection.state == SEL_FLOATING && app->doc) selection_commit(&app->selection, app->doc, &app->symmetry);
+    plumaro_app_finish_edits(app);
 }
 
 // Draws the stroke in progress (or a preview) over the layers, as it will look once committed.
@@ -85,10 +80,13 @@ static void _canvas_draw_stroke_buffer(PLUMARO_APP* app) {
     /* Outside its touched bounds the buffer is transparent and would not
      * change a pixel, so only that part is drawn. */
     if (!buffer || !brush_stroke_buffer_bounds(&x, &y, &w, &h)) return;
-    float a = app->brush.opacity * app->brush.color.a;
+    /* A live stroke is shown in the colour and opacity it will be laid down
+     * with, taken at its start; a preview shows the brush as it is now. */
+    ALLEGRO_COLOR c = app->stroke.active ? app->stroke.color : app->brush.color;
+    float a = (app->stroke.active ? app->stroke.opacity : app->brush.opacity) * c.a;
     if (!(a > 0.0f)) a = 0.0f;
     if (a > 1.0f) a = 1.0f;
-    ALLEGRO_COLOR tint = al_map_rgba_f(app->brush.color.r * a, app->brush.color.g * a, app->brush.color.b * a, a);
+    ALLEGRO_COLOR tint = al_map_rgba_f(c.r * a, c.g * a, c.b * a, a);
     view_apply(&app->view);
     al_draw_tinted_bitmap_region(buffer, tint, (float)x, (float)y, (float)w, (float)h, (float)x, (float)y, 0);
     ALLEGRO_TRANSFORM identity;
@@ -98,9 +96,9 @@ static void _canvas_draw_stroke_buffer(PLUMARO_APP* app) {
 
 // While a stroke runs along grid segments: a line from the anchor to the pointer.
 static void _canvas_draw_snap_guide(PLUMARO_APP* app) {
-    if (!app->snap_line || !app->stroke.active) return;
+    if (!app->drag.snap_line || !app->stroke.active) return;
     float ax, ay;
-    view_canvas_to_screen(&app->view, app->snap_anchor_x, app->snap_anchor_y, &ax, &ay);
+    view_canvas_to_screen(&app->view, app->drag.snap_anchor_x, app->drag.snap_anchor_y, &ax, &ay);
     ALLEGRO_COLOR c = app->brush.color;
     ALLEGRO_COLOR guide = al_map_rgba_f(c.r * 0.35f, c.g * 0.35f, c.b * 0.35f, 0.35f);
     al_draw_line(ax, ay, app->pointer_x, app->pointer_y, guide, 2.0f);
@@ -109,7 +107,7 @@ static void _canvas_draw_snap_guide(PLUMARO_APP* app) {
 
 // The brush outline follows the pointer while the brush tool is in hand.
 static void _canvas_draw_brush_outline(PLUMARO_APP* app) {
-    if (app->tool != 0 || app->navigate_mode) return;
+    if (app->tool != TOOL_BRUSH || app->navigate_mode) return;
     float r = 0.5f * app->brush.size * app->view.zoom;
     if (r < 2.0f) r = 2.0f;
     al_draw_circle(app->pointer_x, app->pointer_y, r, al_premul_rgba(0, 0, 0, 160), 1.0f);
@@ -145,20 +143,20 @@ static void _canvas_continue_snapped(PLUMARO_APP* app, float px, float py) {
     float step;
     if (!grid_snap_step(&app->grid, &step)) return;
     for (int i = 0; i < 64; i++) {
-        float dx = px - app->snap_anchor_x, dy = py - app->snap_anchor_y;
+        float dx = px - app->drag.snap_anchor_x, dy = py - app->drag.snap_anchor_y;
         float dist2 = dx * dx + dy * dy;
         if (dist2 < (0.75f * step) * (0.75f * step)) break;
         int32_t sx, sy;
         grid_segment_dir(dx, dy, 1, &sx, &sy);
-        float nx = app->snap_anchor_x + (float)sx * step, ny = app->snap_anchor_y + (float)sy * step;
-        int reverse = (app->snap_dir_x != 0 || app->snap_dir_y != 0) && sx == -app->snap_dir_x && sy == -app->snap_dir_y;
+        float nx = app->drag.snap_anchor_x + (float)sx * step, ny = app->drag.snap_anchor_y + (float)sy * step;
+        int reverse = (app->drag.snap_dir_x != 0 || app->drag.snap_dir_y != 0) && sx == -app->drag.snap_dir_x && sy == -app->drag.snap_dir_y;
         float rx = px - nx, ry = py - ny;
         if (reverse && rx * rx + ry * ry >= dist2) break; /* no back-tracking */
         brush_stroke_segment(&app->stroke, app->doc, &app->brush, nx, ny, 1.0f);
-        app->snap_anchor_x = nx;
-        app->snap_anchor_y = ny;
-        app->snap_dir_x = sx;
-        app->snap_dir_y = sy;
+        app->drag.snap_anchor_x = nx;
+        app->drag.snap_anchor_y = ny;
+        app->drag.snap_dir_x = sx;
+        app->drag.snap_dir_y = sy;
     }
 }
 
@@ -166,23 +164,23 @@ static void _canvas_continue_snapped(PLUMARO_APP* app, float px, float py) {
 static void _canvas_continue_stroke(PLUMARO_APP* app, double time) {
     float px, py;
     view_screen_to_canvas(&app->view, app->pointer_x, app->pointer_y, &px, &py);
-    if (app->snap_line) {
+    if (app->drag.snap_line) {
         _canvas_continue_snapped(app, px, py);
         return;
     }
     float pressure = 1.0f;
     if (app->pressure_speed) {
-        double dt = time - app->last_time;
+        double dt = time - app->drag.last_time;
         if (dt < 0.0001) dt = 0.0001;
-        float dx = px - app->last_x, dy = py - app->last_y;
+        float dx = px - app->drag.last_x, dy = py - app->drag.last_y;
         float speed = (float)(sqrt((double)dx * dx + (double)dy * dy) / dt);
-        pressure = brush_pressure_from_speed(speed, app->last_pressure);
-        app->last_pressure = pressure;
+        pressure = brush_pressure_from_speed(speed, app->drag.last_pressure);
+        app->drag.last_pressure = pressure;
     }
     brush_stroke_segment(&app->stroke, app->doc, &app->brush, px, py, pressure);
-    app->last_x = px;
-    app->last_y = py;
-    app->last_time = time;
+    app->drag.last_x = px;
+    app->drag.last_y = py;
+    app->drag.last_time = time;
 }
 
 // Ends every pointer interaction when a two-finger gesture takes over.
@@ -190,19 +188,11 @@ static void _canvas_touch(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
     int blocked_before = gesture_blocks_strokes(&app->gesture);
     gesture_handle_event(&app->gesture, event, &app->view);
     if (blocked_before || !gesture_blocks_strokes(&app->gesture)) return;
-    if (app->stroke.active) {
-        if (app->palm_rejection) {
-            gesture_cancel_navigation(&app->gesture);
-            return;
-        }
-        brush_stroke_abort(&app->stroke, app->doc);
+    if (app->stroke.active && app->palm_rejection) {
+        gesture_cancel_navigation(&app->gesture);
+        return;
     }
-    app->form_creating = 0;
-    app->gradient_dragging = 0;
-    app->snap_line = 0;
-    app->symmetry_dragging = 0;
-    app->fill_pending = 0;
-    _tools_gesture_cancel(app);
+    plumaro_app_cancel_interaction(app);
 }
 
 // Pointer motion: wheel zoom or rotation, then the drag in progress.
@@ -216,13 +206,13 @@ static void _canvas_motion(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
             view_zoom_at(&app->view, powf(1.1f, (float)event->mouse.dz), app->pointer_x, app->pointer_y);
     }
     int blocked = gesture_blocks_strokes(&app->gesture);
-    if (!blocked && app->symmetry_dragging) {
+    if (!blocked && app->drag.symmetry_dragging) {
         float cx, cy;
         view_screen_to_canvas(&app->view, app->pointer_x, app->pointer_y, &cx, &cy);
         _canvas_move_symmetry(app, cx, cy);
     } else if (!blocked && (app->form.dragging || app->selection.dragging)) {
         _tools_motion(app);
-    } else if (app->panning) {
+    } else if (app->drag.panning) {
         view_pan(&app->view, (float)event->mouse.dx, (float)event->mouse.dy);
     } else if (app->stroke.active) {
         _canvas_continue_stroke(app, event->mouse.timestamp);
@@ -234,12 +224,12 @@ static int _canvas_press(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
     app->pointer_x = (float)event->mouse.x;
     app->pointer_y = (float)event->mouse.y;
     if (event->mouse.button == 3) {
-        app->panning = 1;
+        app->drag.panning = 1;
         return 0;
     }
     if (event->mouse.button != 1) return 0;
     if (app->space_held) {
-        app->panning = 1;
+        app->drag.panning = 1;
         return 0;
     }
     if (!app->gui_visible && event->mouse.x <= 36 && event->mouse.y <= 36) {
@@ -248,30 +238,30 @@ static int _canvas_press(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
     }
     if (gesture_blocks_strokes(&app->gesture)) return 0;
     if (app->navigate_mode) {
-        app->panning = 1;
+        app->drag.panning = 1;
         return 0;
     }
     float px, py;
     view_screen_to_canvas(&app->view, app->pointer_x, app->pointer_y, &px, &py);
     if (app->symmetry_edit) {
-        app->symmetry_dragging = 1;
+        app->drag.symmetry_dragging = 1;
         _canvas_move_symmetry(app, px, py);
         return 1;
     }
-    if (app->tool == 3 || app->tool == 4) return _tools_press(app, px, py);
-    app->last_x = px;
-    app->last_y = py;
-    app->last_time = event->mouse.timestamp;
-    app->last_pressure = 1.0f;
-    if (app->tool != 0) return _tools_press(app, px, py);
-    app->snap_line = (uint8_t)grid_snap_anchor(&app->grid, px, py, &px, &py);
-    if (app->snap_line) {
-        app->snap_anchor_x = px;
-        app->snap_anchor_y = py;
-        app->snap_dir_x = 0;
-        app->snap_dir_y = 0;
-        app->last_x = px;
-        app->last_y = py;
+    if (app->tool == TOOL_SELECT || app->tool == TOOL_LASSO) return _tools_press(app, px, py);
+    app->drag.last_x = px;
+    app->drag.last_y = py;
+    app->drag.last_time = event->mouse.timestamp;
+    app->drag.last_pressure = 1.0f;
+    if (app->tool != TOOL_BRUSH) return _tools_press(app, px, py);
+    app->drag.snap_line = (uint8_t)grid_snap_anchor(&app->grid, px, py, &px, &py);
+    if (app->drag.snap_line) {
+        app->drag.snap_anchor_x = px;
+        app->drag.snap_anchor_y = py;
+        app->drag.snap_dir_x = 0;
+        app->drag.snap_dir_y = 0;
+        app->drag.last_x = px;
+        app->drag.last_y = py;
     }
     brush_stroke_begin(&app->stroke, app->doc, &app->brush, px, py, 1.0f, &app->symmetry);
     return 1;
@@ -280,16 +270,16 @@ static int _canvas_press(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
 // Left or middle release: ends the pan, the axis drag or the stroke.
 static void _canvas_release(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
     if (event->mouse.button != 1 && event->mouse.button != 3) return;
-    app->panning = 0;
+    app->drag.panning = 0;
     if (event->mouse.button == 3) return;
-    if (app->symmetry_dragging) {
-        app->symmetry_dragging = 0;
+    if (app->drag.symmetry_dragging) {
+        app->drag.symmetry_dragging = 0;
         return;
     }
     if (_tools_release_selection(app)) return;
     if (app->stroke.active) brush_stroke_end(&app->stroke, app->doc);
     _tools_release(app, (float)event->mouse.x, (float)event->mouse.y);
-    app->snap_line = 0;
+    app->drag.snap_line = 0;
 }
 
 // Exports the canvas as "sketch.png" into the save folder.
@@ -305,28 +295,28 @@ static int _canvas_ctrl_key(PLUMARO_APP* app, int key) {
     switch (key) {
         case ALLEGRO_KEY_S:
             if (stroke) return 0;
-            _tools_commit_pending(app);
+            plumaro_app_settle(app);
             plumaro_app_request_save(app);
             return 1;
         case ALLEGRO_KEY_O:
             if (stroke) return 0;
-            _tools_commit_pending(app);
+            plumaro_app_settle(app);
             plumaro_app_open_sketch(app);
             return 1;
         case ALLEGRO_KEY_E:
             if (stroke) return 0;
-            _tools_commit_pending(app);
+            plumaro_app_settle(app);
             _canvas_export_sketch(app);
             return 1;
         case ALLEGRO_KEY_Z:
-            _tools_commit_pending(app);
+            plumaro_app_settle(app);
             if (plumaro_app_shift_down(app))
                 redo_perform(app->doc);
             else
                 undo_perform(app->doc);
             return 1;
         case ALLEGRO_KEY_Y:
-            _tools_commit_pending(app);
+            plumaro_app_settle(app);
             redo_perform(app->doc);
             return 1;
         case ALLEGRO_KEY_C:
@@ -352,24 +342,23 @@ static int _canvas_plain_key(PLUMARO_APP* app, int key) {
         return 1;
     }
     if (enter && floating) {
-        selection_commit(&app->selection, app->doc, &app->symmetry);
+        plumaro_app_commit_float(app);
         return 1;
     }
-    if (floating && (key == ALLEGRO_KEY_B || key == ALLEGRO_KEY_E))
-        selection_commit(&app->selection, app->doc, &app->symmetry);
     switch (key) {
         case ALLEGRO_KEY_B:
-            plumaro_app_set_tool(app, 0);
+            plumaro_app_settle(app);
+            plumaro_app_set_tool(app, TOOL_BRUSH);
             return 1;
         case ALLEGRO_KEY_E:
-            plumaro_app_set_tool(app, 0);
-            app->brush.eraser = 1;
+            plumaro_app_settle(app);
+            plumaro_app_set_eraser(app);
             return 1;
         case ALLEGRO_KEY_S:
-            plumaro_app_set_tool(app, 3);
+            plumaro_app_set_tool(app, TOOL_SELECT);
             return 1;
         case ALLEGRO_KEY_L:
-            plumaro_app_set_tool(app, 4);
+            plumaro_app_set_tool(app, TOOL_LASSO);
             return 1;
         case ALLEGRO_KEY_F:
             view_fit(&app->view, app->doc->width, app->doc->height, app->display_w, app->display_h);
@@ -431,7 +420,7 @@ static int _canvas_key_up(PLUMARO_APP* app, int key) {
             return 0;
         case ALLEGRO_KEY_SPACE:
             app->space_held = 0;
-            app->panning = 0;
+            app->drag.panning = 0;
             return 1;
         default:
             return 0;

@@ -20,12 +20,3 @@ typedef struct APP_STATE {
 const APP_STATE* app_state_get(int id);
 /* Leaves the current state and enters another; 1 after switching. */
 int app_state_switch(PLUMARO_APP* app, int id);
-
-void _splash_enter(PLUMARO_APP* app);
-void _splash_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event);
-void _splash_update(PLUMARO_APP* app, double dt);
-void _splash_draw(PLUMARO_APP* app);
-void _canvas_enter(PLUMARO_APP* app);
-void _canvas_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event);
-void _canvas_draw(PLUMARO_APP* app);
-void _canvas_leave(PLUMARO_APP* app);

@@ -1,6 +1,8 @@
 /* app_tools: tool input routing, guides, and the clipboard and form commands. */
 #include "app_tools.h"
 
+#include "app_internal.h"
+
 #include <allegro5/allegro_primitives.h>
 #include <math.h>
 #include <string.h>
@@ -43,9 +45,9 @@ static void _tools_press_form(PLUMARO_APP* app, float px, float py) {
         return;
     }
     grid_snap_view(&app->grid, px, py, &px, &py);
-    app->form_start_x = px;
-    app->form_start_y = py;
-    app->form_creating = 1;
+    app->drag.form_start_x = px;
+    app->drag.form_start_y = py;
+    app->drag.form_creating = 1;
 }
 
 // Press with the selection tools: grab the float, lay it down, or start a new selection.
@@ -56,11 +58,11 @@ static void _tools_press_selection(PLUMARO_APP* app, float px, float py) {
             app->selection.dragging = true;
             selection_drag_begin(&app->selection, k, px, py);
         } else {
-            selection_commit(&app->selection, app->doc, &app->symmetry);
+            plumaro_app_commit_float(app);
         }
         return;
     }
-    if (app->tool == 4) {
+    if (app->tool == TOOL_LASSO) {
         selection_begin_lasso(&app->selection, px, py);
     } else {
         grid_snap_view(&app->grid, px, py, &px, &py);
@@ -73,27 +75,27 @@ int _tools_press(PLUMARO_APP* app, float px, float py) {
     __t_assert(app);
     __t_assert(app->doc);
     switch (app->tool) {
-        case 1:
+        case TOOL_FILL:
             if (platform_is_touch_primary()) {
-                app->fill_x = px;
-                app->fill_y = py;
-                app->fill_pending = 1;
+                app->drag.fill_x = px;
+                app->drag.fill_y = py;
+                app->drag.fill_pending = 1;
             } else {
                 fill_flood(app->doc, px, py, &app->brush.color, 0.1f);
             }
             return 1;
-        case 2:
+        case TOOL_GRADIENT:
             grid_snap_view(&app->grid, px, py, &px, &py);
-            app->gradient_x = px;
-            app->gradient_y = py;
-            app->gradient_dragging = 1;
+            app->drag.gradient_x = px;
+            app->drag.gradient_y = py;
+            app->drag.gradient_dragging = 1;
             return 1;
-        case 3:
-        case 4:
+        case TOOL_SELECT:
+        case TOOL_LASSO:
             _tools_press_selection(app, px, py);
             return 1;
-        case 5:
-        case 6:
+        case TOOL_LINE:
+        case TOOL_CURVE:
             _tools_press_form(app, px, py);
             return 1;
         default:
@@ -161,49 +163,44 @@ void _tools_release(PLUMARO_APP* app, float sx, float sy) {
     __t_assert_void(app->doc);
     float qx, qy;
     view_screen_to_canvas(&app->view, sx, sy, &qx, &qy);
-    if (app->gradient_dragging) {
-        app->gradient_dragging = 0;
-        if (app->tool == 2) {
+    if (app->drag.gradient_dragging) {
+        app->drag.gradient_dragging = 0;
+        if (app->tool == TOOL_GRADIENT) {
             grid_snap_view(&app->grid, qx, qy, &qx, &qy);
-            fill_gradient(app->doc, app->gradient_x, app->gradient_y, qx, qy, &app->brush.color);
+            fill_gradient(app->doc, app->drag.gradient_x, app->drag.gradient_y, qx, qy, &app->brush.color);
         }
     }
     if (app->form.dragging) {
         form_drag_end(&app->form);
         return;
     }
-    if (app->form_creating) {
-        app->form_creating = 0;
-        if (app->tool == 5 || app->tool == 6) {
+    if (app->drag.form_creating) {
+        app->drag.form_creating = 0;
+        if (app->tool == TOOL_LINE || app->tool == TOOL_CURVE) {
             grid_snap_view(&app->grid, qx, qy, &qx, &qy);
             float z = _tools_zoom(app);
-            float dx = (qx - app->form_start_x) * z, dy = (qy - app->form_start_y) * z;
+            float dx = (qx - app->drag.form_start_x) * z, dy = (qy - app->drag.form_start_y) * z;
             if (dx * dx + dy * dy >= 16.0f)
-                form_begin(&app->form, app->tool == 6 ? FORM_CURVE : FORM_LINE, app->form_start_x, app->form_start_y,
+                form_begin(&app->form, app->tool == TOOL_CURVE ? FORM_CURVE : FORM_LINE, app->drag.form_start_x, app->drag.form_start_y,
                            qx, qy);
         }
     }
-    if (app->fill_pending) {
-        app->fill_pending = 0;
-        if (app->tool == 1) fill_flood(app->doc, app->fill_x, app->fill_y, &app->brush.color, 0.1f);
+    if (app->drag.fill_pending) {
+        app->drag.fill_pending = 0;
+        if (app->tool == TOOL_FILL) fill_flood(app->doc, app->drag.fill_x, app->drag.fill_y, &app->brush.color, 0.1f);
     }
 }
 
-void _tools_gesture_cancel(PLUMARO_APP* app) {
+void _tools_end_drags(PLUMARO_APP* app) {
     __t_assert_void(app);
     form_drag_end(&app->form);
     if (app->selection.dragging) {
-        if (app->selection.state == SEL_SELECTING) selection_discard(&app->selection);
-        else if (app->selection.state == SEL_FLOATING) selection_drag_end(&app->selection);
+        if (app->selection.state == SEL_SELECTING)
+            selection_discard(&app->selection);
+        else if (app->selection.state == SEL_FLOATING)
+            selection_drag_end(&app->selection);
     }
     app->selection.dragging = false;
-}
-
-void _tools_commit_pending(PLUMARO_APP* app) {
-    __t_assert_void(app);
-    if (app->selection.state == SEL_FLOATING && app->doc)
-        selection_commit(&app->selection, app->doc, &app->symmetry);
-    plumaro_app_commit_form(app);
 }
 
 /* ------------------------------------------------------------------------ */
@@ -281,16 +278,16 @@ static void _tools_draw_form_overlay(PLUMARO_APP* app) {
 
 void _tools_draw_guides(PLUMARO_APP* app) {
     __t_assert_void(app);
-    if (app->gradient_dragging) {
+    if (app->drag.gradient_dragging) {
         float gx, gy;
-        view_canvas_to_screen(&app->view, app->gradient_x, app->gradient_y, &gx, &gy);
+        view_canvas_to_screen(&app->view, app->drag.gradient_x, app->drag.gradient_y, &gx, &gy);
         al_draw_line(gx, gy, app->pointer_x, app->pointer_y, al_premul_rgba(0, 0, 0, 160), 3.0f);
         al_draw_line(gx, gy, app->pointer_x, app->pointer_y, al_premul_rgba(255, 255, 255, 200), 1.0f);
     }
     if (form_is_active(&app->form)) _tools_draw_form_overlay(app);
-    if (app->form_creating) {
+    if (app->drag.form_creating) {
         float fx, fy;
-        view_canvas_to_screen(&app->view, app->form_start_x, app->form_start_y, &fx, &fy);
+        view_canvas_to_screen(&app->view, app->drag.form_start_x, app->drag.form_start_y, &fx, &fy);
         ALLEGRO_COLOR c = app->brush.color;
         float a = 0.5f * c.a;
         float width = fmaxf(1.0f, app->brush.size * app->view.zoom);
@@ -329,8 +326,7 @@ int plumaro_app_clipboard_cut(PLUMARO_APP* app) {
 int plumaro_app_clipboard_paste(PLUMARO_APP* app) {
     __t_assert(app);
     if (!app->clip_bitmap) return 0;
-    if (app->selection.state == SEL_FLOATING) selection_commit(&app->selection, app->doc, &app->symmetry);
-    if (app->selection.state == SEL_FLOATING) {
+    if (!plumaro_app_commit_float(app)) {
         /* The float could not be laid down (a stroke holds the history);
          * pasting over it would drop it. */
         app->dirty = 1;
@@ -338,7 +334,7 @@ int plumaro_app_clipboard_paste(PLUMARO_APP* app) {
     }
     int result = selection_paste(&app->selection, app->doc, app->clip_bitmap, app->clip_x + 16, app->clip_y + 16);
     if (result == 1) {
-        app->tool = 3;
+        app->tool = TOOL_SELECT;
         app->clip_x = app->selection.x;
         app->clip_y = app->selection.y;
     }
@@ -361,4 +357,41 @@ void plumaro_app_cancel_form(PLUMARO_APP* app) {
     if (!form_is_active(&app->form)) return;
     form_clear(&app->form);
     app->dirty = 1;
+}
+
+/* ------------------------------------------------------------------------ */
+/* Edits and interactions in progress                                        */
+/* ------------------------------------------------------------------------ */
+
+int plumaro_app_commit_float(PLUMARO_APP* app) {
+    __t_assert(app);
+    if (app->selection.state != SEL_FLOATING) return 1;
+    if (app->doc) selection_commit(&app->selection, app->doc, &app->symmetry);
+    app->dirty = 1;
+    /* The float stays when another change holds the history. */
+    return app->selection.state != SEL_FLOATING;
+}
+
+void plumaro_app_settle(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    plumaro_app_commit_float(app);
+    plumaro_app_commit_form(app);
+}
+
+void plumaro_app_cancel_interaction(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    /* A stroke holds its layer and an open undo step: undo it before its
+     * flag goes. */
+    if (app->stroke.active && app->doc) brush_stroke_abort(&app->stroke, app->doc);
+    app->stroke.active = 0;
+    _tools_end_drags(app);
+    app->drag = APP_DRAG{};
+    app->dirty = 1;
+}
+
+void plumaro_app_finish_edits(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    if (app->stroke.active && app->doc) brush_stroke_end(&app->stroke, app->doc);
+    plumaro_app_settle(app);
+    plumaro_app_cancel_interaction(app);
 }

@@ -5,23 +5,6 @@
 
 #include "plumaro_app.h"
 
-/* Left press for tools 1 to 6 at canvas point (px, py); 1 when handled here. */
-int _tools_press(PLUMARO_APP* app, float px, float py);
-/* Motion of a form or selection drag; 1 when handled here. */
-int _tools_motion(PLUMARO_APP* app);
-/* Left release: selection drags; 1 when it ends the release's handling. */
-int _tools_release_selection(PLUMARO_APP* app);
-/* Left release: gradient, form drags and creation, the deferred fill. */
-void _tools_release(PLUMARO_APP* app, float sx, float sy);
-/* A two-finger gesture cancels what the tools were doing. */
-void _tools_gesture_cancel(PLUMARO_APP* app);
-/* The form preview painted into the stroke buffer (drawing step 1). */
-void _tools_form_preview(PLUMARO_APP* app);
-/* Gradient guide, form overlay and creation guide (drawing step 8). */
-void _tools_draw_guides(PLUMARO_APP* app);
-/* Commits a floating selection and a pending form, as before saving or undoing. */
-void _tools_commit_pending(PLUMARO_APP* app);
-
 /* Copies the floating selection into the internal clipboard image. */
 int plumaro_app_clipboard_copy(PLUMARO_APP* app);
 /* Copies, then removes the floating selection. */

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "app_commands.h"
+#include "app_internal.h"
 #include "app_persist.h"
 #include "app_state.h"
 #include "app_tools.h"
@@ -102,13 +103,35 @@ int plumaro_app_shift_down(const PLUMARO_APP* app) {
 
 int plumaro_app_capturing(const PLUMARO_APP* app) {
     if (!app) return 0;
-    return app->stroke.active || app->gradient_dragging || app->form_creating || app->symmetry_dragging ||
-           app->selection.dragging || app->fill_pending;
+    const APP_DRAG* d = &app->drag;
+    return app->stroke.active || app->selection.dragging || app->form.dragging || d->gradient_dragging ||
+           d->form_creating || d->symmetry_dragging || d->fill_pending || d->panning;
 }
+
+// Forgets the keys held down: their releases happen where this window cannot see them.
+static void _app_forget_keys(PLUMARO_APP* app) { app->ctrl_held = app->shift_held = app->space_held = 0; }
 
 /* ------------------------------------------------------------------------ */
 /* Start-up                                                                  */
 /* ------------------------------------------------------------------------ */
+
+// Installs the mouse: 1, 0 when it cannot be, -1 when Allegro could not be started again.
+static int _app_install_mouse(void) {
+    /* Allegro carries on without the X server when it cannot connect at
+     * start, and only the mouse then fails. A test server that resets when
+     * its last client leaves refuses connections for a moment, so the
+     * connection is tried again a few times before giving up. */
+    for (int attempt = 1;; attempt++) {
+        if (al_install_mouse()) return 1;
+        if (attempt >= 5) return 0;
+        t_log(LOG_WARNING, "could not install mouse (no display connection?), retrying (%d)", attempt);
+        al_rest(0.25 * attempt);
+        al_uninstall_system();
+        if (!al_init()) return -1;
+        al_set_app_name("Plumaro");
+        if (!al_install_keyboard()) return -1;
+    }
+}
 
 // Logs a start-up failure at EMERG and fails the start.
 #define _INIT_FAIL(...)                \
@@ -130,7 +153,9 @@ int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
     if (!al_init()) _INIT_FAIL("could not init Allegro");
     al_set_app_name("Plumaro");
     if (!al_install_keyboard()) _INIT_FAIL("could not install keyboard");
-    if (!al_install_mouse()) _INIT_FAIL("could not install mouse");
+    int mouse = _app_install_mouse();
+    if (mouse < 0) _INIT_FAIL("could not init Allegro");
+    if (mouse == 0) _INIT_FAIL("could not install mouse");
     if (!platform_init()) _INIT_FAIL("platform init failed");
     if (!al_init_image_addon()) _INIT_FAIL("could not init image addon");
     if (!al_init_font_addon() || !al_init_ttf_addon()) _INIT_FAIL("could not init font addons");
@@ -157,10 +182,9 @@ int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
     if (!document_add_layer(app->doc, "Layer 1")) _INIT_FAIL("could not create initial layer");
 
     brush_defaults(&app->brush);
-    app->tool = 0;
-    app->gradient_dragging = 0;
+    app->tool = TOOL_BRUSH;
+    app->drag = APP_DRAG{};
     app->navigate_mode = 0;
-    app->fill_pending = 0;
     app->brush_preset = -1;
     view_init(&app->view);
     view_center(&app->view, app->doc->width, app->doc->height, app->display_w, app->display_h);
@@ -170,7 +194,6 @@ int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
     selection_init(&app->selection);
     form_init(&app->form);
     app->symmetry_edit = 0;
-    app->symmetry_dragging = 0;
     app->pressure_speed = 0;
     app->palm_rejection = 0;
     palette_set_defaults(&app->palette);
@@ -232,13 +255,11 @@ static void _app_sync_display_size(PLUMARO_APP* app) {
 
 static void _app_on_halt(PLUMARO_APP* app) {
     t_log(LOG_INFO, "drawing halted");
-    /* Drawing is still allowed until the halt is acknowledged: commit a
-     * stroke in progress now so that nothing stored below misses it. */
-    if (app->stroke.active && app->doc) brush_stroke_end(&app->stroke, app->doc);
+    /* Drawing is still allowed until the halt is acknowledged: lay down a
+     * stroke, float or form in progress now so that the stored drawing has it. */
+    plumaro_app_finish_edits(app);
     app->halted = 1;
     plumaro_app_settings_persist(app);
-    if (app->doc && app->selection.state == SEL_FLOATING) selection_commit(&app->selection, app->doc, &app->symmetry);
-    plumaro_app_commit_form(app);
     plumaro_app_session_persist(app);
     platform_on_halt();
     if (app->timer) al_stop_timer(app->timer);
@@ -260,23 +281,13 @@ static void _app_on_resume(PLUMARO_APP* app) {
     plumaro_app_update_ui_scale(app);
     _app_load_font(app);
     if (app->doc) document_restore_all(app->doc);
-    /* A stroke begun while drawing was halted still holds the history open;
-     * clearing only its flag would refuse every later stroke and undo. */
-    if (app->stroke.active && app->doc) brush_stroke_abort(&app->stroke, app->doc);
-    brush_release_resources();
-    app->stroke.active = 0;
-    app->symmetry_dragging = 0;
-    app->gradient_dragging = 0;
-    app->form_creating = 0;
-    app->panning = 0;
-    app->fill_pending = 0;
-    /* The drag's release may have been among the dropped events; a discard
-     * keeps the capture flag, which would then swallow the next release. */
-    app->selection.dragging = false;
-    /* So may the lifts of fingers that were down: a gesture left waiting for
-     * them would block every stroke from now on. */
+    /* The releases that would have ended a drag, a gesture or a held key
+     * may have been among the dropped events. A stroke begun while drawing
+     * was halted is undone rather than kept. */
+    plumaro_app_cancel_interaction(app);
     gesture_init(&app->gesture);
-    app->ctrl_held = app->shift_held = app->space_held = 0; /* and key releases */
+    _app_forget_keys(app);
+    brush_release_resources();
     selection_discard(&app->selection);
     form_clear(&app->form);
     app->dirty = 1;
@@ -330,11 +341,11 @@ static void _app_to_state(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
 }
 
 // Key presses: Escape ends the program when nothing is left to cancel.
-static void _app_key_down(PLUMARO_APP* app, ALLEGRO_EVENT* event, int consumed) {
+static void _app_key_down(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
     int key = event->keyboard.keycode;
     if (app->state_id == APP_STATE_CANVAS) {
         if (key != ALLEGRO_KEY_ESCAPE && key != ALLEGRO_KEY_BACK) {
-            if (!consumed) _app_to_state(app, event);
+            _app_to_state(app, event);
             return;
         }
         /* Escape and Back first cancel what is being edited. */
@@ -349,12 +360,11 @@ static void _app_key_down(PLUMARO_APP* app, ALLEGRO_EVENT* event, int consumed) 
              * confirmation belongs to the interface. */
             if (platform_can_quit())
                 app->running = 0;
-            else if (!consumed)
+            else
                 _app_to_state(app, event);
         }
         return;
     }
-    if (consumed) return;
     if (key == ALLEGRO_KEY_ESCAPE && platform_can_quit())
         app->running = 0;
     else
@@ -372,15 +382,9 @@ void plumaro_app_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
     __t_assert_void(app);
     __t_assert_void(event);
     if (_app_is_input(event->type)) app->idle_seconds = 0.0;
-    int consumed = 0;
-    if (plumaro_app_capturing(app)) consumed = 0;
-    if (consumed) {
-        app->dirty = 1;
-        app->gui_cache_valid = 0;
-    }
     switch (event->type) {
         case ALLEGRO_EVENT_KEY_DOWN:
-            _app_key_down(app, event, consumed);
+            _app_key_down(app, event);
             break;
         case ALLEGRO_EVENT_TIMER:
             _app_timer_tick(app);
@@ -400,8 +404,15 @@ void plumaro_app_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
         case ALLEGRO_EVENT_DISPLAY_SWITCH_IN:
         case ALLEGRO_EVENT_DISPLAY_SWITCH_OUT:
             t_log(LOG_DEBUG, "display switch event %d", (int)event->type);
-            /* Key releases that happen in another window never arrive. */
-            app->ctrl_held = app->shift_held = app->space_held = 0;
+            /* Key releases that happen in another window never arrive, nor
+             * may the release of a drag: a stroke keeps what it painted, the
+             * rest of the drag is dropped. Only losing the focus ends them;
+             * gaining it can come just after the press that gave it. */
+            _app_forget_keys(app);
+            if (event->type == ALLEGRO_EVENT_DISPLAY_SWITCH_OUT) {
+                if (app->stroke.active && app->doc) brush_stroke_end(&app->stroke, app->doc);
+                plumaro_app_cancel_interaction(app);
+            }
             break;
         case ALLEGRO_EVENT_DISPLAY_HALT_DRAWING:
             _app_on_halt(app);
@@ -410,7 +421,7 @@ void plumaro_app_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
             _app_on_resume(app);
             break;
         default:
-            if (!consumed) _app_to_state(app, event);
+            _app_to_state(app, event);
             break;
     }
 }
@@ -445,8 +456,7 @@ int plumaro_app_run(PLUMARO_APP* app) {
     plumaro_app_settings_persist(app);
     /* A stroke, float or form still being edited belongs in the stored drawing:
      * the state's leave would lay it down only after the session is written. */
-    if (app->stroke.active && app->doc) brush_stroke_end(&app->stroke, app->doc);
-    _tools_commit_pending(app);
+    plumaro_app_finish_edits(app);
     plumaro_app_session_persist(app);
     t_log(LOG_INFO, "main loop done");
     return 1;

@@ -22,6 +22,40 @@
 
 struct APP_STATE;
 
+/* The tools; the eraser is the brush with its eraser flag set. */
+typedef enum PLUMARO_TOOL {
+    TOOL_BRUSH = 0,
+    TOOL_FILL = 1,
+    TOOL_GRADIENT = 2,
+    TOOL_SELECT = 3, /* box selection */
+    TOOL_LASSO = 4,
+    TOOL_LINE = 5,
+    TOOL_CURVE = 6,
+} PLUMARO_TOOL;
+#define TOOL_COUNT 7
+
+/* The pointer interaction on the canvas in progress and what it remembers
+ * between its events. All zero when nothing is in progress, so cancelling
+ * is one assignment and a field added later cannot be forgotten. The live
+ * stroke, a selection drag and a form handle drag keep their flags in their
+ * own records (stroke.active, selection.dragging, form.dragging). */
+typedef struct APP_DRAG {
+    uint8_t gradient_dragging; /* capture: the gradient tool's drag */
+    uint8_t form_creating;     /* capture: the drag that creates a line or curve */
+    uint8_t symmetry_dragging; /* capture: the symmetry axis follows the pointer */
+    uint8_t fill_pending;      /* capture: a fill deferred to the release */
+    uint8_t panning;           /* capture: pointer motion pans the view */
+    uint8_t snap_line;         /* the stroke runs along grid segments */
+    float snap_anchor_x, snap_anchor_y;
+    int32_t snap_dir_x, snap_dir_y;
+    float last_x, last_y; /* canvas position of the last stroke point */
+    double last_time;
+    float last_pressure;
+    float fill_x, fill_y;             /* the deferred fill's point */
+    float gradient_x, gradient_y;     /* the gradient's start */
+    float form_start_x, form_start_y; /* where a new form's drag began */
+} APP_DRAG;
+
 typedef struct PLUMARO_APP {
     ALLEGRO_DISPLAY* display;
     ALLEGRO_EVENT_QUEUE* queue;
@@ -37,7 +71,7 @@ typedef struct PLUMARO_APP {
     double splash_elapsed;
     DOCUMENT* doc;
     VIEW view;
-    int32_t tool;
+    int32_t tool; /* PLUMARO_TOOL */
     BRUSH brush;
     BRUSH_STROKE stroke; /* stroke.active is a capture flag */
     int32_t brush_preset; /* selected preset, -1 for none */
@@ -57,29 +91,16 @@ typedef struct PLUMARO_APP {
     int32_t ui_size;
     GESTURE gesture;
 
-    /* canvas interaction; the capture flags route every event to the canvas */
-    uint8_t gradient_dragging;
-    uint8_t form_creating;
-    uint8_t symmetry_dragging;
-    uint8_t fill_pending;
+    /* canvas interaction */
+    APP_DRAG drag;
     uint8_t navigate_mode;
-    uint8_t panning;
     uint8_t space_held;
     uint8_t symmetry_edit;
     uint8_t pressure_speed;
     uint8_t palm_rejection;
     float pointer_x, pointer_y;
-    float last_x, last_y; /* canvas position of the last stroke point */
-    double last_time;
-    float last_pressure;
-    uint8_t snap_line; /* the stroke runs along grid segments */
-    float snap_anchor_x, snap_anchor_y;
-    int32_t snap_dir_x, snap_dir_y;
     uint8_t ctrl_held, shift_held; /* modifiers seen through key events */
     uint8_t form_preview_key[96];  /* inputs of the last form preview */
-    float fill_x, fill_y;          /* a fill deferred to the release */
-    float gradient_x, gradient_y;  /* the gradient's start */
-    float form_start_x, form_start_y; /* where a new form's drag began */
 
     /* Interface preferences carried by the settings file; the interface
      * gives them their meaning and reads them when it builds its windows. */
@@ -115,8 +136,24 @@ void plumaro_app_update_ui_scale(PLUMARO_APP* app);
 int plumaro_app_ctrl_down(const PLUMARO_APP* app);
 /* 1 while Shift (left or right) is down, likewise. */
 int plumaro_app_shift_down(const PLUMARO_APP* app);
-/* 1 while a pointer interaction on the canvas captures every event. */
+/* 1 while a pointer interaction on the canvas captures every event: a
+ * stroke, a gradient, form creation or a form handle drag, a symmetry axis
+ * drag, a selection drag, a deferred fill, or a pan. */
 int plumaro_app_capturing(const PLUMARO_APP* app);
+/* Ends whatever pointer interaction is in progress without laying anything
+ * down: a live stroke is undone, a marquee or lasso being drawn is dropped,
+ * a float or form handle drag stops where it is, and every drag flag and
+ * its remembered points are cleared. */
+void plumaro_app_cancel_interaction(PLUMARO_APP* app);
+/* Lays down the edits in progress, in the order their undo steps must come:
+ * the floating selection first, then the line or curve being edited. */
+void plumaro_app_settle(PLUMARO_APP* app);
+/* Ends everything before the drawing is stored or the canvas goes away: the
+ * live stroke keeps its paint, the float and the form are settled, and any
+ * drag left is cancelled. */
+void plumaro_app_finish_edits(PLUMARO_APP* app);
+/* Lays down a floating selection on its layer; 1 when none is left floating. */
+int plumaro_app_commit_float(PLUMARO_APP* app);
 
 /* Side of the first square canvas for a display's largest bitmap size. */
 int plumaro_app_first_canvas_side(int max_bitmap_size);
@@ -125,8 +162,8 @@ int plumaro_app_font_size(float ui_scale);
 /* Interface scale for a density, whether it was overridden, and a size choice. */
 float plumaro_app_ui_scale_for(float density, int overridden, int ui_size);
 
-/* Changes the tool; the eraser is chosen by setting the flag afterwards. */
+/* Changes the tool (PLUMARO_TOOL); a line or curve being edited is painted
+ * first and the eraser flag is cleared. */
 void plumaro_app_set_tool(PLUMARO_APP* app, int tool);
-
-int _app_load_font(PLUMARO_APP* app);
-void _app_set_window_icon(PLUMARO_APP* app);
+/* Chooses the eraser: the brush tool with its eraser flag set. */
+void plumaro_app_set_eraser(PLUMARO_APP* app);

@@ -11,6 +11,7 @@
 
 #include "app_commands.h"
 #include "app_persist.h"
+#include "app_internal.h"
 #include "app_state.h"
 #include "canvas/document_io.h"
 #include "gui/i18n.h"

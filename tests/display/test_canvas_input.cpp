@@ -5,6 +5,7 @@
 #include <math.h>
 #include <sys/stat.h>
 
+#include "app_internal.h"
 #include "app_state.h"
 #include "canvas/brush.h"
 #include "canvas/undo.h"
@@ -247,7 +248,7 @@ TEST_F(CanvasInput, KeysHeldAtAHaltAreReleasedByTheResume) {
     e.type = ALLEGRO_EVENT_DISPLAY_RESUME_DRAWING;
     send(e);
     press(40, 300);
-    EXPECT_EQ(app.panning, 0);
+    EXPECT_EQ(app.drag.panning, 0);
     EXPECT_EQ(app.stroke.active, 1);
     release(40, 300);
     down(ALLEGRO_KEY_Z); /* plain Z: not an undo */
@@ -259,22 +260,22 @@ TEST_F(CanvasInput, GridAnchoredStrokePaintsWholeSegmentsWithoutBackTracking) {
     app.grid.snap = 1;
     app.grid.spacing = 32.0f;
     press(66, 63); /* snaps to the node (64, 64) */
-    ASSERT_EQ(app.snap_line, 1);
-    EXPECT_FLOAT_EQ(app.snap_anchor_x, 64.0f);
-    EXPECT_FLOAT_EQ(app.snap_anchor_y, 64.0f);
+    ASSERT_EQ(app.drag.snap_line, 1);
+    EXPECT_FLOAT_EQ(app.drag.snap_anchor_x, 64.0f);
+    EXPECT_FLOAT_EQ(app.drag.snap_anchor_y, 64.0f);
     motion(64 + 80, 64); /* two and a half steps: two segments */
-    EXPECT_FLOAT_EQ(app.snap_anchor_x, 128.0f);
-    EXPECT_FLOAT_EQ(app.snap_anchor_y, 64.0f);
-    EXPECT_EQ(app.snap_dir_x, 1);
-    EXPECT_EQ(app.snap_dir_y, 0);
+    EXPECT_FLOAT_EQ(app.drag.snap_anchor_x, 128.0f);
+    EXPECT_FLOAT_EQ(app.drag.snap_anchor_y, 64.0f);
+    EXPECT_EQ(app.drag.snap_dir_x, 1);
+    EXPECT_EQ(app.drag.snap_dir_y, 0);
     motion(128 - 12, 64); /* a little way back: less than three quarters of a step */
-    EXPECT_FLOAT_EQ(app.snap_anchor_x, 128.0f);
+    EXPECT_FLOAT_EQ(app.drag.snap_anchor_x, 128.0f);
     release(128 - 12, 64);
     /* Paint runs up to the last anchor plus the brush radius (12), no further. */
     EXPECT_GT(alpha(120, 64), 200);
     EXPECT_EQ(alpha(128 + 12 + 3, 64), 0);
     EXPECT_EQ(alpha(96, 64 + 12 + 3), 0);
-    EXPECT_EQ(app.snap_line, 0);
+    EXPECT_EQ(app.drag.snap_line, 0);
 }
 
 TEST_F(CanvasInput, GridStrokeRefusesAReversalNearerToTheAnchor) {
@@ -283,9 +284,9 @@ TEST_F(CanvasInput, GridStrokeRefusesAReversalNearerToTheAnchor) {
     app.grid.spacing = 100.0f;
     press(100, 100);
     motion(300, 300); /* two diagonal segments */
-    ASSERT_FLOAT_EQ(app.snap_anchor_x, 300.0f);
-    ASSERT_EQ(app.snap_dir_x, 1);
-    ASSERT_EQ(app.snap_dir_y, 1);
+    ASSERT_FLOAT_EQ(app.drag.snap_anchor_x, 300.0f);
+    ASSERT_EQ(app.drag.snap_dir_x, 1);
+    ASSERT_EQ(app.drag.snap_dir_y, 1);
     /* 0.76 steps back at 203 degrees: quantised to the reverse diagonal, but
      * the pointer lies nearer to the anchor than to the reversed target. */
     double a = 203.0 * M_PI / 180.0;
@@ -298,31 +299,31 @@ TEST_F(CanvasInput, GridStrokeRefusesAReversalNearerToTheAnchor) {
     e.type = ALLEGRO_EVENT_MOUSE_AXES;
     e.mouse.x = (int)lroundf(px), e.mouse.y = (int)lroundf(py);
     send(e);
-    EXPECT_FLOAT_EQ(app.snap_anchor_x, 300.0f);
-    EXPECT_FLOAT_EQ(app.snap_anchor_y, 300.0f);
+    EXPECT_FLOAT_EQ(app.drag.snap_anchor_x, 300.0f);
+    EXPECT_FLOAT_EQ(app.drag.snap_anchor_y, 300.0f);
     /* Straight back two steps is nearer the reversed target: it paints back. */
     motion(100, 100);
-    EXPECT_FLOAT_EQ(app.snap_anchor_x, 100.0f);
-    EXPECT_EQ(app.snap_dir_x, -1);
+    EXPECT_FLOAT_EQ(app.drag.snap_anchor_x, 100.0f);
+    EXPECT_EQ(app.drag.snap_dir_x, -1);
     release(100, 100);
 }
 
 TEST_F(CanvasInput, PressureFromSpeedWithEqualTimeStamps) {
     app.pressure_speed = 1;
     press(100, 100, 5.0);
-    EXPECT_FLOAT_EQ(app.last_pressure, 1.0f);
+    EXPECT_FLOAT_EQ(app.drag.last_pressure, 1.0f);
     motion(110, 100, 5.0); /* dt becomes 0.0001 s: speed 100000 px/s */
     float target = fmaxf(0.25f, 1.0f - 100000.0f / 1500.0f);
-    EXPECT_NEAR(app.last_pressure, 1.0f + (target - 1.0f) * 0.5f, 1e-5f);
+    EXPECT_NEAR(app.drag.last_pressure, 1.0f + (target - 1.0f) * 0.5f, 1e-5f);
     motion(110, 100, 6.0); /* standing still eases back towards full pressure */
     float previous = 0.625f;
-    EXPECT_NEAR(app.last_pressure, previous + (1.0f - previous) * 0.5f, 1e-5f);
-    EXPECT_DOUBLE_EQ(app.last_time, 6.0);
+    EXPECT_NEAR(app.drag.last_pressure, previous + (1.0f - previous) * 0.5f, 1e-5f);
+    EXPECT_DOUBLE_EQ(app.drag.last_time, 6.0);
     release(110, 100);
     app.pressure_speed = 0;
     press(10, 10, 1.0);
     motion(200, 10, 1.0);
-    EXPECT_FLOAT_EQ(app.last_pressure, 1.0f); /* off: always full pressure */
+    EXPECT_FLOAT_EQ(app.drag.last_pressure, 1.0f); /* off: always full pressure */
     release(200, 10);
 }
 
@@ -386,13 +387,13 @@ TEST_F(CanvasInput, SpacePansAndItsReleaseStopsThePan) {
     down(ALLEGRO_KEY_SPACE);
     EXPECT_EQ(app.space_held, 1);
     press(100, 100);
-    EXPECT_EQ(app.panning, 1);
+    EXPECT_EQ(app.drag.panning, 1);
     EXPECT_EQ(app.stroke.active, 0);
     motion(130, 90);
     EXPECT_FLOAT_EQ(app.view.x, 30.0f);
     EXPECT_FLOAT_EQ(app.view.y, -10.0f);
     up(ALLEGRO_KEY_SPACE);
-    EXPECT_EQ(app.panning, 0);
+    EXPECT_EQ(app.drag.panning, 0);
     EXPECT_EQ(app.space_held, 0);
     motion(160, 90);
     EXPECT_FLOAT_EQ(app.view.x, 30.0f);
@@ -402,17 +403,17 @@ TEST_F(CanvasInput, SpacePansAndItsReleaseStopsThePan) {
 
 TEST_F(CanvasInput, MiddleButtonPansUntilReleased) {
     button(ALLEGRO_EVENT_MOUSE_BUTTON_DOWN, 3, 50, 50);
-    EXPECT_EQ(app.panning, 1);
+    EXPECT_EQ(app.drag.panning, 1);
     motion(70, 45);
     EXPECT_FLOAT_EQ(app.view.x, 20.0f);
     EXPECT_FLOAT_EQ(app.view.y, -5.0f);
     button(ALLEGRO_EVENT_MOUSE_BUTTON_UP, 3, 70, 45);
-    EXPECT_EQ(app.panning, 0);
+    EXPECT_EQ(app.drag.panning, 0);
     motion(90, 45);
     EXPECT_FLOAT_EQ(app.view.x, 20.0f);
     /* The right button does nothing. */
     button(ALLEGRO_EVENT_MOUSE_BUTTON_DOWN, 2, 50, 50);
-    EXPECT_EQ(app.panning, 0);
+    EXPECT_EQ(app.drag.panning, 0);
     EXPECT_EQ(app.stroke.active, 0);
 }
 
@@ -427,14 +428,14 @@ TEST_F(CanvasInput, HiddenInterfaceCornerAndSymmetryDrag) {
     release(40, 10);
     app.symmetry_edit = 1;
     press(100, 120);
-    EXPECT_EQ(app.symmetry_dragging, 1);
+    EXPECT_EQ(app.drag.symmetry_dragging, 1);
     EXPECT_FLOAT_EQ(app.symmetry.cx, 100.0f);
     EXPECT_FLOAT_EQ(app.symmetry.cy, 120.0f);
     motion(-40, 900); /* clamped to the document */
     EXPECT_FLOAT_EQ(app.symmetry.cx, 0.0f);
     EXPECT_FLOAT_EQ(app.symmetry.cy, 512.0f);
     release(-40, 900);
-    EXPECT_EQ(app.symmetry_dragging, 0);
+    EXPECT_EQ(app.drag.symmetry_dragging, 0);
     EXPECT_EQ(app.doc->undo->undo_stack->nb_items, 1u);
 }
 

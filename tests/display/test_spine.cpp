@@ -2,6 +2,7 @@
  * resume, the event loop and shutdown, on a real display. */
 #include <gtest/gtest.h>
 
+#include "app_internal.h"
 #include "app_state.h"
 #include "canvas/document_io.h"
 #include <sys/stat.h>

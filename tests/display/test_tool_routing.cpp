@@ -4,6 +4,7 @@
 #include <allegro5/allegro_primitives.h>
 #include <math.h>
 
+#include "app_internal.h"
 #include "app_state.h"
 #include "app_tools.h"
 #include "canvas/brush.h"
@@ -112,7 +113,7 @@ TEST_F(Tools, LineNeedsFourScreenPixelsAtAnyZoom) {
     /* 1.5 canvas pixels = 3 screen pixels: nothing. */
     drag(100, 100, 103, 100);
     EXPECT_FALSE(form_is_active(&app.form));
-    EXPECT_EQ(app.form_creating, 0);
+    EXPECT_EQ(app.drag.form_creating, 0);
     /* 2 canvas pixels = 4 screen pixels: a line. */
     drag(100, 100, 104, 100);
     ASSERT_TRUE(form_is_active(&app.form));
@@ -171,7 +172,7 @@ TEST_F(Tools, FillAtThePressOnTheDesktopAsOneUndoStep) {
     app.tool = 1;
     app.brush.color = al_map_rgb(0, 0, 255);
     mouse(ALLEGRO_EVENT_MOUSE_BUTTON_DOWN, 10, 10);
-    EXPECT_EQ(app.fill_pending, 0);
+    EXPECT_EQ(app.drag.fill_pending, 0);
     EXPECT_EQ(undo_count(), 1u);
     unsigned char px[4];
     rgba(400, 400, px);
@@ -186,11 +187,11 @@ TEST_F(Tools, FillAtThePressOnTheDesktopAsOneUndoStep) {
 TEST_F(Tools, ToolChangeBetweenGradientPressAndReleaseLaysNothing) {
     app.tool = 2;
     mouse(ALLEGRO_EVENT_MOUSE_BUTTON_DOWN, 10, 10);
-    EXPECT_EQ(app.gradient_dragging, 1);
+    EXPECT_EQ(app.drag.gradient_dragging, 1);
     motion(200, 10);
     key(ALLEGRO_KEY_B); /* tool 0 now */
     mouse(ALLEGRO_EVENT_MOUSE_BUTTON_UP, 200, 10);
-    EXPECT_EQ(app.gradient_dragging, 0);
+    EXPECT_EQ(app.drag.gradient_dragging, 0);
     EXPECT_EQ(undo_count(), 0u);
     EXPECT_EQ(alpha(100, 10), 0);
     app.tool = 2;
@@ -380,4 +381,32 @@ TEST_F(Tools, ABrushStrokeCanBeLiftedAndMoved) {
     key(ALLEGRO_KEY_ENTER);
     EXPECT_EQ(alpha(200, 100), 0);
     EXPECT_GT(alpha(200, 400), 200);
+}
+
+TEST_F(Tools, SettleLaysTheFloatDownBeforeTheForm) {
+    /* The undo history must give back the form's paint first, then the
+     * float's, whatever asked for the settle. */
+    al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP);
+    app.clip_bitmap = al_create_bitmap(10, 10);
+    ASSERT_NE(app.clip_bitmap, nullptr);
+    al_set_target_bitmap(app.clip_bitmap);
+    al_clear_to_color(al_map_rgb(255, 0, 0));
+    al_set_target_backbuffer(test_display());
+    app.clip_x = app.clip_y = 184;
+    ASSERT_EQ(plumaro_app_clipboard_paste(&app), 1); /* a float at (200, 200) */
+    ASSERT_EQ(app.selection.state, SEL_FLOATING);
+    app.brush.hardness = 1.0f;
+    form_begin(&app.form, FORM_LINE, 20, 300, 120, 300);
+    size_t before = app.doc->undo->undo_stack->nb_items;
+    plumaro_app_settle(&app);
+    EXPECT_NE(app.selection.state, SEL_FLOATING);
+    EXPECT_FALSE(form_is_active(&app.form));
+    ASSERT_EQ(app.doc->undo->undo_stack->nb_items, before + 2);
+    EXPECT_GT(alpha(205, 205), 200);
+    EXPECT_GT(alpha(70, 300), 200);
+    ASSERT_EQ(undo_perform(app.doc), 1);
+    EXPECT_EQ(alpha(70, 300), 0) << "the form was laid down last";
+    EXPECT_GT(alpha(205, 205), 200);
+    ASSERT_EQ(undo_perform(app.doc), 1);
+    EXPECT_EQ(alpha(205, 205), 0);
 }

@@ -1,6 +1,7 @@
 /* Interface scale, font size and first-canvas size rules of the application shell. */
 #include <gtest/gtest.h>
 
+#include "app_internal.h"
 #include "app_state.h"
 #include "plumaro_app.h"
 #include "t_log.h"
