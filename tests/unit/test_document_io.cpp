@@ -163,6 +163,36 @@ TEST_F(DocIo, TgaRoundTripAtPacketBoundaries) {
     }
 }
 
+TEST_F(DocIo, TgaRowsWithNoRepeatRoundTripThroughRawPackets) {
+    /* Rows where no pixel equals its neighbour are all raw packets; a raw
+     * packet holds at most 128 pixels, so 129 and more must split. */
+    const int widths[] = {128, 129, 256, 300};
+    for (int w : widths) {
+        Bytes px((size_t)w * 2 * 4);
+        for (size_t i = 0; i < px.size() / 4; i++) {
+            px[4 * i] = (uint8_t)i;
+            px[4 * i + 1] = (uint8_t)(i >> 8);
+            px[4 * i + 2] = (uint8_t)(i * 7);
+            px[4 * i + 3] = 255;
+        }
+        ALLEGRO_BITMAP* b = _bitmap_from(w, 2, px);
+        Bytes tga = _tga_of(b);
+        ALLEGRO_BITMAP* back = document_tga_decode(tga.data(), tga.size());
+        ASSERT_NE(back, nullptr) << w;
+        EXPECT_EQ(test_bitmap_bytes(back), px) << "width " << w;
+        /* The library's own reader agrees with the packets. */
+        ALLEGRO_FILE* f = al_open_memfile(tga.data(), (int64_t)tga.size(), "r");
+        ASSERT_NE(f, nullptr);
+        ALLEGRO_BITMAP* lib = al_load_bitmap_flags_f(f, ".tga", ALLEGRO_NO_PREMULTIPLIED_ALPHA);
+        al_fclose(f);
+        ASSERT_NE(lib, nullptr) << w;
+        EXPECT_EQ(test_bitmap_bytes(lib), px) << "library reader, width " << w;
+        al_destroy_bitmap(lib);
+        al_destroy_bitmap(back);
+        al_destroy_bitmap(b);
+    }
+}
+
 TEST_F(DocIo, TgaPacketsNeverCrossARowAndRunsCompress) {
     /* A transparent 4096-wide row is 32 run packets of 5 bytes. */
     ALLEGRO_BITMAP* b = _mem_bitmap(4096, 3);
@@ -484,6 +514,13 @@ TEST_F(DocIo, HeaderLimitsAreRejectedBeforeAnyLayer) {
         EXPECT_NE(p.log.find(c.message), std::string::npos) << p.log;
         EXPECT_EQ(p.log.find("layer"), std::string::npos) << "no layer was read: " << p.log;
         if (p.file) document_file_free(&p.file);
+    }
+    /* A header announcing no layer is refused on its size alone. */
+    for (const Bytes& b : {_header(3, 4, 16385, 0, 0), _header(3, 16385, 4, 0, 0), _header(3, 4, 0, 0, 0)}) {
+        Parsed q = _parse(b);
+        EXPECT_EQ(q.file, nullptr) << q.log;
+        EXPECT_NE(q.log.find(_malformed(20, 20)), std::string::npos) << q.log;
+        if (q.file) document_file_free(&q.file);
     }
     /* Exactly at the limits the header is fine (1024 layers announced, none present). */
     Parsed p = _parse(_header(3, 16384, 16384, 0, 1024));

@@ -91,6 +91,24 @@ TEST(View, RecenterMovesByHalfTheGrowth) {
     _expect_consistent(v);
 }
 
+TEST(View, ZoomOutStopsAtTheMinimumFromAnyZoom) {
+    /* From zoom 0.5 a factor of 0.01 would give 0.005: the minimum holds, not
+     * the minimum divided by the zoom, and the anchor stays put. */
+    VIEW v;
+    view_init(&v);
+    view_zoom_at(&v, 0.5f, 0, 0);
+    ASSERT_FLOAT_EQ(v.zoom, 0.5f);
+    float cx, cy, sx, sy;
+    view_screen_to_canvas(&v, 200, 100, &cx, &cy);
+    view_zoom_at(&v, 0.01f, 200, 100);
+    EXPECT_FLOAT_EQ(v.zoom, VIEW_ZOOM_MIN);
+    view_canvas_to_screen(&v, cx, cy, &sx, &sy);
+    EXPECT_NEAR(sx, 200.0f, 1e-3f);
+    EXPECT_NEAR(sy, 100.0f, 1e-3f);
+    view_zoom_at(&v, 0.5f, 200, 100);
+    EXPECT_FLOAT_EQ(v.zoom, VIEW_ZOOM_MIN);
+}
+
 TEST(View, ZoomStopsAtBoundsWithAnchorHeld) {
     VIEW v;
     view_init(&v);
