@@ -11,9 +11,11 @@ cleanup() { [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true; }
 trap cleanup EXIT
 
 # A free display number of our own, so a developer's X server is never used.
+# -noreset: a server that resets whenever its last client leaves refuses the
+# next connection for a moment, and a program starting then has no display.
 num=91
 while [ -e "/tmp/.X11-unix/X$num" ] || [ -e "/tmp/.X$num-lock" ]; do num=$((num + 1)); done
-Xvfb ":$num" -screen 0 1920x1080x24 -nolisten tcp >/tmp/plumaro-xvfb-$num.log 2>&1 &
+Xvfb ":$num" -screen 0 1920x1080x24 -nolisten tcp -noreset >/tmp/plumaro-xvfb-$num.log 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X$num" ] && break; sleep 0.1; done
 export DISPLAY=":$num"

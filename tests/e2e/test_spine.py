@@ -56,6 +56,29 @@ class Spine(unittest.TestCase):
         self.assertRegex(result.stderr, r"EMERG:\d+:src/main\.cpp->main:\d+ init failed, exiting")
         self.assertIn("Plumaro shut down", result.stderr)
 
+    def test_display_that_answers_late(self):
+        # An X server that refuses connections for a moment (as a test server
+        # does while it resets) must not stop the start.
+        num = 140
+        while os.path.exists("/tmp/.X11-unix/X%d" % num) or os.path.exists("/tmp/.X%d-lock" % num):
+            num += 1
+        env = {"DISPLAY": ":%d" % num}
+        app = Plumaro(EXE, env=env)
+        server = None
+        try:
+            time.sleep(0.4)
+            server = subprocess.Popen(["Xvfb", ":%d" % num, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.assertTrue(app.wait_log("state switch: (none) -> splash", timeout=20), app.log())
+            self.assertIn("could not install mouse (no display connection?), retrying", app.log())
+            app.proc.terminate()
+            app.proc.wait(timeout=15)
+        finally:
+            app.stop()
+            if server:
+                server.terminate()
+                server.wait()
+
 
 if __name__ == "__main__":
     EXE = os.path.abspath(sys.argv.pop(1))
