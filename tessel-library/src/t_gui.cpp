@@ -806,8 +806,10 @@ void t_gui_widget_set_tooltip(T_GUI_CTX* ctx, int32_t id, const char* text) {
     __t_assert_void(ctx);
     T_GUI_WIDGET* w = t_gui_get_widget(ctx, id);
     if (!w) return;
+    /* Copied before the old one goes: the text may be the tooltip itself. */
+    char* copy = (text && text[0]) ? strdup(text) : NULL;
     free(w->tooltip);
-    w->tooltip = (text && text[0]) ? strdup(text) : NULL;
+    w->tooltip = copy;
 }
 
 void t_gui_widget_set_style(T_GUI_CTX* ctx, int32_t id, const T_GUI_STYLE* style) {
@@ -1360,7 +1362,10 @@ static int _key_event(T_GUI_CTX* ctx, const ALLEGRO_EVENT* ev) {
             if (label && _t_gui_copy_selection(ctx, label)) return 1;
             if (focused && _t_gui_copy_selection(ctx, focused)) return 1;
         }
-        if (focused && _t_gui_widget_takes_key(focused, key)) return 1;
+        /* A focused widget keeps its keys from the buttons' shortcuts, but
+         * only the keys it acts on count as used: a list or a slider that
+         * keeps the focus after a click must not swallow the program's keys. */
+        if (focused && _t_gui_widget_takes_key(focused, key)) return _t_gui_widget_acts_on_key(focused, key);
         return _try_shortcuts(ctx, key);
     }
     /* key character: the modifiers come with the event */

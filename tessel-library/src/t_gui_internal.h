@@ -25,6 +25,8 @@ int _t_gui_widget_wheel(T_GUI_CTX* ctx, T_GUI_WIDGET* widget, int dz);
 int _t_gui_widget_key(T_GUI_CTX* ctx, T_GUI_WIDGET* widget, const ALLEGRO_EVENT* event);
 int _t_gui_widget_takes_key(const T_GUI_WIDGET* widget, int keycode);
 int _t_gui_widget_takes_focus(const T_GUI_WIDGET* widget);
+/* 1 for the keys a focused widget acts on; other keys it only keeps from shortcuts. */
+int _t_gui_widget_acts_on_key(const T_GUI_WIDGET* widget, int keycode);
 void _t_gui_widget_draw(T_GUI_CTX* ctx, T_GUI_WIDGET* widget, float ox, float oy);
 void _t_gui_widget_fire_shortcut(T_GUI_CTX* ctx, T_GUI_WIDGET* widget);
 /* Open combo drop-down: rectangle, press and drawing. */

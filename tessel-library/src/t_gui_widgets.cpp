@@ -854,7 +854,7 @@ static void _listbox_press(T_GUI_CTX* ctx, T_GUI_WIDGET* w, float px, float py) 
     if (d->count > rows && px >= sx + w->w - ctx->metrics.scrollbar_size) {
         d->scroll_drag = 1;
         w->state |= T_GUI_WSTATE_DRAG;
-        float t = (py - sy) / w->h;
+        float t = w->h > 0 ? (py - sy) / w->h : 0.0f;
         d->first_visible = (int)floorf(t * (float)(d->count - rows) + 0.5f);
         _list_clamp(ctx, w);
         ctx->needs_redraw = 1;
@@ -902,6 +902,15 @@ static int _listbox_key(T_GUI_CTX* ctx, T_GUI_WIDGET* w, int key) {
     return 1;
 }
 
+/* Height of a drop-down row: the item height, the box's height, or a text line. */
+static float _combo_row_h(T_GUI_CTX* ctx, const T_GUI_WIDGET* w) {
+    const T_GUI_COMBOBOX_DATA* d = (const T_GUI_COMBOBOX_DATA*)w->data;
+    if (d->item_height > 0) return d->item_height;
+    if (w->h > 0) return w->h;
+    /* A box of height 0 would make every row 0 high and divide by zero. */
+    return (float)al_get_font_line_height(_font(ctx, w)) + ctx->metrics.item_height_pad;
+}
+
 /* Geometry of the open drop-down in window space. */
 int _t_gui_dropdown_rect(T_GUI_CTX* ctx, float* x, float* y, float* w, float* h) {
     T_GUI_WIDGET* widget = ctx ? _t_gui_widget_of(ctx, ctx->open_combo, T_GUI_KIND_COMBOBOX) : NULL;
@@ -910,7 +919,7 @@ int _t_gui_dropdown_rect(T_GUI_CTX* ctx, float* x, float* y, float* w, float* h)
     float sx, sy;
     _t_gui_widget_screen_rect(ctx, widget, &sx, &sy);
     int rows = std::min(d->count, d->max_visible);
-    float rh = d->item_height > 0 ? d->item_height : widget->h;
+    float rh = _combo_row_h(ctx, widget);
     *x = sx;
     *w = widget->w;
     if (ctx->metrics.combobox_max_dropdown_width > 0) *w = std::min(*w, ctx->metrics.combobox_max_dropdown_width);
@@ -961,7 +970,7 @@ int _t_gui_dropdown_press(T_GUI_CTX* ctx, float px, float py) {
     float x, y, dw, dh;
     _t_gui_dropdown_rect(ctx, &x, &y, &dw, &dh);
     if (px >= x && px < x + dw && py >= y && py < y + dh) {
-        float rh = d->item_height > 0 ? d->item_height : w->h;
+        float rh = _combo_row_h(ctx, w);
         int index = d->first_visible + (int)floorf((py - y) / rh);
         _t_gui_close_dropdown(ctx);
         _combo_choose(ctx, w, index);
@@ -981,7 +990,7 @@ void _t_gui_dropdown_motion(T_GUI_CTX* ctx, float px, float py) {
     float x, y, dw, dh;
     _t_gui_dropdown_rect(ctx, &x, &y, &dw, &dh);
     if (px >= x && px < x + dw && py >= y && py < y + dh) {
-        float rh = d->item_height > 0 ? d->item_height : w->h;
+        float rh = _combo_row_h(ctx, w);
         int index = d->first_visible + (int)floorf((py - y) / rh);
         if (index != d->highlighted && index < d->count) {
             d->highlighted = index;
@@ -1062,6 +1071,23 @@ int _t_gui_widget_takes_key(const T_GUI_WIDGET* w, int key) {
     }
 }
 
+int _t_gui_widget_acts_on_key(const T_GUI_WIDGET* w, int key) {
+    int enter = key == ALLEGRO_KEY_ENTER || key == ALLEGRO_KEY_PAD_ENTER;
+    int arrow = key == ALLEGRO_KEY_LEFT || key == ALLEGRO_KEY_RIGHT || key == ALLEGRO_KEY_UP || key == ALLEGRO_KEY_DOWN;
+    int ends = key == ALLEGRO_KEY_HOME || key == ALLEGRO_KEY_END;
+    switch (w->kind) {
+        case T_GUI_KIND_TEXTAREA:
+        case T_GUI_KIND_BUTTON: return _t_gui_widget_takes_key(w, key);
+        case T_GUI_KIND_SLIDER:
+        case T_GUI_KIND_SCROLLBAR:
+        case T_GUI_KIND_RADIOLIST: return arrow || ends;
+        case T_GUI_KIND_CHECKBOX: return enter || key == ALLEGRO_KEY_SPACE;
+        case T_GUI_KIND_LISTBOX: return key == ALLEGRO_KEY_UP || key == ALLEGRO_KEY_DOWN || ends;
+        case T_GUI_KIND_COMBOBOX: return key == ALLEGRO_KEY_UP || key == ALLEGRO_KEY_DOWN || ends || enter;
+        default: return 0;
+    }
+}
+
 int _t_gui_widget_press(T_GUI_CTX* ctx, T_GUI_WIDGET* w, float px, float py, int button) {
     if (button != 1) return 0;
     switch (w->kind) {
@@ -1109,7 +1135,7 @@ void _t_gui_widget_motion(T_GUI_CTX* ctx, T_GUI_WIDGET* w, float px, float py) {
         }
         case T_GUI_KIND_LISTBOX: {
             T_GUI_LISTBOX_DATA* d = (T_GUI_LISTBOX_DATA*)w->data;
-            if (d->scroll_drag) {
+            if (d->scroll_drag && w->h > 0) {
                 float sx, sy;
                 _t_gui_widget_screen_rect(ctx, w, &sx, &sy);
                 int rows = _list_rows(ctx, w);
@@ -1287,13 +1313,11 @@ static void _draw_slider(T_GUI_CTX* ctx, T_GUI_WIDGET* w, float x, float y) {
         snprintf(label, sizeof(label), d->format, d->value);
         const ALLEGRO_FONT* f = _font(ctx, w);
         float lh = (float)al_get_font_line_height(f);
-        float lx = hx + r + m->slider_value_label_offset;
-        int flags = 0;
-        if (lx + al_get_text_width(f, label) > x + w->w) {
-            lx = hx - r - m->slider_value_label_offset;
-            flags = ALLEGRO_ALIGN_RIGHT;
-        }
-        al_draw_text(f, _t_gui_premul(text), lx, hy - lh / 2, flags, label);
+        /* Beside the end of a horizontal track, where callers leave room for
+         * it, so the label never covers the track or the handle; beside the
+         * handle of a vertical one. */
+        float lx = d->orientation ? hx + r + m->slider_value_label_offset : x + w->w + m->slider_value_label_offset;
+        al_draw_text(f, _t_gui_premul(text), lx, hy - lh / 2, 0, label);
     }
 }
 
@@ -1468,7 +1492,7 @@ void _t_gui_dropdown_draw(T_GUI_CTX* ctx) {
     const T_GUI_METRICS* m = &ctx->metrics;
     const T_GUI_STYLE* s = _t_gui_widget_style(ctx, widget);
     const ALLEGRO_FONT* f = _font(ctx, widget);
-    float rh = d->item_height > 0 ? d->item_height : widget->h;
+    float rh = _combo_row_h(ctx, widget);
     float lh = (float)al_get_font_line_height(f), in = m->item_selection_inset;
     _fill(x, y, x + w, y + h, 0, s->bg_normal);
     int rows = std::min(d->count, d->max_visible);

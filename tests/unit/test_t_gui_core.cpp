@@ -314,6 +314,9 @@ TEST(TGuiCore, TooltipStateFollowsHover) {
     int c = t_gui_add_button(f.ctx, w, "c", 150, 10, 100, 30, 0, NULL, NULL);
     t_gui_widget_set_tooltip(f.ctx, b, "Brush");
     EXPECT_STREQ(t_gui_get_widget(f.ctx, b)->tooltip, "Brush");
+    /* Given its own text, the tooltip keeps it rather than freeing it first. */
+    t_gui_widget_set_tooltip(f.ctx, b, t_gui_get_widget(f.ctx, b)->tooltip);
+    EXPECT_STREQ(t_gui_get_widget(f.ctx, b)->tooltip, "Brush");
     EXPECT_EQ(t_gui_tooltip_state_at(f.ctx, f.clock), 0);
     f.move(20, 48);
     EXPECT_EQ(t_gui_tooltip_state_at(f.ctx, f.clock + 0.1), 1);

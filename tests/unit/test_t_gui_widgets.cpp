@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "t_gui.h"
+#include "t_gui_internal.h"
 #include "t_gui_test_util.h"
 
 /* A window at the origin without a title bar: widget and screen coordinates agree. */
@@ -564,4 +564,50 @@ TEST(TGuiSectionList, LongTitlesAreCutBetweenCharacters) {
     const char* label = ((T_GUI_BUTTON_DATA*)t_gui_get_widget(f.ctx, list->sections[0].header_id)->data)->label;
     EXPECT_EQ(std::string(label), "- " + title);
     t_gui_sectionlist_destroy(&list);
+}
+
+TEST(TGuiComboBox, AZeroHighBoxStillHasRowsToChoose) {
+    /* A box whose height became 0 used to give its drop-down rows of 0
+     * pixels and divide by that height when a row was picked. */
+    WidgetFixture f;
+    int c = t_gui_add_combobox(f.ctx, f.win, 10, 10, 150, 20, NULL, NULL);
+    for (int i = 0; i < 3; i++) t_gui_combobox_add_item(f.ctx, c, "opt");
+    f.click(20, 20);
+    T_GUI_COMBOBOX_DATA* d = (T_GUI_COMBOBOX_DATA*)t_gui_get_widget(f.ctx, c)->data;
+    ASSERT_EQ(d->open, 1);
+    t_gui_widget_set_rect(f.ctx, c, 10, 10, 150, 0);
+    d->item_height = 0;
+    float x, y, w, h;
+    ASSERT_EQ(_t_gui_dropdown_rect(f.ctx, &x, &y, &w, &h), 1);
+    float row = h / 3.0f;
+    EXPECT_GT(row, 0.0f);
+    f.click(20, y + row + row / 2);
+    EXPECT_EQ(d->open, 0);
+    EXPECT_EQ(t_gui_combobox_get_selected(f.ctx, c), 1);
+}
+
+TEST(TGuiFocus, AFocusedWidgetUsesOnlyTheKeysItActsOn) {
+    /* A list, slider or check box keeps the focus after a click; the
+     * program's own keys must still reach it. */
+    WidgetFixture f;
+    int list = t_gui_add_listbox(f.ctx, f.win, 10, 10, 150, 100, 1, NULL, NULL);
+    t_gui_listbox_add_item(f.ctx, list, "a");
+    t_gui_listbox_add_item(f.ctx, list, "b");
+    int slider = t_gui_add_slider(f.ctx, f.win, 10, 200, 150, 20, 0, 10, 5, 0, NULL, NULL);
+    int check = t_gui_add_checkbox(f.ctx, f.win, "c", 10, 250, 150, 20, 0, NULL, NULL);
+    int text = t_gui_add_textarea(f.ctx, f.win, 10, 300, 150, 20, 0, 20, NULL, NULL);
+    t_gui_set_focus(f.ctx, list);
+    EXPECT_EQ(f.key(ALLEGRO_KEY_E), 0);
+    EXPECT_EQ(f.key(ALLEGRO_KEY_DOWN), 1);
+    t_gui_set_focus(f.ctx, slider);
+    EXPECT_EQ(f.key(ALLEGRO_KEY_B), 0);
+    EXPECT_EQ(f.key(ALLEGRO_KEY_RIGHT), 1);
+    EXPECT_GT(t_gui_slider_get_value(f.ctx, slider), 5.0);
+    t_gui_set_focus(f.ctx, check);
+    EXPECT_EQ(f.key(ALLEGRO_KEY_G), 0);
+    EXPECT_EQ(f.key(ALLEGRO_KEY_SPACE, ' '), 1);
+    EXPECT_EQ(t_gui_checkbox_get_checked(f.ctx, check), 1);
+    t_gui_set_focus(f.ctx, text); /* a text field takes every letter */
+    EXPECT_EQ(f.key(ALLEGRO_KEY_E, 'e'), 1);
+    EXPECT_STREQ(t_gui_textarea_get_text(f.ctx, text), "e");
 }
