@@ -11,6 +11,7 @@
 #include "canvas/brush.h"
 #include "canvas/document_io.h"
 #include "canvas/view.h"
+#include "gui/gui.h"
 #include "gui/i18n.h"
 #include "platform/platform.h"
 #include "t_log.h"
@@ -43,6 +44,8 @@ void _app_adopt_document(PLUMARO_APP* app, DOCUMENT* doc) {
     /* The new document's history counts from zero again: a revision equal to
      * the one last stored would otherwise keep its changes out of the session. */
     app->autosave_revision = UINT64_MAX;
+    plumaro_gui_sync_layers(app);
+    plumaro_gui_sync_symmetry(app);
     app->dirty = 1;
     app->gui_cache_valid = 0;
 }

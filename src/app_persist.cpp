@@ -101,6 +101,7 @@ static void _settings_apply_body(PLUMARO_APP* app, const uint8_t* in) {
     uint32_t c = _get32(in + 48);
     app->brush.color = al_map_rgba((unsigned char)(c >> 24), (unsigned char)(c >> 16), (unsigned char)(c >> 8),
                                    (unsigned char)c);
+    app->ui.selected_swatch = -1; /* the chip shows the stored colour; no swatch is marked */
     app->brush.tip = _get_clamped(in + 52, 0, 6);
     app->grid.visible = _get_bool(in + 56);
     app->grid.snap = _get_bool(in + 60);

@@ -14,6 +14,7 @@
 #include "canvas/document_io.h"
 #include "canvas/grid.h"
 #include "canvas/undo.h"
+#include "gui/gui.h"
 #include "gui/i18n.h"
 #include "platform/platform.h"
 #include "t_log.h"
@@ -107,7 +108,7 @@ static void _canvas_draw_snap_guide(PLUMARO_APP* app) {
 
 // The brush outline follows the pointer while the brush tool is in hand.
 static void _canvas_draw_brush_outline(PLUMARO_APP* app) {
-    if (app->tool != TOOL_BRUSH || app->navigate_mode) return;
+    if (app->tool != TOOL_BRUSH || app->navigate_mode || plumaro_gui_wants_pointer(app)) return;
     float r = 0.5f * app->brush.size * app->view.zoom;
     if (r < 2.0f) r = 2.0f;
     al_draw_circle(app->pointer_x, app->pointer_y, r, al_premul_rgba(0, 0, 0, 160), 1.0f);
@@ -210,6 +211,7 @@ static void _canvas_motion(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
         float cx, cy;
         view_screen_to_canvas(&app->view, app->pointer_x, app->pointer_y, &cx, &cy);
         _canvas_move_symmetry(app, cx, cy);
+        plumaro_gui_sync_symmetry(app);
     } else if (!blocked && (app->form.dragging || app->selection.dragging)) {
         _tools_motion(app);
     } else if (app->drag.panning) {
@@ -233,10 +235,10 @@ static int _canvas_press(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
         return 0;
     }
     if (!app->gui_visible && event->mouse.x <= 36 && event->mouse.y <= 36) {
-        app->gui_visible = 1; /* the corner button that brings the interface back */
+        plumaro_gui_set_visible(app, 1); /* the corner button that brings the interface back */
         return 1;
     }
-    if (gesture_blocks_strokes(&app->gesture)) return 0;
+    if (plumaro_gui_wants_pointer(app) || gesture_blocks_strokes(&app->gesture)) return 0;
     if (app->navigate_mode) {
         app->drag.panning = 1;
         return 0;
@@ -310,14 +312,12 @@ static int _canvas_ctrl_key(PLUMARO_APP* app, int key) {
             return 1;
         case ALLEGRO_KEY_Z:
             plumaro_app_settle(app);
-            if (plumaro_app_shift_down(app))
-                redo_perform(app->doc);
-            else
-                undo_perform(app->doc);
+            if (plumaro_app_shift_down(app) ? redo_perform(app->doc) : undo_perform(app->doc))
+                plumaro_gui_sync_layers(app);
             return 1;
         case ALLEGRO_KEY_Y:
             plumaro_app_settle(app);
-            redo_perform(app->doc);
+            if (redo_perform(app->doc)) plumaro_gui_sync_layers(app);
             return 1;
         case ALLEGRO_KEY_C:
             plumaro_app_clipboard_copy(app);
@@ -373,7 +373,7 @@ static int _canvas_plain_key(PLUMARO_APP* app, int key) {
             app->grid.diagonals = !app->grid.diagonals;
             return 1;
         case ALLEGRO_KEY_TAB:
-            app->gui_visible = !app->gui_visible;
+            plumaro_gui_set_visible(app, !app->gui_visible);
             return 1;
         case ALLEGRO_KEY_OPENBRACE:
             app->brush.size = fmaxf(1.0f, app->brush.size / 1.25f);
@@ -404,7 +404,10 @@ static int _canvas_key_down(PLUMARO_APP* app, int key) {
             break;
     }
     if (plumaro_app_ctrl_down(app) && _canvas_ctrl_key(app, key)) return 1;
-    return _canvas_plain_key(app, key);
+    if (!_canvas_plain_key(app, key)) return 0;
+    /* The toolbar's toggles and sliders follow what the key changed. */
+    plumaro_gui_sync(app);
+    return 1;
 }
 
 // Key releases: modifiers, and the space bar ending its pan.

@@ -9,6 +9,7 @@
 
 #include "canvas/fill.h"
 #include "canvas/grid.h"
+#include "gui/gui.h"
 #include "platform/platform.h"
 #include "t_log.h"
 
@@ -81,7 +82,7 @@ int _tools_press(PLUMARO_APP* app, float px, float py) {
                 app->drag.fill_y = py;
                 app->drag.fill_pending = 1;
             } else {
-                fill_flood(app->doc, px, py, &app->brush.color, 0.1f);
+                if (fill_flood(app->doc, px, py, &app->brush.color, 0.1f) == 1) plumaro_gui_sync_layers(app);
             }
             return 1;
         case TOOL_GRADIENT:
@@ -187,7 +188,9 @@ void _tools_release(PLUMARO_APP* app, float sx, float sy) {
     }
     if (app->drag.fill_pending) {
         app->drag.fill_pending = 0;
-        if (app->tool == TOOL_FILL) fill_flood(app->doc, app->drag.fill_x, app->drag.fill_y, &app->brush.color, 0.1f);
+        if (app->tool == TOOL_FILL &&
+            fill_flood(app->doc, app->drag.fill_x, app->drag.fill_y, &app->brush.color, 0.1f) == 1)
+            plumaro_gui_sync_layers(app);
     }
 }
 
@@ -319,6 +322,7 @@ int plumaro_app_clipboard_cut(PLUMARO_APP* app) {
     __t_assert(app);
     if (!plumaro_app_clipboard_copy(app)) return 0;
     selection_delete(&app->selection, app->doc);
+    plumaro_gui_sync_layers(app);
     app->dirty = 1;
     return app->selection.state == SEL_FLOATING ? 0 : 1; /* a float that could not go stays */
 }
@@ -338,6 +342,8 @@ int plumaro_app_clipboard_paste(PLUMARO_APP* app) {
         app->clip_x = app->selection.x;
         app->clip_y = app->selection.y;
     }
+    plumaro_gui_sync_layers(app);
+    plumaro_gui_sync(app);
     app->dirty = 1;
     return result;
 }
@@ -345,10 +351,12 @@ int plumaro_app_clipboard_paste(PLUMARO_APP* app) {
 void plumaro_app_commit_form(PLUMARO_APP* app) {
     __t_assert_void(app);
     if (!form_is_active(&app->form)) return;
-    if (app->doc)
+    if (app->doc) {
         form_commit(&app->form, app->doc, &app->stroke, &app->brush, &app->symmetry, app->view.zoom);
-    else
+        plumaro_gui_sync_layers(app);
+    } else {
         form_clear(&app->form);
+    }
     app->dirty = 1;
 }
 
@@ -367,6 +375,7 @@ int plumaro_app_commit_float(PLUMARO_APP* app) {
     __t_assert(app);
     if (app->selection.state != SEL_FLOATING) return 1;
     if (app->doc) selection_commit(&app->selection, app->doc, &app->symmetry);
+    plumaro_gui_sync_layers(app);
     app->dirty = 1;
     /* The float stays when another change holds the history. */
     return app->selection.state != SEL_FLOATING;

@@ -11,6 +11,7 @@
 #include "app_persist.h"
 #include "app_state.h"
 #include "app_tools.h"
+#include "gui/gui.h"
 #include "platform/platform.h"
 #include "t_log.h"
 
@@ -211,6 +212,9 @@ int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
     plumaro_app_update_ui_scale(app);
     if (!_app_load_font(app)) return 0;
 
+    if (!plumaro_gui_init(app)) _INIT_FAIL("could not create gui");
+    if (!app->settings_pending) plumaro_gui_layout_restore(app);
+
     if (plumaro_app_session_restore(app)) t_log(LOG_INFO, "previous session document restored");
 
     app->timer = al_create_timer(1.0 / 60.0);
@@ -249,6 +253,7 @@ static void _app_sync_display_size(PLUMARO_APP* app) {
         view_recenter(&app->view, app->display_w, app->display_h, w, h);
         app->display_w = w;
         app->display_h = h;
+        if (app->gui) plumaro_gui_rebuild(app);
         app->dirty = 1;
     }
 }
@@ -281,6 +286,7 @@ static void _app_on_resume(PLUMARO_APP* app) {
     plumaro_app_update_ui_scale(app);
     _app_load_font(app);
     if (app->doc) document_restore_all(app->doc);
+    if (app->gui) plumaro_gui_rebuild(app);
     /* The releases that would have ended a drag, a gesture or a held key
      * may have been among the dropped events. A stroke begun while drawing
      * was halted is undone rather than kept. */
@@ -322,16 +328,27 @@ static void _app_timer_tick(PLUMARO_APP* app) {
     if (app->palette_pending && platform_storage_ready() == 1) {
         app->palette_pending = 0;
         plumaro_app_palette_load(app);
+        plumaro_gui_palette_changed(app);
         app->dirty = 1;
     }
     if (app->settings_pending && platform_storage_ready() == 1) {
         app->settings_pending = 0;
         plumaro_app_settings_load(app);
+        plumaro_gui_sync(app);
         plumaro_app_update_ui_scale(app);
         _app_load_font(app);
         app->gui_rebuild_pending = 1;
+        plumaro_gui_layout_restore(app);
         app->dirty = 1;
     }
+    /* Frames keep coming while a tooltip waits to be shown, and one more
+     * comes when it appears or goes. */
+    int tooltip = app->gui_visible && app->gui ? t_gui_tooltip_state(app->gui) : 0;
+    if (tooltip == T_GUI_TOOLTIP_PENDING || tooltip != app->tooltip_state) {
+        app->gui_cache_valid = 0;
+        app->dirty = 1;
+    }
+    app->tooltip_state = tooltip;
     _app_autosave(app);
 }
 
@@ -341,11 +358,13 @@ static void _app_to_state(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
 }
 
 // Key presses: Escape ends the program when nothing is left to cancel.
-static void _app_key_down(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
+static void _app_key_down(PLUMARO_APP* app, ALLEGRO_EVENT* event, int consumed) {
     int key = event->keyboard.keycode;
     if (app->state_id == APP_STATE_CANVAS) {
+        /* A text field of a dialog takes every key. */
+        if (key != ALLEGRO_KEY_BACK && plumaro_gui_wants_keyboard(app)) return;
         if (key != ALLEGRO_KEY_ESCAPE && key != ALLEGRO_KEY_BACK) {
-            _app_to_state(app, event);
+            if (!consumed) _app_to_state(app, event);
             return;
         }
         /* Escape and Back first cancel what is being edited. */
@@ -360,11 +379,12 @@ static void _app_key_down(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
              * confirmation belongs to the interface. */
             if (platform_can_quit())
                 app->running = 0;
-            else
+            else if (!consumed)
                 _app_to_state(app, event);
         }
         return;
     }
+    if (consumed) return;
     if (key == ALLEGRO_KEY_ESCAPE && platform_can_quit())
         app->running = 0;
     else
@@ -382,9 +402,17 @@ void plumaro_app_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
     __t_assert_void(app);
     __t_assert_void(event);
     if (_app_is_input(event->type)) app->idle_seconds = 0.0;
+    /* The interface sees events first, but a drag that began on the canvas
+     * keeps all its motion and its release even over the interface. */
+    int consumed = app->state_id == APP_STATE_CANVAS ? plumaro_gui_handle_event(app, event) : 0;
+    if (plumaro_app_capturing(app)) consumed = 0;
+    if (consumed) {
+        app->dirty = 1;
+        app->gui_cache_valid = 0;
+    }
     switch (event->type) {
         case ALLEGRO_EVENT_KEY_DOWN:
-            _app_key_down(app, event);
+            _app_key_down(app, event, consumed);
             break;
         case ALLEGRO_EVENT_TIMER:
             _app_timer_tick(app);
@@ -393,8 +421,10 @@ void plumaro_app_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
             int old_w = app->display_w, old_h = app->display_h;
             al_acknowledge_resize(event->display.source);
             _app_refresh_display_size(app);
-            if (app->display_w != old_w || app->display_h != old_h)
+            if (app->display_w != old_w || app->display_h != old_h) {
                 view_recenter(&app->view, old_w, old_h, app->display_w, app->display_h);
+                if (app->gui) plumaro_gui_rebuild(app);
+            }
             app->dirty = 1;
             break;
         }
@@ -421,9 +451,11 @@ void plumaro_app_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
             _app_on_resume(app);
             break;
         default:
-            _app_to_state(app, event);
+            if (!consumed) _app_to_state(app, event);
             break;
     }
+    /* The pointer over the interface changes what it shows (hover). */
+    if (app->state_id == APP_STATE_CANVAS && plumaro_gui_wants_pointer(app)) app->gui_cache_valid = 0;
 }
 
 void plumaro_app_draw_frame(PLUMARO_APP* app) {
@@ -433,6 +465,7 @@ void plumaro_app_draw_frame(PLUMARO_APP* app) {
     al_set_target_backbuffer(app->display);
     al_clear_to_color(al_map_rgb(40, 42, 46));
     if (app->state && app->state->draw) app->state->draw(app);
+    if (app->state_id == APP_STATE_CANVAS) plumaro_gui_draw(app);
     al_flip_display();
     static int first_frame_logged = 0;
     if (!first_frame_logged) {
@@ -457,6 +490,7 @@ int plumaro_app_run(PLUMARO_APP* app) {
     /* A stroke, float or form still being edited belongs in the stored drawing:
      * the state's leave would lay it down only after the session is written. */
     plumaro_app_finish_edits(app);
+    plumaro_gui_layout_persist(app);
     plumaro_app_session_persist(app);
     t_log(LOG_INFO, "main loop done");
     return 1;
@@ -477,6 +511,7 @@ void plumaro_app_shutdown(PLUMARO_APP* app) {
         al_destroy_bitmap(app->clip_bitmap);
         app->clip_bitmap = NULL;
     }
+    plumaro_gui_shutdown(app);
     brush_shutdown();
     if (app->doc) document_free(&app->doc);
     if (app->queue) {

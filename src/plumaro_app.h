@@ -12,6 +12,7 @@
 #include "canvas/selection.h"
 #include "canvas/symmetry.h"
 #include "canvas/view.h"
+#include "gui/gui_state.h"
 #include "input/gesture.h"
 #include "palette.h"
 
@@ -81,6 +82,8 @@ typedef struct PLUMARO_APP {
     PALETTE_SET palette;
     int32_t palette_pending, settings_pending;
     FORM form;
+    T_GUI_CTX* gui; /* the interface's toolkit context; owned, null without an interface */
+    GUI_STATE ui;   /* the interface's windows, icons and cache */
     int32_t gui_cache_valid;
     int32_t tooltip_state;
     int32_t gui_rebuild_pending;

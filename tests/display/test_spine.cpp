@@ -4,6 +4,7 @@
 
 #include "app_internal.h"
 #include "app_state.h"
+#include "gui/gui.h"
 #include "canvas/document_io.h"
 #include <sys/stat.h>
 #include <unistd.h>
@@ -212,6 +213,7 @@ TEST_F(Spine, QuittingMidStrokeOrWithAFloatStoresThemInTheSession) {
     key(ALLEGRO_KEY_A); /* to the canvas */
     ASSERT_EQ(app_.state_id, APP_STATE_CANVAS);
     view_init(&app_.view); /* screen and canvas coincide */
+    plumaro_gui_set_visible(&app_, 0); /* the toolbar would take presses at x 100 */
     ALLEGRO_EVENT e = {};
     e.type = ALLEGRO_EVENT_MOUSE_BUTTON_DOWN;
     e.mouse.button = 1;
@@ -261,6 +263,7 @@ TEST_F(Spine, TheSessionIsStoredWhileTheUserPausesAfterAChange) {
     ASSERT_EQ(ok_, 1);
     key(ALLEGRO_KEY_A);
     view_init(&app_.view);
+    plumaro_gui_set_visible(&app_, 0); /* the toolbar would take presses at x 100 */
     std::string session = dir_ + "/Plumaro/session.plm";
     auto ticks = [&](double seconds) {
         for (int i = 0; i < (int)(seconds * 60.0 + 0.5); i++) tick();

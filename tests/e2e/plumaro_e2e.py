@@ -138,11 +138,18 @@ def screenshot(window, path):
     return Image.open(path).convert("RGB")
 
 
-def ink_pixels(image, limit=60):
-    """Coordinates of the pixels darker than `limit` in every channel."""
+# The part of a 1280 x 800 window that the toolbar and the layer panel leave
+# to the canvas.
+CANVAS_BOX = (240, 0, 1060, 800)
+
+
+def ink_pixels(image, limit=60, box=None):
+    """Coordinates of the pixels darker than `limit` in every channel, within
+    `box` (left, top, right, bottom) when one is given."""
     width, height = image.size
+    x0, y0, x1, y1 = box or (0, 0, width, height)
     data = image.load()
-    return [(x, y) for y in range(height) for x in range(width)
+    return [(x, y) for y in range(max(0, y0), min(height, y1)) for x in range(max(0, x0), min(width, x1))
             if max(data[x, y]) < limit]
 
 

@@ -8,7 +8,7 @@ import tempfile
 import time
 import unittest
 
-from plumaro_e2e import Plumaro, centroid, drag, ink_pixels, screenshot
+from plumaro_e2e import CANVAS_BOX, Plumaro, centroid, drag, ink_pixels, screenshot
 
 EXE = None
 
@@ -40,7 +40,7 @@ class Painting(unittest.TestCase):
     def test_stroke_undo_redo_pan_and_zoom(self):
         drag(self.origin, line(300, 300, 700, 400))
         painted = self.shot("painted")
-        ink = ink_pixels(painted)
+        ink = ink_pixels(painted, box=CANVAS_BOX)
         self.assertGreater(len(ink), 2000, "the stroke is not on the screen")
         r, g, b = painted.getpixel((500, 350))
         for channel in (r, g, b):
@@ -51,13 +51,13 @@ class Painting(unittest.TestCase):
         self.assertAlmostEqual(cy, 350, delta=6)
 
         self.app.key("ctrl+z")
-        self.assertEqual(len(ink_pixels(self.shot("undone"))), 0, "Ctrl+Z left the stroke")
+        self.assertEqual(len(ink_pixels(self.shot("undone"), box=CANVAS_BOX)), 0, "Ctrl+Z left the stroke")
         self.app.key("ctrl+y")
-        self.assertEqual(len(ink_pixels(self.shot("redone"))), len(ink), "Ctrl+Y did not bring it back")
+        self.assertEqual(len(ink_pixels(self.shot("redone"), box=CANVAS_BOX)), len(ink), "Ctrl+Y did not bring it back")
 
         # A middle-button drag moves the canvas with the pointer.
         drag(self.origin, line(600, 600, 700, 660, steps=10), button=2)
-        moved = ink_pixels(self.shot("panned"))
+        moved = ink_pixels(self.shot("panned"), box=CANVAS_BOX)
         mx, my = centroid(moved)
         self.assertAlmostEqual(mx - cx, 100, delta=3)
         self.assertAlmostEqual(my - cy, 60, delta=3)
@@ -69,7 +69,7 @@ class Painting(unittest.TestCase):
         time.sleep(0.2)
         subprocess.run(["xdotool", "click", "4"], check=True)
         time.sleep(0.2)
-        zoomed = ink_pixels(self.shot("zoomed"))
+        zoomed = ink_pixels(self.shot("zoomed"), box=CANVAS_BOX)
         zx, zy = centroid(zoomed)
         self.assertAlmostEqual(zx, px + (mx - px) * 1.1, delta=3)
         self.assertAlmostEqual(zy, py + (my - py) * 1.1, delta=3)

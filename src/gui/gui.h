@@ -1,0 +1,39 @@
+/* gui: the application's interface over the canvas: the toolbar at the left
+ * edge, the layer panel at the right edge, their icons, the cached drawing
+ * of the whole interface, event routing into the toolkit, hiding, and the
+ * mirroring of the application's state into the widgets. */
+#pragma once
+#include <allegro5/allegro.h>
+
+struct PLUMARO_APP;
+
+/* Builds the toolkit context, both windows and their widgets, then syncs; 1 when built. */
+int plumaro_gui_init(struct PLUMARO_APP* app);
+/* Tears the interface down and builds it again (new size, scale or language); as init. */
+int plumaro_gui_rebuild(struct PLUMARO_APP* app);
+/* Releases the interface: icons, cache, tip preview, section lists, then the context. */
+void plumaro_gui_shutdown(struct PLUMARO_APP* app);
+/* Draws the interface over the canvas (from its cache while nothing changed). */
+void plumaro_gui_draw(struct PLUMARO_APP* app);
+/* Offers an event to the toolkit; 1 when the interface used it (never while hidden). */
+int plumaro_gui_handle_event(struct PLUMARO_APP* app, ALLEGRO_EVENT* event);
+/* 1 while a text field has the keyboard focus. */
+int plumaro_gui_wants_keyboard(struct PLUMARO_APP* app);
+/* 1 while the pointer is over the visible interface. */
+int plumaro_gui_wants_pointer(struct PLUMARO_APP* app);
+/* Shows or hides the whole interface; the layer panel comes back only if it was open. */
+void plumaro_gui_set_visible(struct PLUMARO_APP* app, int visible);
+/* Tells the toolkit the display's new size. */
+void plumaro_gui_on_resize(struct PLUMARO_APP* app);
+/* Sets every toggle, slider and label of the windows from the application's state. */
+void plumaro_gui_sync(struct PLUMARO_APP* app);
+/* Refills the layer list and the active layer's controls from the document. */
+void plumaro_gui_sync_layers(struct PLUMARO_APP* app);
+/* Sets the symmetry controls from the symmetry state. */
+void plumaro_gui_sync_symmetry(struct PLUMARO_APP* app);
+/* Refills the palette list after the palettes changed, then syncs. */
+void plumaro_gui_palette_changed(struct PLUMARO_APP* app);
+/* Stores the window layout in "layout.json". */
+void plumaro_gui_layout_persist(struct PLUMARO_APP* app);
+/* Reads "layout.json" once per run; what lasts is the layer panel's width. */
+void plumaro_gui_layout_restore(struct PLUMARO_APP* app);

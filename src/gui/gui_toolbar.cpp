@@ -1,0 +1,760 @@
+/* gui_toolbar: the toolbar at the left edge: its sections (Actions, Tools,
+ * Color, Brush, Symmetry, File, Settings), Help and Exit, the callbacks of
+ * its widgets and the sync that sets them from the application's state. */
+#include <math.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "app_internal.h"
+#include "app_persist.h"
+#include "app_tools.h"
+#include "canvas/undo.h"
+#include "gui/gui_private.h"
+#include "platform/platform.h"
+#include "t_log.h"
+
+enum { SEC_ACTIONS, SEC_TOOLS, SEC_COLOR, SEC_BRUSH, SEC_SYMMETRY, SEC_FILE, SEC_SETTINGS };
+
+static const char* const _section_titles[GUI_TOOLBAR_SECTIONS] = {"Actions",  "Tools", "Color",   "Brush",
+                                                                   "Symmetry", "File",  "Settings"};
+static const char* const _size_names[4] = {"Small", "Normal", "Large", "Huge"};
+static const int _shape_icons[GUI_SHAPES] = {ICON_RECTANGLE, ICON_ELLIPSE,  ICON_TRIANGLE, ICON_STAR,
+                                             ICON_PENTAGON,  ICON_HEXAGON, ICON_ARROW};
+static const char* const _shape_tips[GUI_SHAPES] = {
+    "Drop a rectangle as a movable selection", "Drop a circle or ellipse as a movable selection",
+    "Drop a triangle as a movable selection",  "Drop a star as a movable selection",
+    "Drop a pentagon as a movable selection",  "Drop a hexagon as a movable selection",
+    "Drop an arrow as a movable selection"};
+
+// The application record a callback was given, with its interface.
+#define _APP(user)                             \
+    PLUMARO_APP* app = (PLUMARO_APP*)(user);   \
+    __t_assert_void(app)
+
+// The index of a widget in an array of ids, or -1.
+static int _index_of(const int32_t* ids, int count, int32_t id) {
+    for (int i = 0; i < count; i++)
+        if (ids[i] == id) return i;
+    return -1;
+}
+
+// A colour channel as a byte, rounded.
+static int _byte(float c) { return (int)(c * 255.0f + 0.5f); }
+
+/* ------------------------------------------------------------------------ */
+/* Callbacks: window and sections                                            */
+/* ------------------------------------------------------------------------ */
+
+static void _on_toolbar_collapse(int32_t, void* user) {
+    _APP(user);
+    app->toolbar_collapsed = 1;
+    _gui_request_rebuild(app);
+}
+
+static void _on_toolbar_expand(int32_t, void* user) {
+    _APP(user);
+    app->toolbar_collapsed = 0;
+    _gui_request_rebuild(app);
+}
+
+static void _on_hide_click(int32_t, void* user) {
+    _APP(user);
+    plumaro_gui_set_visible(app, 0);
+}
+
+static void _on_section_toggle(int section, int collapsed, void* user) {
+    _APP(user);
+    if (section >= 0 && section < GUI_TOOLBAR_SECTIONS) {
+        if (collapsed)
+            app->section_flags |= GUI_TOOLBAR_SECTION_BIT(section);
+        else
+            app->section_flags &= ~GUI_TOOLBAR_SECTION_BIT(section);
+    }
+    _gui_fit_toolbar(app);
+    _gui_changed(app);
+}
+
+/* ------------------------------------------------------------------------ */
+/* Callbacks: actions and tools                                              */
+/* ------------------------------------------------------------------------ */
+
+static void _on_undo_click(int32_t, void* user) {
+    _APP(user);
+    _gui_commit_pending(app);
+    if (app->doc && undo_perform(app->doc) == 1) plumaro_gui_sync_layers(app);
+    _gui_changed(app);
+}
+
+static void _on_redo_click(int32_t, void* user) {
+    _APP(user);
+    _gui_commit_pending(app);
+    if (app->doc && redo_perform(app->doc) == 1) plumaro_gui_sync_layers(app);
+    _gui_changed(app);
+}
+
+// The tool buttons that lay down pending work before changing the tool.
+static void _gui_choose_tool(PLUMARO_APP* app, int tool, int commit) {
+    if (commit) _gui_commit_pending(app);
+    plumaro_app_set_tool(app, tool);
+    plumaro_gui_sync(app);
+    app->dirty = 1;
+}
+
+static void _on_brush_toggle(int32_t, void* user) {
+    _APP(user);
+    _gui_choose_tool(app, TOOL_BRUSH, 1);
+}
+
+static void _on_eraser_toggle(int32_t, void* user) {
+    _APP(user);
+    _gui_commit_pending(app);
+    plumaro_app_set_eraser(app);
+    plumaro_gui_sync(app);
+    app->dirty = 1;
+}
+
+static void _on_line_toggle(int32_t, void* user) {
+    _APP(user);
+    _gui_choose_tool(app, TOOL_LINE, 1);
+}
+
+static void _on_bezier_toggle(int32_t, void* user) {
+    _APP(user);
+    _gui_choose_tool(app, TOOL_CURVE, 1);
+}
+
+static void _on_fill_toggle(int32_t, void* user) {
+    _APP(user);
+    _gui_choose_tool(app, TOOL_FILL, 1);
+}
+
+static void _on_gradient_toggle(int32_t, void* user) {
+    _APP(user);
+    _gui_choose_tool(app, TOOL_GRADIENT, 1);
+}
+
+static void _on_select_toggle(int32_t, void* user) {
+    _APP(user);
+    _gui_choose_tool(app, TOOL_SELECT, 0);
+}
+
+static void _on_lasso_toggle(int32_t, void* user) {
+    _APP(user);
+    _gui_choose_tool(app, TOOL_LASSO, 0);
+}
+
+static void _on_cut_click(int32_t, void* user) {
+    _APP(user);
+    plumaro_app_clipboard_cut(app);
+}
+
+static void _on_copy_click(int32_t, void* user) {
+    _APP(user);
+    plumaro_app_clipboard_copy(app);
+}
+
+static void _on_paste_click(int32_t, void* user) {
+    _APP(user);
+    plumaro_app_clipboard_paste(app);
+}
+
+static void _on_nav_mode_toggle(int32_t, void* user) {
+    _APP(user);
+    app->navigate_mode = !app->navigate_mode;
+    app->drag.panning = 0;
+    plumaro_gui_sync(app);
+    app->dirty = 1;
+}
+
+static void _on_preset_click(int32_t id, void* user) {
+    _APP(user);
+    int preset = _index_of(app->ui.toolbar.presets, 4, id);
+    if (preset >= 0) {
+        int eraser = app->brush.eraser;
+        if (brush_apply_preset(&app->brush, brush_preset_name(preset)) == 1) {
+            app->brush.eraser = eraser;
+            app->brush_preset = preset;
+            app->tool = TOOL_BRUSH;
+        }
+    }
+    plumaro_gui_sync(app);
+    app->dirty = 1;
+}
+
+static void _on_shape_fill_toggle(int32_t, void* user) {
+    _APP(user);
+    app->shapes_solid = !app->shapes_solid;
+    t_gui_button_set_toggled(app->gui, app->ui.toolbar.shape_fill, app->shapes_solid);
+    _gui_changed(app);
+}
+
+/* ------------------------------------------------------------------------ */
+/* Callbacks: brush sliders                                                   */
+/* ------------------------------------------------------------------------ */
+
+// A slider moved by hand: the brush no longer matches a preset.
+static void _gui_forget_preset(PLUMARO_APP* app) {
+    app->brush_preset = -1;
+    for (int i = 0; i < 4; i++) t_gui_button_set_toggled(app->gui, app->ui.toolbar.presets[i], 0);
+}
+
+static void _on_size_change(int32_t, double value, void* user) {
+    _APP(user);
+    _gui_forget_preset(app);
+    app->brush.size = (float)value;
+    _gui_changed(app);
+}
+
+static void _on_opacity_change(int32_t, double value, void* user) {
+    _APP(user);
+    _gui_forget_preset(app);
+    app->brush.opacity = (float)(value / 100.0);
+    _gui_changed(app);
+}
+
+static void _on_flow_change(int32_t, double value, void* user) {
+    _APP(user);
+    _gui_forget_preset(app);
+    app->brush.flow = (float)(value / 100.0);
+    _gui_changed(app);
+}
+
+static void _on_hardness_change(int32_t, double value, void* user) {
+    _APP(user);
+    _gui_forget_preset(app);
+    app->brush.hardness = (float)(value / 100.0);
+    _gui_changed(app);
+}
+
+/* ------------------------------------------------------------------------ */
+/* Callbacks: colour and palettes                                            */
+/* ------------------------------------------------------------------------ */
+
+static void _on_palette_select(int32_t, int index, void* user) {
+    _APP(user);
+    palette_select(&app->palette, index);
+    app->ui.edited_swatch = -1;
+    plumaro_gui_sync(app);
+    plumaro_app_palette_persist(app);
+    app->dirty = 1;
+}
+
+// Paints with a swatch's colour, keeping the brush's alpha.
+static void _gui_take_swatch(PLUMARO_APP* app, int index) {
+    const uint8_t(*colors)[3] = palette_active_colors(&app->palette);
+    app->brush.color = al_map_rgba_f(colors[index][0] / 255.0f, colors[index][1] / 255.0f,
+                                     colors[index][2] / 255.0f, app->brush.color.a);
+    app->brush.eraser = 0;
+    app->ui.selected_swatch = index;
+}
+
+static void _on_swatch_click(int32_t id, void* user) {
+    _APP(user);
+    int index = _index_of(app->ui.toolbar.swatches, GUI_SWATCHES, id);
+    if (index < 0) return;
+    if (app->ui.palette_edit) {
+        uint8_t rgb[3] = {(uint8_t)_byte(app->brush.color.r), (uint8_t)_byte(app->brush.color.g),
+                          (uint8_t)_byte(app->brush.color.b)};
+        palette_assign(&app->palette, index, rgb);
+        app->ui.edited_swatch = index;
+        plumaro_gui_palette_changed(app);
+        plumaro_app_palette_persist(app);
+    } else {
+        _gui_take_swatch(app, index);
+        plumaro_gui_sync(app);
+    }
+    app->dirty = 1;
+}
+
+static void _on_palette_edit_toggle(int32_t, void* user) {
+    _APP(user);
+    GUI_STATE* ui = &app->ui;
+    ui->palette_edit = !ui->palette_edit;
+    if (ui->palette_edit) {
+        ui->edited_swatch = -1;
+    } else if (ui->edited_swatch >= 0) {
+        _gui_take_swatch(app, ui->edited_swatch);
+        ui->edited_swatch = -1;
+    }
+    plumaro_gui_sync(app);
+    app->dirty = 1;
+}
+
+static void _on_palette_new(int32_t, void* user) {
+    _APP(user);
+    if (palette_new_from_active(&app->palette) >= 0) {
+        app->ui.edited_swatch = -1;
+        _gui_fill_palette_combo(app);
+        plumaro_gui_sync(app);
+        plumaro_app_palette_persist(app);
+    }
+    app->dirty = 1;
+}
+
+/* ------------------------------------------------------------------------ */
+/* Callbacks: symmetry and settings                                          */
+/* ------------------------------------------------------------------------ */
+
+// "Sym:X" and the like, translated.
+static void _gui_symmetry_label(PLUMARO_APP* app) {
+    char text[32];
+    snprintf(text, sizeof(text), i18n_tr("Sym:%s"), i18n_tr(symmetry_mode_name(app->symmetry.mode)));
+    t_gui_button_set_label(app->gui, app->ui.toolbar.symmetry, text);
+}
+
+static void _on_symmetry_toggle(int32_t, void* user) {
+    _APP(user);
+    if (app->ui.panel.syncing) return;
+    app->symmetry.mode = (app->symmetry.mode + 1) % 5;
+    _gui_symmetry_label(app);
+    _gui_changed(app);
+}
+
+static void _on_sym_move_toggle(int32_t, void* user) {
+    _APP(user);
+    app->symmetry_edit = !app->symmetry_edit;
+    app->drag.symmetry_dragging = 0;
+    plumaro_gui_sync(app);
+    app->dirty = 1;
+}
+
+static void _on_radial_change(int32_t, double value, void* user) {
+    _APP(user);
+    if (app->ui.panel.syncing) return;
+    app->symmetry.segments = (int32_t)(value + 0.5);
+    _gui_changed(app);
+}
+
+static void _on_sym_reset(int32_t, void* user) {
+    _APP(user);
+    if (app->doc) {
+        app->symmetry.cx = (float)app->doc->width * 0.5f;
+        app->symmetry.cy = (float)app->doc->height * 0.5f;
+    }
+    plumaro_gui_sync_symmetry(app);
+    _gui_changed(app);
+}
+
+static void _on_pressure_toggle(int32_t, void* user) {
+    _APP(user);
+    app->pressure_speed = !app->pressure_speed;
+    plumaro_app_settings_persist(app);
+    plumaro_gui_sync(app);
+    app->dirty = 1;
+}
+
+static void _on_palm_toggle(int32_t, void* user) {
+    _APP(user);
+    app->palm_rejection = !app->palm_rejection;
+    plumaro_app_settings_persist(app);
+    plumaro_gui_sync(app);
+    app->dirty = 1;
+}
+
+static void _on_lang_combo(int32_t, int index, void* user) {
+    _APP(user);
+    if (index < 0 || index > 3 || app->language == index + 1) return;
+    app->language = index + 1;
+    i18n_set_language(app->language);
+    plumaro_app_settings_persist(app);
+    _gui_request_rebuild(app);
+}
+
+static void _on_ui_size_combo(int32_t, int index, void* user) {
+    _APP(user);
+    if (index < 0 || index > 3 || index == app->ui_size) return;
+    app->ui_size = index;
+    plumaro_app_update_ui_scale(app);
+    _app_load_font(app);
+    plumaro_app_settings_persist(app);
+    _gui_request_rebuild(app);
+}
+
+/* ------------------------------------------------------------------------ */
+/* Building                                                                  */
+/* ------------------------------------------------------------------------ */
+
+float _gui_toolbar_inner_width(const GUI_METRICS* m, float display_w) {
+    float t = 0.45f * display_w - 20.0f - m->scrollbar;
+    return (t < m->toolbar_width && t > 80.0f) ? t : m->toolbar_width;
+}
+
+int _gui_swatch_of_brush(PLUMARO_APP* app) {
+    __t_assert(app);
+    const uint8_t(*colors)[3] = palette_active_colors(&app->palette);
+    int r = _byte(app->brush.color.r), g = _byte(app->brush.color.g), b = _byte(app->brush.color.b);
+    for (int i = 0; i < GUI_SWATCHES; i++)
+        if (colors[i][0] == r && colors[i][1] == g && colors[i][2] == b) return i;
+    return -1;
+}
+
+void _gui_fill_palette_combo(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    int32_t combo = app->ui.toolbar.palette_combo;
+    if (!app->gui || combo < 0) return;
+    t_gui_combobox_clear(app->gui, combo);
+    for (int i = 0; i < palette_count(&app->palette); i++)
+        t_gui_combobox_add_item(app->gui, combo, i18n_tr(palette_name(&app->palette, i)));
+    t_gui_combobox_set_selected(app->gui, combo, app->palette.active);
+}
+
+// The side tab of a collapsed toolbar.
+static int _build_toolbar_tab(PLUMARO_APP* app) {
+    const GUI_METRICS* m = &app->ui.metrics;
+    float s = m->scale, h = (float)app->display_h - 2.0f * m->margin;
+    int32_t win = t_gui_add_window(app->gui, "tools", m->margin, m->margin, m->tab_width, h);
+    if (win < 0) {
+        t_log(LOG_ERR, "could not create toolbar tab window");
+        return 0;
+    }
+    app->ui.toolbar.window = win;
+    t_gui_window_set_flags(app->gui, win, GUI_WIN_FIXED);
+    t_gui_window_set_zorder(app->gui, win, T_GUI_ZORDER_ALWAYS_ON_TOP, 0);
+    t_gui_add_button(app->gui, win, ">", 3.0f * s, h / 2.0f - 30.0f * s, m->tab_width - 6.0f * s, 60.0f * s, 1,
+                     _on_toolbar_expand, app);
+    t_gui_open_window(app->gui, win);
+    return 1;
+}
+
+// An icon button (or toggle) in a section, registered with its icon and tooltip.
+static int32_t _icon_button(PLUMARO_APP* app, int section, int toggle, float x, float y, float w, float h, int icon,
+                            const char* tooltip, T_GUI_BUTTON_CB callback) {
+    GUI_TOOLBAR* tb = &app->ui.toolbar;
+    int32_t id = toggle ? t_gui_add_toggle_button(app->gui, tb->window, "", x, y, w, h, 1, 0, callback, app)
+                        : t_gui_add_button(app->gui, tb->window, "", x, y, w, h, 1, callback, app);
+    _gui_register_icon(app, id, icon, tooltip);
+    _gui_section_add(tb->sections, section, id);
+    return id;
+}
+
+// A text button (or toggle) in a section.
+static int32_t _text_button(PLUMARO_APP* app, int section, int toggle, const char* label, float x, float y, float w,
+                            float h, T_GUI_BUTTON_CB callback) {
+    GUI_TOOLBAR* tb = &app->ui.toolbar;
+    int32_t id = toggle
+                     ? t_gui_add_toggle_button(app->gui, tb->window, i18n_tr(label), x, y, w, h, 1, 0, callback, app)
+                     : t_gui_add_button(app->gui, tb->window, i18n_tr(label), x, y, w, h, 1, callback, app);
+    _gui_section_add(tb->sections, section, id);
+    return id;
+}
+
+// Opens a section at y; its first row starts one row below the header.
+static int _section(PLUMARO_APP* app, int index, float* y) {
+    GUI_TOOLBAR* tb = &app->ui.toolbar;
+    int collapsed = (app->section_flags & GUI_TOOLBAR_SECTION_BIT(index)) != 0;
+    int section = t_gui_sectionlist_add_section(tb->sections, i18n_tr(_section_titles[index]), *y, collapsed);
+    *y += app->ui.metrics.row_h + app->ui.metrics.gap;
+    return section;
+}
+
+// Actions: undo, redo and the everyday tools in big buttons.
+static void _build_actions(PLUMARO_APP* app, float t, float* y) {
+    const GUI_METRICS* m = &app->ui.metrics;
+    GUI_TOOLBAR* tb = &app->ui.toolbar;
+    float g = m->gap, b = m->big_button_h, w3 = (t - 2.0f * g) / 3.0f;
+    int sec = _section(app, SEC_ACTIONS, y);
+    float x[3] = {10.0f, 10.0f + w3 + g, 10.0f + 2.0f * (w3 + g)};
+    tb->undo = _icon_button(app, sec, 0, x[0], *y, w3, b, ICON_UNDO, "Undo the last change", _on_undo_click);
+    tb->redo = _icon_button(app, sec, 0, x[1], *y, w3, b, ICON_REDO, "Redo the last undone change", _on_redo_click);
+    tb->brush = _icon_button(app, sec, 1, x[2], *y, w3, b, ICON_BRUSH,
+                             "Paint with the current color, size and opacity", _on_brush_toggle);
+    *y += b + g;
+    tb->eraser = _icon_button(app, sec, 1, x[0], *y, w3, b, ICON_ERASER, "Erase to transparent on the active layer",
+                              _on_eraser_toggle);
+    tb->select = _icon_button(app, sec, 1, x[1], *y, w3, b, ICON_SELECT,
+                              "Box selection: move, scale, rotate, commit", _on_select_toggle);
+    tb->lasso =
+        _icon_button(app, sec, 1, x[2], *y, w3, b, ICON_LASSO, "Freehand lasso selection", _on_lasso_toggle);
+    *y += b + g;
+    tb->cut = _icon_button(app, sec, 0, x[0], *y, w3, b, ICON_CUT, "Cut the floating selection to the clipboard",
+                           _on_cut_click);
+    tb->copy = _icon_button(app, sec, 0, x[1], *y, w3, b, ICON_COPY, "Copy the floating selection to the clipboard",
+                            _on_copy_click);
+    tb->paste = _icon_button(app, sec, 0, x[2], *y, w3, b, ICON_PASTE,
+                             "Paste the clipboard as a new floating selection", _on_paste_click);
+    *y += b + g;
+    if (platform_is_touch_primary() == 1) {
+        tb->navigate = _icon_button(app, sec, 1, 10.0f, *y, t, b, ICON_NAVIGATE,
+                                    "Navigate mode: pan / zoom / rotate only, no drawing", _on_nav_mode_toggle);
+        *y += b + g;
+    }
+}
+
+// Tools: presets, the tip, lines and curves, shapes, fills and text.
+static void _build_tools(PLUMARO_APP* app, float t, float* y) {
+    const GUI_METRICS* m = &app->ui.metrics;
+    GUI_TOOLBAR* tb = &app->ui.toolbar;
+    float g = m->gap, r = m->row_h, w4 = (t - 3.0f * g) / 4.0f, w2 = (t - g) / 2.0f;
+    int sec = _section(app, SEC_TOOLS, y);
+    float x[4];
+    for (int k = 0; k < 4; k++) x[k] = 10.0f + (float)k * (w4 + g);
+    for (int i = 0; i < 4; i++)
+        tb->presets[i] = _icon_button(app, sec, 1, x[i], *y, w4, r, ICON_PRESET + i, brush_preset_name(i),
+                                      _on_preset_click);
+    *y += r + g;
+    float p = (float)m->tip_preview;
+    /* The tip popup comes with the dialogs; until then the button shows the tip. */
+    tb->tip = _text_button(app, sec, 0, "Tip: %s", 10.0f, *y, t - p - g, r, NULL);
+    tb->tip_preview = t_gui_add_label(app->gui, tb->window, " ", 10.0f + t - p, *y, p, r, 0);
+    _gui_section_add(tb->sections, sec, tb->tip_preview);
+    *y += r + g;
+    tb->line = _icon_button(app, sec, 1, x[0], *y, w4, r, ICON_LINE,
+                            "Drag a line, move its ends, press off it to draw", _on_line_toggle);
+    tb->curve = _icon_button(app, sec, 1, x[1], *y, w4, r, ICON_CURVE,
+                             "Drag a chord, bend it, press off it to draw", _on_bezier_toggle);
+    /* The shapes are placed by the dialogs' issue; the buttons wait for it. */
+    tb->shapes[0] = _icon_button(app, sec, 0, x[2], *y, w4, r, _shape_icons[0], _shape_tips[0], NULL);
+    tb->shapes[1] = _icon_button(app, sec, 0, x[3], *y, w4, r, _shape_icons[1], _shape_tips[1], NULL);
+    *y += r + g;
+    for (int k = 0; k < 4; k++)
+        tb->shapes[2 + k] = _icon_button(app, sec, 0, x[k], *y, w4, r, _shape_icons[2 + k], _shape_tips[2 + k], NULL);
+    *y += r + g;
+    tb->fill = _icon_button(app, sec, 1, x[0], *y, w4, r, ICON_FILL, "Flood-fill from the click with the brush color",
+                            _on_fill_toggle);
+    tb->gradient = _icon_button(app, sec, 1, x[1], *y, w4, r, ICON_GRADIENT,
+                                "Drag to lay a linear gradient in the brush color", _on_gradient_toggle);
+    tb->text =
+        _icon_button(app, sec, 0, x[2], *y, w4, r, ICON_TEXT, "Type text and drop it as a movable selection", NULL);
+    tb->shapes[6] = _icon_button(app, sec, 0, x[3], *y, w4, r, _shape_icons[6], _shape_tips[6], NULL);
+    *y += r + g;
+    tb->shape_fill = _text_button(app, sec, 1, "Fill|shape", 10.0f, *y, w2, r, _on_shape_fill_toggle);
+    *y += r + g;
+}
+
+// Color: palettes, the colour chip and the eight swatches.
+static void _build_color(PLUMARO_APP* app, float t, float* y) {
+    const GUI_METRICS* m = &app->ui.metrics;
+    GUI_TOOLBAR* tb = &app->ui.toolbar;
+    float g = m->gap, r = m->row_h, w4 = (t - 3.0f * g) / 4.0f, w2 = (t - g) / 2.0f;
+    int sec = _section(app, SEC_COLOR, y);
+    tb->palette_combo = t_gui_add_combobox(app->gui, tb->window, 10.0f, *y, t, r, _on_palette_select, app);
+    _gui_section_add(tb->sections, sec, tb->palette_combo);
+    _gui_fill_palette_combo(app);
+    *y += r + g;
+    /* The colour picker comes with the dialogs. */
+    tb->chip = _text_button(app, sec, 0, "Color", 10.0f, *y, t, r, NULL);
+    *y += r + g;
+    for (int i = 0; i < GUI_SWATCHES; i++) {
+        float x = 10.0f + (float)(i % 4) * (w4 + g);
+        tb->swatches[i] = _text_button(app, sec, 0, " ", x, *y + (float)(i / 4) * (r + g), w4, r, _on_swatch_click);
+    }
+    *y += 2.0f * (r + g);
+    tb->palette_edit = _text_button(app, sec, 1, "Edit", 10.0f, *y, w2, r, _on_palette_edit_toggle);
+    tb->palette_new = _text_button(app, sec, 0, "New|palette", 10.0f + w2 + g, *y, w2, r, _on_palette_new);
+    *y += r + g;
+    tb->palette_manage = _text_button(app, sec, 0, "Manage palettes", 10.0f, *y, t, r, NULL);
+    *y += r + g;
+}
+
+// Brush: size, opacity, flow and hardness.
+static void _build_brush(PLUMARO_APP* app, float t, float* y) {
+    GUI_TOOLBAR* tb = &app->ui.toolbar;
+    int sec = _section(app, SEC_BRUSH, y);
+    const BRUSH* b = &app->brush;
+    tb->size = _gui_labelled_slider(app, tb->window, tb->sections, sec, "Size", t, y, 1, 128, b->size, "%.0f px",
+                                    _on_size_change);
+    tb->opacity = _gui_labelled_slider(app, tb->window, tb->sections, sec, "Opacity", t, y, 1, 100, 100.0 * b->opacity,
+                                       "%.0f %%", _on_opacity_change);
+    tb->flow = _gui_labelled_slider(app, tb->window, tb->sections, sec, "Flow", t, y, 1, 100, 100.0 * b->flow,
+                                    "%.0f %%", _on_flow_change);
+    tb->hardness = _gui_labelled_slider(app, tb->window, tb->sections, sec, "Hardness", t, y, 0, 100,
+                                        100.0 * b->hardness, "%.0f %%", _on_hardness_change);
+}
+
+// Symmetry: the mode, moving and resetting the centre, radial slices.
+static void _build_symmetry(PLUMARO_APP* app, float t, float* y) {
+    const GUI_METRICS* m = &app->ui.metrics;
+    GUI_TOOLBAR* tb = &app->ui.toolbar;
+    float g = m->gap, r = m->row_h, w2 = (t - g) / 2.0f;
+    int sec = _section(app, SEC_SYMMETRY, y);
+    tb->symmetry = _text_button(app, sec, 0, "Sym:%s", 10.0f, *y, w2, r, _on_symmetry_toggle);
+    tb->symmetry_move = _text_button(app, sec, 1, "MoveSym", 10.0f + w2 + g, *y, w2, r, _on_sym_move_toggle);
+    *y += r + g;
+    tb->radial = _gui_labelled_slider(app, tb->window, tb->sections, sec, "Rad splits", t, y, 2, 12,
+                                      app->symmetry.segments, "%.0f", _on_radial_change);
+    tb->symmetry_reset = _text_button(app, sec, 0, "Reset", 10.0f, *y, w2, r, _on_sym_reset);
+    tb->symmetry_offset = t_gui_add_label(app->gui, tb->window, i18n_tr("Off 0,0"), 10.0f + w2 + g, *y, w2, r, 0);
+    _gui_section_add(tb->sections, sec, tb->symmetry_offset);
+    *y += r + g;
+}
+
+// File: new, save, load, export (their dialogs come with the dialogs' issue).
+static void _build_file(PLUMARO_APP* app, float t, float* y) {
+    const GUI_METRICS* m = &app->ui.metrics;
+    GUI_TOOLBAR* tb = &app->ui.toolbar;
+    float g = m->gap, r = m->row_h, w3 = (t - 2.0f * g) / 3.0f;
+    int sec = _section(app, SEC_FILE, y);
+    tb->file_new = _text_button(app, sec, 0, "New", 10.0f, *y, w3, r, NULL);
+    tb->file_save = _text_button(app, sec, 0, "Save", 10.0f + w3 + g, *y, w3, r, NULL);
+    tb->file_load = _text_button(app, sec, 0, "Load", 10.0f + 2.0f * (w3 + g), *y, w3, r, NULL);
+    *y += r + g;
+    tb->file_export = _text_button(app, sec, 0, "Export", 10.0f, *y, t, r, NULL);
+    *y += r + g;
+}
+
+// Settings: pressure, palm rejection, language and interface size.
+static void _build_settings(PLUMARO_APP* app, float t, float* y) {
+    const GUI_METRICS* m = &app->ui.metrics;
+    GUI_TOOLBAR* tb = &app->ui.toolbar;
+    float g = m->gap, r = m->row_h, l = 0.6f * r;
+    int sec = _section(app, SEC_SETTINGS, y);
+    tb->pressure = _text_button(app, sec, 1, "Pressure Speed", 10.0f, *y, t, r, _on_pressure_toggle);
+    *y += r + g;
+    tb->palm = _text_button(app, sec, 1, "Palm rejection", 10.0f, *y, t, r, _on_palm_toggle);
+    *y += r + g;
+    int32_t caption = t_gui_add_label(app->gui, tb->window, i18n_tr("Language"), 10.0f, *y, t, l, 0);
+    _gui_section_add(tb->sections, sec, caption);
+    tb->language = t_gui_add_combobox(app->gui, tb->window, 10.0f, *y + l, t, r, _on_lang_combo, app);
+    for (int lang = 1; lang <= 4; lang++) t_gui_combobox_add_item(app->gui, tb->language, i18n_language_name(lang));
+    t_gui_combobox_set_selected(app->gui, tb->language, app->language >= 1 && app->language <= 4 ? app->language - 1 : 0);
+    _gui_section_add(tb->sections, sec, tb->language);
+    *y += l + r + g;
+    caption = t_gui_add_label(app->gui, tb->window, i18n_tr("Interface size"), 10.0f, *y, t, l, 0);
+    _gui_section_add(tb->sections, sec, caption);
+    tb->ui_size = t_gui_add_combobox(app->gui, tb->window, 10.0f, *y + l, t, r, _on_ui_size_combo, app);
+    for (int i = 0; i < 4; i++) t_gui_combobox_add_item(app->gui, tb->ui_size, i18n_tr(_size_names[i]));
+    t_gui_combobox_set_selected(app->gui, tb->ui_size, app->ui_size >= 0 && app->ui_size <= 3 ? app->ui_size : 1);
+    _gui_section_add(tb->sections, sec, tb->ui_size);
+    *y += l + r + g;
+}
+
+int _build_toolbar(PLUMARO_APP* app) {
+    __t_assert(app);
+    __t_assert(app->gui);
+    if (app->toolbar_collapsed) return _build_toolbar_tab(app);
+    const GUI_METRICS* m = &app->ui.metrics;
+    GUI_TOOLBAR* tb = &app->ui.toolbar;
+    float t = _gui_toolbar_inner_width(m, (float)app->display_w), r = m->row_h, g = m->gap;
+    float h = (float)app->display_h - 2.0f * m->margin;
+    int32_t win = t_gui_add_window(app->gui, "tools", m->margin, m->margin, t + 20.0f + m->scrollbar, h);
+    if (win < 0) {
+        t_log(LOG_ERR, "could not create toolbar window");
+        return 0;
+    }
+    tb->window = win;
+    t_gui_window_set_flags(app->gui, win, GUI_WIN_FIXED_SCROLL);
+    t_gui_window_set_zorder(app->gui, win, T_GUI_ZORDER_ALWAYS_ON_TOP, 0);
+    tb->sections = t_gui_sectionlist_create(app->gui, win, 10.0f, 10.0f, t, r, g, _on_section_toggle, app);
+    if (!tb->sections) {
+        t_log(LOG_ERR, "could not create toolbar window");
+        return 0;
+    }
+    tb->collapse = t_gui_add_button(app->gui, win, "", 10.0f, 10.0f, r, r, 1, _on_toolbar_collapse, app);
+    _gui_register_icon(app, tb->collapse, ICON_COLLAPSE, "Collapse or expand the whole toolbar to a side tab");
+    tb->hide = t_gui_add_button(app->gui, win, "", 10.0f + r + g, 10.0f, r, r, 1, _on_hide_click, app);
+    _gui_register_icon(app, tb->hide, ICON_HIDE, "Hide the whole UI for a clean canvas");
+    float y = 10.0f;
+    _build_actions(app, t, &y);
+    _build_tools(app, t, &y);
+    _build_color(app, t, &y);
+    _build_brush(app, t, &y);
+    _build_symmetry(app, t, &y);
+    _build_file(app, t, &y);
+    _build_settings(app, t, &y);
+    t_gui_sectionlist_set_header_indent(tb->sections, 2.0f * (r + g));
+    /* Help and Exit belong to no section; the fit places them below the last one. */
+    tb->help = t_gui_add_button(app->gui, win, i18n_tr("Help"), 10.0f, y, t, r, 1, NULL, app);
+    tb->quit = t_gui_add_button(app->gui, win, i18n_tr("Exit"), 10.0f, y + r + g, t, r, 1, NULL, app);
+    t_gui_sectionlist_relayout(tb->sections);
+    _gui_fit_toolbar(app);
+    t_gui_open_window(app->gui, win);
+    return 1;
+}
+
+void _gui_fit_toolbar(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    GUI_TOOLBAR* tb = &app->ui.toolbar;
+    if (!app->gui || !tb->sections) return;
+    const GUI_METRICS* m = &app->ui.metrics;
+    T_GUI_WIDGET* help = t_gui_get_widget(app->gui, tb->help);
+    T_GUI_WIDGET* quit = t_gui_get_widget(app->gui, tb->quit);
+    T_GUI_WINDOW* win = t_gui_get_window(app->gui, tb->window);
+    if (!help || !quit || !win) return;
+    float help_y = t_gui_sectionlist_content_bottom(tb->sections) + m->gap;
+    float quit_y = help_y + help->h + m->gap;
+    float h = fminf((float)app->display_h - 2.0f * m->margin, quit_y + quit->h + 10.0f);
+    t_gui_window_set_size(app->gui, tb->window, win->w, h);
+    /* The widgets' normalized rectangles follow the new window size. */
+    t_gui_widget_set_rect(app->gui, tb->help, help->x, help_y, help->w, help->h);
+    t_gui_widget_set_rect(app->gui, tb->quit, quit->x, quit_y, quit->w, quit->h);
+}
+
+/* ------------------------------------------------------------------------ */
+/* Sync                                                                      */
+/* ------------------------------------------------------------------------ */
+
+// The colour chip and the swatches: their colours and the "x" marker.
+static void _gui_sync_colors(PLUMARO_APP* app) {
+    GUI_STATE* ui = &app->ui;
+    GUI_TOOLBAR* tb = &ui->toolbar;
+    T_GUI_STYLE chip = _gui_swatch_style(al_map_rgb_f(app->brush.color.r, app->brush.color.g, app->brush.color.b));
+    t_gui_widget_set_style(app->gui, tb->chip, &chip);
+    int chip_marked = !ui->palette_edit && ui->selected_swatch == GUI_SWATCH_CHIP;
+    t_gui_button_set_label(app->gui, tb->chip, chip_marked ? "x" : i18n_tr("Color"));
+    const uint8_t(*colors)[3] = palette_active_colors(&app->palette);
+    int marked = ui->palette_edit ? ui->edited_swatch : ui->selected_swatch;
+    for (int i = 0; i < GUI_SWATCHES; i++) {
+        T_GUI_STYLE style = _gui_swatch_style(al_map_rgb(colors[i][0], colors[i][1], colors[i][2]));
+        t_gui_widget_set_style(app->gui, tb->swatches[i], &style);
+        t_gui_button_set_label(app->gui, tb->swatches[i], i == marked ? "x" : " ");
+    }
+    t_gui_button_set_toggled(app->gui, tb->palette_edit, ui->palette_edit);
+    t_gui_combobox_set_selected(app->gui, tb->palette_combo, app->palette.active);
+}
+
+void plumaro_gui_sync(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    app->gui_cache_valid = 0;
+    if (!app->gui) return;
+    _gui_sync_grid(app);
+    if (app->toolbar_collapsed || !app->ui.toolbar.sections) return;
+    GUI_TOOLBAR* tb = &app->ui.toolbar;
+    T_GUI_CTX* ctx = app->gui;
+    int tool = app->tool, eraser = app->brush.eraser;
+    t_gui_button_set_toggled(ctx, tb->brush, tool == TOOL_BRUSH && !eraser);
+    t_gui_button_set_toggled(ctx, tb->eraser, tool == TOOL_BRUSH && eraser);
+    t_gui_button_set_toggled(ctx, tb->select, tool == TOOL_SELECT);
+    t_gui_button_set_toggled(ctx, tb->lasso, tool == TOOL_LASSO);
+    t_gui_button_set_toggled(ctx, tb->line, tool == TOOL_LINE);
+    t_gui_button_set_toggled(ctx, tb->curve, tool == TOOL_CURVE);
+    t_gui_button_set_toggled(ctx, tb->fill, tool == TOOL_FILL);
+    t_gui_button_set_toggled(ctx, tb->gradient, tool == TOOL_GRADIENT);
+    t_gui_button_set_toggled(ctx, tb->navigate, app->navigate_mode);
+    t_gui_button_set_toggled(ctx, tb->shape_fill, app->shapes_solid);
+    t_gui_slider_set_value(ctx, tb->size, app->brush.size);
+    t_gui_slider_set_value(ctx, tb->opacity, 100.0 * app->brush.opacity);
+    t_gui_slider_set_value(ctx, tb->flow, 100.0 * app->brush.flow);
+    t_gui_slider_set_value(ctx, tb->hardness, 100.0 * app->brush.hardness);
+    t_gui_button_set_toggled(ctx, tb->pressure, app->pressure_speed);
+    t_gui_button_set_toggled(ctx, tb->palm, app->palm_rejection);
+    _gui_symmetry_label(app);
+    t_gui_slider_set_value(ctx, tb->radial, app->symmetry.segments);
+    for (int i = 0; i < 4; i++) t_gui_button_set_toggled(ctx, tb->presets[i], app->brush_preset == i);
+    _gui_sync_colors(app);
+    char tip[24];
+    const char* tip_name = brush_tip_name(app->brush.tip);
+    snprintf(tip, sizeof(tip), i18n_tr("Tip: %s"), i18n_tr(tip_name ? tip_name : "Round"));
+    t_gui_button_set_label(ctx, tb->tip, tip);
+    plumaro_gui_sync_symmetry(app);
+}
+
+void plumaro_gui_sync_symmetry(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    app->gui_cache_valid = 0;
+    if (!app->gui || app->ui.toolbar.symmetry_move < 0) return;
+    t_gui_button_set_toggled(app->gui, app->ui.toolbar.symmetry_move, app->symmetry_edit);
+    int dx = 0, dy = 0;
+    if (app->doc) {
+        dx = (int)(app->symmetry.cx - (float)app->doc->width * 0.5f);
+        dy = (int)(app->symmetry.cy - (float)app->doc->height * 0.5f);
+    }
+    char text[48];
+    snprintf(text, sizeof(text), i18n_tr("Off %+d,%+d"), dx, dy);
+    t_gui_label_set_text(app->gui, app->ui.toolbar.symmetry_offset, text);
+}
+
+void plumaro_gui_palette_changed(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    _gui_fill_palette_combo(app);
+    plumaro_gui_sync(app);
+}
