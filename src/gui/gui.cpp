@@ -117,7 +117,6 @@ static void _gui_forget_ids(GUI_STATE* ui) {
 // The defaults of the first build of a run: what a fresh start shows.
 static void _gui_first_build_defaults(PLUMARO_APP* app) {
     if (!app->settings_applied) {
-        app->section_flags |= GUI_TOOLBAR_SECTION_BIT(4) | GUI_TOOLBAR_SECTION_BIT(5) | GUI_TOOLBAR_SECTION_BIT(6);
         app->export_area = 1;
         app->export_border = 32;
         app->export_template = 1;

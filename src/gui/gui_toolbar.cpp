@@ -632,6 +632,12 @@ int _build_toolbar(PLUMARO_APP* app) {
         return 0;
     }
     tb->window = win;
+    /* A fresh start shows the everyday sections open and the rest folded;
+     * stored settings keep what the user last folded. */
+    if (!app->ui.built_once && !app->settings_applied) {
+        app->section_flags &= ~0x7Fu;
+        app->section_flags |= GUI_TOOLBAR_SECTION_BIT(4) | GUI_TOOLBAR_SECTION_BIT(5) | GUI_TOOLBAR_SECTION_BIT(6);
+    }
     t_gui_window_set_flags(app->gui, win, GUI_WIN_FIXED_SCROLL);
     t_gui_window_set_zorder(app->gui, win, T_GUI_ZORDER_ALWAYS_ON_TOP, 0);
     tb->sections = t_gui_sectionlist_create(app->gui, win, 10.0f, 10.0f, t, r, g, _on_section_toggle, app);

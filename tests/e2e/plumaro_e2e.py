@@ -169,3 +169,33 @@ def drag(window_origin, points, button=1, pause=0.01):
         time.sleep(pause)
     subprocess.run(["xdotool", "mouseup", str(button)], check=True)
     time.sleep(0.2)
+
+
+def read_plm(path):
+    """The header and the layer records of a document file, read without the
+    program: (width, height, template, [(name, opacity, blend, visible, locked)])."""
+    import struct
+    with open(path, "rb") as f:
+        data = f.read()
+    magic = data[:4]
+    if magic != b"PLM3":
+        raise AssertionError("not a PLM3 document: %r" % magic)
+    width, height, template, count = struct.unpack_from("<iiiI", data, 4)
+    at, layers = 20, []
+    for _ in range(count):
+        (n,) = struct.unpack_from("<I", data, at)
+        name = data[at + 4:at + 4 + n].decode("utf-8")
+        at += 4 + n
+        opacity, blend, visible, locked, length = struct.unpack_from("<IiIII", data, at)
+        at += 20 + length
+        layers.append((name, opacity / 1000.0, blend, visible != 0, locked != 0))
+    return width, height, template, layers
+
+
+def click(window_origin, x, y, pause=0.25):
+    """Moves the pointer to a window point, clicks the left button and waits for the frame."""
+    wx, wy = window_origin
+    subprocess.run(["xdotool", "mousemove", str(wx + x), str(wy + y)], check=True)
+    time.sleep(0.15)
+    subprocess.run(["xdotool", "click", "1"], check=True)
+    time.sleep(pause)

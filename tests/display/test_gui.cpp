@@ -1,0 +1,318 @@
+/* The toolbar and the layer panel driven through the toolkit as a person
+ * would (presses and releases on the widgets): layer operations and their
+ * undo records, swatches, hiding, rebuilds, the window widths and the icon
+ * registry's limit. */
+#include <allegro5/allegro_font.h>
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <string>
+
+#include "app_internal.h"
+#include "app_state.h"
+#include "canvas/undo.h"
+#include "gui/gui_private.h"
+#include "plumaro_app.h"
+#include "test_support.h"
+
+namespace {
+
+class Gui : public ::testing::Test {
+  protected:
+    PLUMARO_APP app;
+    void SetUp() override {
+        ASSERT_NE(test_display(), nullptr);
+        memset(&app, 0, sizeof(app));
+        app.display = test_display();
+        app.display_w = 1280;
+        app.display_h = 800;
+        app.gui_visible = 1;
+        app.ui_scale = 1.0f;
+        app.font = al_create_builtin_font();
+        app.doc = document_new(256, 256);
+        ASSERT_NE(app.doc, nullptr);
+        ASSERT_NE(document_add_layer(app.doc, "Layer 1"), nullptr);
+        brush_defaults(&app.brush);
+        app.brush_preset = -1;
+        view_init(&app.view);
+        grid_init(&app.grid);
+        symmetry_init(&app.symmetry, app.doc);
+        selection_init(&app.selection);
+        form_init(&app.form);
+        palette_set_defaults(&app.palette);
+        app.state = app_state_get(APP_STATE_CANVAS);
+        app.state_id = APP_STATE_CANVAS;
+        ASSERT_EQ(plumaro_gui_init(&app), 1);
+    }
+    void TearDown() override {
+        plumaro_gui_shutdown(&app);
+        brush_release_resources();
+        if (app.doc) document_free(&app.doc);
+        if (app.font) al_destroy_font(app.font);
+    }
+    void send(int type, float x, float y) {
+        ALLEGRO_EVENT e = {};
+        e.type = type;
+        e.mouse.x = (int)x, e.mouse.y = (int)y;
+        e.mouse.button = 1;
+        e.any.timestamp = al_get_time();
+        plumaro_app_handle_event(&app, &e);
+    }
+    /* A press and a release in the middle of a widget, through the shell. */
+    void click(int32_t id) {
+        T_GUI_WIDGET* w = t_gui_get_widget(app.gui, id);
+        ASSERT_NE(w, nullptr) << "widget " << id;
+        ASSERT_TRUE(w->visible) << "widget " << id;
+        float ox, oy;
+        ASSERT_EQ(t_gui_window_content_origin(app.gui, w->window_id, &ox, &oy), 1);
+        float x = ox + w->x + w->w / 2, y = oy + w->y + w->h / 2;
+        send(ALLEGRO_EVENT_MOUSE_AXES, x, y);
+        send(ALLEGRO_EVENT_MOUSE_BUTTON_DOWN, x, y);
+        send(ALLEGRO_EVENT_MOUSE_BUTTON_UP, x, y);
+    }
+    void click_row(int row) {
+        T_GUI_WIDGET* w = t_gui_get_widget(app.gui, app.ui.panel.list);
+        ASSERT_NE(w, nullptr);
+        float ox, oy;
+        t_gui_window_content_origin(app.gui, w->window_id, &ox, &oy);
+        float rh = ((T_GUI_LISTBOX_DATA*)w->data)->item_height;
+        ASSERT_GT(rh, 0.0f);
+        float x = ox + w->x + 10, y = oy + w->y + rh * ((float)row + 0.5f);
+        send(ALLEGRO_EVENT_MOUSE_AXES, x, y);
+        send(ALLEGRO_EVENT_MOUSE_BUTTON_DOWN, x, y);
+        send(ALLEGRO_EVENT_MOUSE_BUTTON_UP, x, y);
+    }
+    std::string label(int32_t id) {
+        T_GUI_WIDGET* w = t_gui_get_widget(app.gui, id);
+        return w ? std::string(((T_GUI_BUTTON_DATA*)w->data)->label) : std::string("(none)");
+    }
+    size_t undo_count() { return app.doc->undo->undo_stack->nb_items; }
+};
+
+}  // namespace
+
+TEST(GuiGeometry, ToolbarAndPanelWidths) {
+    GUI_METRICS m = _gui_metrics(1.0f);
+    EXPECT_FLOAT_EQ(_gui_toolbar_inner_width(&m, 1000), 180.0f);
+    EXPECT_FLOAT_EQ(_gui_toolbar_inner_width(&m, 400), 144.0f); /* 0.45 x 400 - 20 - 16 */
+    EXPECT_FLOAT_EQ(_gui_toolbar_inner_width(&m, 200), 180.0f); /* 54 is too narrow to use */
+    EXPECT_FLOAT_EQ(_gui_panel_width(&m, 500, 1000), 400.0f);
+    EXPECT_FLOAT_EQ(_gui_panel_width(&m, 100, 1000), 180.0f);
+    GUI_METRICS big = _gui_metrics(2.0f);
+    EXPECT_FLOAT_EQ(_gui_panel_width(&big, 100, 2000), 360.0f);
+    GUI_METRICS tiny = _gui_metrics(0.1f);
+    EXPECT_FLOAT_EQ(tiny.scale, 0.5f) << "the scale is never below one half";
+}
+
+TEST_F(Gui, LayerListRowsAndButtonsAtTheEnds) {
+    /* One layer: "-" does nothing and records nothing. */
+    click(app.ui.panel.remove);
+    EXPECT_EQ(document_layer_count(app.doc), 1);
+    EXPECT_EQ(undo_count(), 0u);
+    click(app.ui.panel.add);
+    click(app.ui.panel.add);
+    ASSERT_EQ(document_layer_count(app.doc), 3);
+    EXPECT_EQ(undo_count(), 2u);
+    LAYER* top = document_layer_at(app.doc, 2);
+    LAYER* bottom = document_layer_at(app.doc, 0);
+    EXPECT_EQ(app.doc->active_layer, top);
+    /* The top row is the top layer. */
+    click_row(2);
+    EXPECT_EQ(app.doc->active_layer, bottom);
+    click_row(0);
+    EXPECT_EQ(app.doc->active_layer, top);
+    EXPECT_EQ(t_gui_listbox_get_selected(app.gui, app.ui.panel.list), 0);
+    click_row(2);
+    /* Down at the bottom and up at the top do nothing. */
+    click(app.ui.panel.down);
+    EXPECT_EQ(document_layer_at(app.doc, 0), bottom);
+    click_row(0);
+    click(app.ui.panel.up);
+    EXPECT_EQ(document_layer_at(app.doc, 2), top);
+    EXPECT_EQ(undo_count(), 2u);
+    /* A real move is recorded and undone by the undo button. */
+    click(app.ui.panel.down);
+    EXPECT_EQ(document_layer_at(app.doc, 1), top);
+    EXPECT_EQ(undo_count(), 3u);
+    click(app.ui.toolbar.undo);
+    EXPECT_EQ(document_layer_at(app.doc, 2), top);
+    click(app.ui.toolbar.redo);
+    EXPECT_EQ(document_layer_at(app.doc, 1), top);
+    /* Deleting the active layer is undone with the layer back in its place. */
+    click(app.ui.panel.remove);
+    EXPECT_EQ(document_layer_count(app.doc), 2);
+    click(app.ui.toolbar.undo);
+    EXPECT_EQ(document_layer_count(app.doc), 3);
+    EXPECT_EQ(document_layer_at(app.doc, 1), top);
+}
+
+TEST_F(Gui, RowsOutsideTheListPickTheEndLayers) {
+    /* A press never reports such rows; the list's callback is given them
+     * directly, as the list does for the rows it has. */
+    click(app.ui.panel.add);
+    LAYER* top = app.doc->active_layer;
+    LAYER* bottom = document_layer_at(app.doc, 0);
+    T_GUI_LISTBOX_DATA* d = (T_GUI_LISTBOX_DATA*)t_gui_get_widget(app.gui, app.ui.panel.list)->data;
+    d->callback(app.ui.panel.list, 7, 1, d->user);
+    EXPECT_EQ(app.doc->active_layer, bottom) << "a row past the last layer selects the bottom layer";
+    EXPECT_EQ(t_gui_listbox_get_selected(app.gui, app.ui.panel.list), 1);
+    d->callback(app.ui.panel.list, -3, 1, d->user);
+    EXPECT_EQ(app.doc->active_layer, top) << "a negative row selects the top layer";
+    d->callback(app.ui.panel.list, 1, 0, d->user); /* a deselection changes nothing */
+    EXPECT_EQ(app.doc->active_layer, top);
+}
+
+TEST_F(Gui, BlendCyclesWithoutUndoAndShowAndLockFollowTheLayer) {
+    const char* names[] = {"Blend: Multiply", "Blend: Screen", "Blend: Add", "Blend: Normal"};
+    for (int i = 0; i < 4; i++) {
+        click(app.ui.panel.blend);
+        EXPECT_EQ(app.doc->active_layer->blend, (i + 1) % 4);
+        EXPECT_EQ(label(app.ui.panel.blend), names[i]);
+    }
+    EXPECT_EQ(undo_count(), 0u);
+    click(app.ui.panel.show);
+    EXPECT_EQ(app.doc->active_layer->visible, 0);
+    click(app.ui.panel.lock);
+    EXPECT_EQ(app.doc->active_layer->locked, 1);
+    T_GUI_LISTBOX_DATA* d = (T_GUI_LISTBOX_DATA*)t_gui_get_widget(app.gui, app.ui.panel.list)->data;
+    EXPECT_STREQ(d->items[0].text, "\xe2\x97\x8b Layer 1 [L]");
+}
+
+TEST_F(Gui, LongLayerNamesAreCutAtACharacter) {
+    std::string name;
+    for (int i = 0; i < 80; i++) name += "\xc3\xa9"; /* 160 bytes of two-byte characters */
+    layer_set_name(app.doc->active_layer, name.c_str());
+    plumaro_gui_sync_layers(&app);
+    T_GUI_LISTBOX_DATA* d = (T_GUI_LISTBOX_DATA*)t_gui_get_widget(app.gui, app.ui.panel.list)->data;
+    std::string shown = d->items[0].text;
+    EXPECT_LE(shown.size(), 127u);
+    EXPECT_EQ(shown.substr(0, 4), "\xe2\x97\x8f ");
+    EXPECT_EQ((shown.size() - 4) % 2, 0u) << "no half character at the end";
+}
+
+TEST_F(Gui, ASwatchWhileErasingPaintsAgainInItsColour) {
+    click(app.ui.toolbar.eraser);
+    ASSERT_EQ(app.brush.eraser, 1);
+    EXPECT_EQ(t_gui_button_get_toggled(app.gui, app.ui.toolbar.eraser), 1);
+    app.brush.color.a = 0.5f;
+    click(app.ui.toolbar.swatches[2]);
+    const uint8_t(*colors)[3] = palette_active_colors(&app.palette);
+    EXPECT_EQ(app.brush.eraser, 0);
+    EXPECT_EQ(app.tool, TOOL_BRUSH);
+    EXPECT_NEAR(app.brush.color.r, colors[2][0] / 255.0f, 1e-6);
+    EXPECT_NEAR(app.brush.color.g, colors[2][1] / 255.0f, 1e-6);
+    EXPECT_FLOAT_EQ(app.brush.color.a, 0.5f) << "the brush keeps its alpha";
+    EXPECT_EQ(label(app.ui.toolbar.swatches[2]), "x");
+    EXPECT_EQ(label(app.ui.toolbar.swatches[0]), " ");
+    EXPECT_EQ(t_gui_button_get_toggled(app.gui, app.ui.toolbar.brush), 1);
+    EXPECT_EQ(t_gui_button_get_toggled(app.gui, app.ui.toolbar.eraser), 0);
+}
+
+TEST_F(Gui, EditModeStoresTheBrushColourInASwatch) {
+    app.brush.color = al_map_rgb(10, 20, 30);
+    click(app.ui.toolbar.palette_edit);
+    click(app.ui.toolbar.swatches[5]);
+    const uint8_t(*colors)[3] = palette_active_colors(&app.palette);
+    EXPECT_EQ(colors[5][0], 10);
+    EXPECT_EQ(colors[5][2], 30);
+    EXPECT_GE(app.palette.active, palette_builtin_count()) << "a built-in palette is forked first";
+    EXPECT_EQ(label(app.ui.toolbar.swatches[5]), "x");
+}
+
+TEST_F(Gui, HidingRestoresThePanelOnlyWhenItWasOpen) {
+    int32_t panel = app.ui.panel.window, toolbar = app.ui.toolbar.window;
+    plumaro_gui_set_visible(&app, 0);
+    EXPECT_EQ(t_gui_window_is_open(app.gui, toolbar), 0);
+    EXPECT_EQ(t_gui_window_is_open(app.gui, panel), 0);
+    EXPECT_EQ(plumaro_gui_wants_pointer(&app), 0);
+    plumaro_gui_set_visible(&app, 1);
+    EXPECT_EQ(t_gui_window_is_open(app.gui, toolbar), 1);
+    EXPECT_EQ(t_gui_window_is_open(app.gui, panel), 1);
+    t_gui_close_window(app.gui, panel);
+    plumaro_gui_set_visible(&app, 0);
+    plumaro_gui_set_visible(&app, 1);
+    EXPECT_EQ(t_gui_window_is_open(app.gui, toolbar), 1);
+    EXPECT_EQ(t_gui_window_is_open(app.gui, panel), 0);
+    /* While hidden, a press on the toolbar's place reaches the canvas. */
+    plumaro_gui_set_visible(&app, 0);
+    ALLEGRO_EVENT e = {};
+    e.type = ALLEGRO_EVENT_MOUSE_BUTTON_DOWN;
+    e.mouse.x = 60, e.mouse.y = 100, e.mouse.button = 1;
+    EXPECT_EQ(plumaro_gui_handle_event(&app, &e), 0);
+}
+
+TEST_F(Gui, ARebuildKeepsFoldedSectionsAndCollapsedWindows) {
+    T_GUI_SECTIONLIST* list = app.ui.toolbar.sections;
+    ASSERT_NE(list, nullptr);
+    int32_t brush_header = list->sections[3].header_id;
+    click(brush_header); /* folds "Brush" */
+    EXPECT_NE(app.section_flags & GUI_TOOLBAR_SECTION_BIT(3), 0u);
+    click(app.ui.panel.sections->sections[1].header_id); /* folds "Template" */
+    EXPECT_NE(app.section_flags & GUI_PANEL_SECTION_BIT(1), 0u);
+    ASSERT_EQ(plumaro_gui_rebuild(&app), 1);
+    EXPECT_EQ(app.ui.toolbar.sections->sections[3].collapsed, 1);
+    EXPECT_EQ(app.ui.toolbar.sections->sections[2].collapsed, 0);
+    EXPECT_EQ(app.ui.panel.sections->sections[1].collapsed, 1);
+    EXPECT_FALSE(t_gui_get_widget(app.gui, app.ui.toolbar.size)->visible);
+    /* Collapsing the panel is a rebuild request, served by the next draw. */
+    click(app.ui.panel.collapse);
+    EXPECT_EQ(app.gui_rebuild_pending, 1);
+    plumaro_gui_draw(&app);
+    EXPECT_EQ(app.gui_rebuild_pending, 0);
+    EXPECT_EQ(app.ui.panel.list, -1);
+    T_GUI_WINDOW* tab = t_gui_get_window(app.gui, app.ui.panel.window);
+    ASSERT_NE(tab, nullptr);
+    EXPECT_FLOAT_EQ(tab->w, app.ui.metrics.tab_width);
+    plumaro_gui_sync_layers(&app); /* nothing to fill, nothing broken */
+}
+
+TEST_F(Gui, ThePresetKeepsTheEraserAndTheSlidersForgetThePreset) {
+    click(app.ui.toolbar.eraser);
+    click(app.ui.toolbar.presets[2]); /* Airbrush */
+    EXPECT_EQ(app.brush_preset, 2);
+    EXPECT_EQ(app.brush.tip, BRUSH_TIP_SPRAY);
+    EXPECT_EQ(app.brush.eraser, 1);
+    EXPECT_EQ(t_gui_button_get_toggled(app.gui, app.ui.toolbar.presets[2]), 1);
+    EXPECT_EQ(label(app.ui.toolbar.tip), "Tip: Spray");
+    T_GUI_SLIDER_DATA* size = (T_GUI_SLIDER_DATA*)t_gui_get_widget(app.gui, app.ui.toolbar.size)->data;
+    EXPECT_DOUBLE_EQ(size->value, 64.0);
+    size->callback(app.ui.toolbar.size, 30.0, size->user);
+    EXPECT_FLOAT_EQ(app.brush.size, 30.0f);
+    EXPECT_EQ(app.brush_preset, -1);
+    EXPECT_EQ(t_gui_button_get_toggled(app.gui, app.ui.toolbar.presets[2]), 0);
+}
+
+TEST_F(Gui, TheFortyFirstIconIsSkipped) {
+    int before = app.ui.icon_count;
+    ASSERT_LT(before, GUI_ICON_BUTTONS_MAX);
+    int32_t win = app.ui.toolbar.window;
+    int32_t last = -1;
+    for (int i = before; i <= GUI_ICON_BUTTONS_MAX; i++) {
+        last = t_gui_add_button(app.gui, win, "", 0, 0, 20, 20, 1, NULL, NULL);
+        _gui_register_icon(&app, last, ICON_GRID, "Toggle the grid overlay");
+    }
+    EXPECT_EQ(app.ui.icon_count, GUI_ICON_BUTTONS_MAX);
+    EXPECT_EQ(t_gui_get_widget(app.gui, last)->tooltip, nullptr) << "the surplus button gets no tooltip";
+    plumaro_gui_draw(&app); /* renders the forty sets */
+    EXPECT_EQ(app.ui.icons_ready, 1);
+    T_GUI_BUTTON_DATA* surplus = (T_GUI_BUTTON_DATA*)t_gui_get_widget(app.gui, last)->data;
+    EXPECT_EQ(surplus->normal, nullptr);
+    GUI_ICON_BUTTON* first = &app.ui.icons[0];
+    ASSERT_NE(first->set.normal, nullptr);
+    EXPECT_EQ(al_get_bitmap_width(first->set.normal), first->w);
+}
+
+TEST_F(Gui, SymmetryControlsAndTheOffsetLabel) {
+    /* The folded Symmetry section lies below the display: fold the ones
+     * above it and unfold it, as a person would. */
+    for (int section : {1, 2, 3, 4}) click(app.ui.toolbar.sections->sections[section].header_id);
+    ASSERT_TRUE(t_gui_get_widget(app.gui, app.ui.toolbar.symmetry)->visible);
+    click(app.ui.toolbar.symmetry);
+    EXPECT_EQ(app.symmetry.mode, 1);
+    EXPECT_EQ(label(app.ui.toolbar.symmetry), "Sym:X");
+    app.symmetry.cx = 140.7f;
+    app.symmetry.cy = 100.0f;
+    plumaro_gui_sync_symmetry(&app);
+    T_GUI_WIDGET* offset = t_gui_get_widget(app.gui, app.ui.toolbar.symmetry_offset);
+    EXPECT_STREQ(((T_GUI_LABEL_DATA*)offset->data)->text, "Off +12,-28");
+}
