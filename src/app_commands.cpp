@@ -16,11 +16,9 @@
 #include "platform/platform.h"
 #include "t_log.h"
 
-// Shows a short notice to the user.
+// Shows a short notice to the user (and logs it).
 static void _app_notify(PLUMARO_APP* app, const char* text) {
-    /* Until the notification popup exists the notice goes to the log; the
-     * popup call belongs here. */
-    t_log(LOG_NOTICE, "%s", text);
+    plumaro_gui_notify(app, text);
     app->dirty = 1;
     app->gui_cache_valid = 0;
 }
@@ -130,51 +128,6 @@ void plumaro_app_set_eraser(PLUMARO_APP* app) {
     __t_assert_void(app);
     plumaro_app_set_tool(app, TOOL_BRUSH);
     app->brush.eraser = 1;
-}
-
-// Adds ".plm" when the file name has no extension and the result still fits.
-static void _app_add_extension(char* path, size_t size) {
-    const char* name = strrchr(path, '/');
-    name = name ? name + 1 : path;
-    if (strchr(name, '.')) return;
-    size_t len = strlen(path);
-    if (len + 4 < size) memcpy(path + len, ".plm", 5);
-}
-
-int plumaro_app_request_save(PLUMARO_APP* app) {
-    __t_assert(app);
-    __t_assert(app->doc);
-    if (app->stroke.active || !platform_storage_ready()) return 0;
-    char proposal[1024];
-    if (app->doc_path[0])
-        snprintf(proposal, sizeof(proposal), "%s", app->doc_path);
-    else if (!platform_save_path("sketch.plm", proposal, sizeof(proposal)))
-        return 0;
-    char path[1024];
-    int chosen = platform_choose_file(1, proposal, "*.plm", path, sizeof(path));
-    if (chosen == 0) return 0;
-    if (chosen < 0) snprintf(path, sizeof(path), "%s", proposal); /* no chooser: keep the proposal */
-    _app_add_extension(path, sizeof(path));
-    if (!document_save(app->doc, path)) {
-        _app_notify(app, i18n_tr("Save failed."));
-        return 0;
-    }
-    snprintf(app->doc_path, sizeof(app->doc_path), "%s", path);
-    platform_file_written();
-    platform_document_saved(path);
-    const char* name = strrchr(path, '/');
-    name = name ? name + 1 : path;
-    char notice[1200];
-    int published = platform_publish_file(path, name, "application/octet-stream");
-    if (published == 0) {
-        char reason[256];
-        platform_last_error(reason, sizeof(reason));
-        snprintf(notice, sizeof(notice), i18n_tr("Save not published: %s"), reason);
-    } else {
-        snprintf(notice, sizeof(notice), i18n_tr("Saved: %s"), name);
-    }
-    _app_notify(app, notice);
-    return 1;
 }
 
 int plumaro_app_open_sketch(PLUMARO_APP* app) {

@@ -13,9 +13,7 @@
 int plumaro_app_new_document(PLUMARO_APP* app, int size);
 /* Replaces the document with the file at `path`; 0 keeps the current one. */
 int plumaro_app_load_document(PLUMARO_APP* app, const char* path);
-/* plumaro_app_set_tool (declared with the application record) lives here too. */
-/* Saves the document: the native chooser proposes the last path or
- * "sketch.plm" in the save folder; without a chooser the proposal is used. */
-int plumaro_app_request_save(PLUMARO_APP* app);
+/* plumaro_app_set_tool (declared with the application record) lives here too;
+ * saving is the interface's (plumaro_gui_request_save). */
 /* Ctrl+O: opens "sketch.plm" from the save folder. */
 int plumaro_app_open_sketch(PLUMARO_APP* app);

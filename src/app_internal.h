@@ -46,3 +46,8 @@ void _app_drain_import(PLUMARO_APP* app);
 int _app_new_document_within(PLUMARO_APP* app, int size, int max_bitmap_size);
 /* Frees the current document and puts `doc` in its place, in a clean state. */
 void _app_adopt_document(PLUMARO_APP* app, DOCUMENT* doc);
+
+/* ---- the interface's placed shapes and text ---- */
+/* Renders a floating placed shape or text again (forced: after a colour, size,
+ * preset or fill change; unforced: only when a shape's size changed). */
+void _refresh_placed_float(PLUMARO_APP* app, int force);

@@ -298,7 +298,7 @@ static int _canvas_ctrl_key(PLUMARO_APP* app, int key) {
         case ALLEGRO_KEY_S:
             if (stroke) return 0;
             plumaro_app_settle(app);
-            plumaro_app_request_save(app);
+            plumaro_gui_request_save(app);
             return 1;
         case ALLEGRO_KEY_O:
             if (stroke) return 0;
@@ -377,9 +377,11 @@ static int _canvas_plain_key(PLUMARO_APP* app, int key) {
             return 1;
         case ALLEGRO_KEY_OPENBRACE:
             app->brush.size = fmaxf(1.0f, app->brush.size / 1.25f);
+            _refresh_placed_float(app, 1);
             return 1;
         case ALLEGRO_KEY_CLOSEBRACE:
             app->brush.size = fminf(128.0f, app->brush.size * 1.25f);
+            _refresh_placed_float(app, 1);
             return 1;
         case ALLEGRO_KEY_SPACE:
             app->space_held = 1;

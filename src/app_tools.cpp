@@ -111,9 +111,11 @@ static void _tools_drag_float(PLUMARO_APP* app, float px, float py) {
     if (kind >= SELECTION_HANDLE_TOP_LEFT && kind <= SELECTION_HANDLE_LEFT) {
         if (fabsf(app->selection.rotation) <= 0.0001f) grid_snap_view(&app->grid, px, py, &px, &py);
         selection_drag_update(&app->selection, px, py, shift);
+        _refresh_placed_float(app, 0);
         return;
     }
     selection_drag_update(&app->selection, px, py, shift);
+    _refresh_placed_float(app, 0);
     float step, cx, cy;
     if (kind == SELECTION_HANDLE_MOVE && grid_snap_step(&app->grid, &step) && step > 0.0f &&
         selection_get_center(&app->selection, &cx, &cy)) {
@@ -152,10 +154,12 @@ int _tools_release_selection(PLUMARO_APP* app) {
     __t_assert(app);
     if (!app->selection.dragging) return 0;
     app->selection.dragging = false;
-    if (app->selection.state == SEL_SELECTING)
+    if (app->selection.state == SEL_SELECTING) {
         selection_end_marquee(&app->selection, app->doc);
-    else if (app->selection.state == SEL_FLOATING)
+    } else if (app->selection.state == SEL_FLOATING) {
         selection_drag_end(&app->selection);
+        _refresh_placed_float(app, 0);
+    }
     return 1;
 }
 
@@ -198,10 +202,12 @@ void _tools_end_drags(PLUMARO_APP* app) {
     __t_assert_void(app);
     form_drag_end(&app->form);
     if (app->selection.dragging) {
-        if (app->selection.state == SEL_SELECTING)
+        if (app->selection.state == SEL_SELECTING) {
             selection_discard(&app->selection);
-        else if (app->selection.state == SEL_FLOATING)
+        } else if (app->selection.state == SEL_FLOATING) {
             selection_drag_end(&app->selection);
+            _refresh_placed_float(app, 0);
+        }
     }
     app->selection.dragging = false;
 }

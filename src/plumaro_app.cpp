@@ -12,6 +12,7 @@
 #include "app_state.h"
 #include "app_tools.h"
 #include "gui/gui.h"
+#include "gui/i18n.h"
 #include "platform/platform.h"
 #include "t_log.h"
 
@@ -213,7 +214,10 @@ int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
     if (!_app_load_font(app)) return 0;
 
     if (!plumaro_gui_init(app)) _INIT_FAIL("could not create gui");
-    if (!app->settings_pending) plumaro_gui_layout_restore(app);
+    if (!app->settings_pending) {
+        if (app->language == LANG_UNSET) plumaro_gui_request_language_choice(app);
+        plumaro_gui_layout_restore(app);
+    }
 
     if (plumaro_app_session_restore(app)) t_log(LOG_INFO, "previous session document restored");
 
@@ -338,6 +342,7 @@ static void _app_timer_tick(PLUMARO_APP* app) {
         plumaro_app_update_ui_scale(app);
         _app_load_font(app);
         app->gui_rebuild_pending = 1;
+        if (app->language == LANG_UNSET) plumaro_gui_request_language_choice(app);
         plumaro_gui_layout_restore(app);
         app->dirty = 1;
     }
@@ -361,12 +366,17 @@ static void _app_to_state(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
 static void _app_key_down(PLUMARO_APP* app, ALLEGRO_EVENT* event, int consumed) {
     int key = event->keyboard.keycode;
     if (app->state_id == APP_STATE_CANVAS) {
-        /* A text field of a dialog takes every key. */
-        if (key != ALLEGRO_KEY_BACK && plumaro_gui_wants_keyboard(app)) return;
+        /* A text field of a dialog takes every key; Escape leaves it. */
+        if (key != ALLEGRO_KEY_BACK && plumaro_gui_wants_keyboard(app)) {
+            if (key == ALLEGRO_KEY_ESCAPE) plumaro_gui_close_top_popup(app);
+            return;
+        }
         if (key != ALLEGRO_KEY_ESCAPE && key != ALLEGRO_KEY_BACK) {
             if (!consumed) _app_to_state(app, event);
             return;
         }
+        /* The Back key closes the topmost dialog first. */
+        if (key == ALLEGRO_KEY_BACK && plumaro_gui_close_top_popup(app)) return;
         /* Escape and Back first cancel what is being edited. */
         if (form_is_active(&app->form)) {
             form_clear(&app->form);
@@ -374,9 +384,10 @@ static void _app_key_down(PLUMARO_APP* app, ALLEGRO_EVENT* event, int consumed) 
         } else if (app->selection.state == SEL_FLOATING) {
             selection_cancel(&app->selection);
             app->dirty = 1;
-        } else if (key == ALLEGRO_KEY_ESCAPE) {
-            /* With nothing to cancel Escape quits; the Back key's quit
-             * confirmation belongs to the interface. */
+        } else if (key == ALLEGRO_KEY_BACK) {
+            plumaro_gui_request_quit(app);
+        } else {
+            /* With nothing to cancel Escape quits. */
             if (platform_can_quit())
                 app->running = 0;
             else if (!consumed)

@@ -112,6 +112,7 @@ static void _gui_forget_ids(GUI_STATE* ui) {
     memset(&ui->panel, 0xff, sizeof(ui->panel));
     ui->panel.sections = NULL;
     ui->panel.syncing = syncing;
+    _gui_forget_popup_ids(ui);
 }
 
 // The defaults of the first build of a run: what a fresh start shows.
@@ -125,6 +126,8 @@ static void _gui_first_build_defaults(PLUMARO_APP* app) {
     }
     app->ui.selected_swatch = _gui_swatch_of_brush(app);
     app->ui.edited_swatch = -1;
+    snprintf(app->ui.doc_name, sizeof(app->ui.doc_name), "sketch");
+    app->ui.picker.rgba[3] = 255;
 }
 
 int plumaro_gui_init(PLUMARO_APP* app) {
@@ -150,6 +153,11 @@ int plumaro_gui_init(PLUMARO_APP* app) {
         ui->built_once = 1;
     }
     if (!_build_layer_panel(app)) return 0;
+    if (!_build_popups(app)) return 0;
+    T_GUI_WINDOW* toolbar = t_gui_get_window(ctx, ui->toolbar.window);
+    T_GUI_WINDOW* panel = t_gui_get_window(ctx, ui->panel.window);
+    if (toolbar) toolbar->scroll_y = ui->toolbar_scroll; /* held in range when drawn */
+    if (panel) panel->scroll_y = ui->panel_scroll;
     plumaro_gui_sync(app);
     plumaro_gui_sync_layers(app);
     app->gui_cache_valid = 0;
@@ -172,6 +180,12 @@ void plumaro_gui_shutdown(PLUMARO_APP* app) {
         ui->cache = NULL;
     }
     ui->cache_w = ui->cache_h = 0;
+    /* A rebuild (another language, a tab of the help) keeps the windows
+     * scrolled where the user left them. */
+    T_GUI_WINDOW* toolbar = app->gui ? t_gui_get_window(app->gui, ui->toolbar.window) : NULL;
+    T_GUI_WINDOW* panel = app->gui ? t_gui_get_window(app->gui, ui->panel.window) : NULL;
+    if (toolbar) ui->toolbar_scroll = toolbar->scroll_y;
+    if (panel) ui->panel_scroll = panel->scroll_y;
     if (ui->toolbar.sections) t_gui_sectionlist_destroy(&ui->toolbar.sections);
     if (ui->panel.sections) t_gui_sectionlist_destroy(&ui->panel.sections);
     if (app->gui) t_gui_destroy_ctx(&app->gui);
@@ -243,6 +257,9 @@ static void _gui_draw_show_glyph(void) {
 static void _gui_draw_toolkit(PLUMARO_APP* app) {
     _gui_refresh_tip_preview(app);
     t_gui_draw(app->gui);
+    GUI_PICKER* p = &app->ui.picker;
+    if (p->open)
+        _draw_alpha_overlay(app, p->window, p->preview, al_map_rgba(p->rgba[0], p->rgba[1], p->rgba[2], p->rgba[3]), 1);
 }
 
 void plumaro_gui_draw(PLUMARO_APP* app) {
@@ -301,6 +318,29 @@ int plumaro_gui_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
     ALLEGRO_EVENT copy = *event;
     int used = t_gui_process_event(app->gui, &copy);
     if (!app->gui_visible) return 0;
+    /* A press in a text field asks for the soft keyboard where there is one. */
+    if (event->type == ALLEGRO_EVENT_MOUSE_BUTTON_DOWN) {
+        GUI_STATE* ui = &app->ui;
+        const struct {
+            int open;
+            int32_t window, field;
+        } entries[4] = {{ui->save_name.open, ui->save_name.window, ui->save_name.field},
+                        {ui->palette_name.open, ui->palette_name.window, ui->palette_name.field},
+                        {ui->text.open, ui->text.window, ui->text.field},
+                        {ui->layer_name.open, ui->layer_name.window, ui->layer_name.field}};
+        for (const auto& e : entries) {
+            T_GUI_WIDGET* w = t_gui_get_widget(app->gui, e.field);
+            float ox, oy;
+            if (!e.open || !w || !w->visible || !t_gui_window_is_open(app->gui, e.window) ||
+                !t_gui_window_content_origin(app->gui, e.window, &ox, &oy))
+                continue;
+            float px = (float)event->mouse.x, py = (float)event->mouse.y;
+            if (px >= ox + w->x && px < ox + w->x + w->w && py >= oy + w->y && py < oy + w->y + w->h) {
+                platform_show_keyboard();
+                break;
+            }
+        }
+    }
     return used ? 1 : 0;
 }
 
@@ -329,12 +369,14 @@ void plumaro_gui_set_visible(PLUMARO_APP* app, int visible) {
         if (app->gui) {
             t_gui_open_window(app->gui, ui->toolbar.window);
             if (ui->panel_was_open) t_gui_open_window(app->gui, ui->panel.window);
+            if (ui->language.requested) t_gui_open_window(app->gui, ui->language.window);
         }
     } else if (!visible && app->gui_visible) {
         ui->panel_was_open = app->gui && t_gui_window_is_open(app->gui, ui->panel.window);
         if (app->gui) {
             t_gui_close_window(app->gui, ui->toolbar.window);
             t_gui_close_window(app->gui, ui->panel.window);
+            _gui_close_popups_on_hide(app);
         }
         app->gui_visible = 0;
     }

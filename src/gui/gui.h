@@ -37,3 +37,14 @@ void plumaro_gui_palette_changed(struct PLUMARO_APP* app);
 void plumaro_gui_layout_persist(struct PLUMARO_APP* app);
 /* Reads "layout.json" once per run; what lasts is the layer panel's width. */
 void plumaro_gui_layout_restore(struct PLUMARO_APP* app);
+
+/* Shows a short notice in the notification popup (cut from the front when too long). */
+void plumaro_gui_notify(struct PLUMARO_APP* app, const char* text);
+/* Closes the topmost open popup; 1 when one was closed. */
+int plumaro_gui_close_top_popup(struct PLUMARO_APP* app);
+/* Asks "Quit Plumaro?". */
+void plumaro_gui_request_quit(struct PLUMARO_APP* app);
+/* Saves through the file chooser, or asks for a name when there is none. */
+void plumaro_gui_request_save(struct PLUMARO_APP* app);
+/* Shows the language choice (until one is made). */
+void plumaro_gui_request_language_choice(struct PLUMARO_APP* app);

@@ -296,9 +296,8 @@ int _build_layer_panel(PLUMARO_APP* app) {
     _gui_register_icon(app, p->down, ICON_LAYER_DOWN, "Move the active layer toward the top / bottom");
     y += r + g;
     float c = 0.42f * (w - g);
-    /* Clearing asks first and renaming needs a name: both come with the dialogs. */
-    p->clear = _button(app, sec, 0, "Clear", 10.0f, y, c, NULL);
-    p->rename = _button(app, sec, 0, "Rename", 10.0f + c + g, y, w - c - g, NULL);
+    p->clear = _button(app, sec, 0, "Clear", 10.0f, y, c, _on_clear_click);
+    p->rename = _button(app, sec, 0, "Rename", 10.0f + c + g, y, w - c - g, _on_layer_rename);
     y += r + g;
     p->show = t_gui_add_checkbox(app->gui, win, i18n_tr("Show"), 10.0f, y, half, r, 1, _on_layer_visible, app);
     _gui_section_add(p->sections, sec, p->show);

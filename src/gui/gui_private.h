@@ -64,3 +64,60 @@ float _gui_panel_width(const GUI_METRICS* m, float stored, float display_w);
 int _build_layer_panel(PLUMARO_APP* app);
 /* Sets the grid toggles and the grid size slider from the grid. */
 void _gui_sync_grid(PLUMARO_APP* app);
+
+/* ---- gui_popups.cpp ---- */
+/* Builds every popup, closed, and reopens those whose open flag is set; 1 or 0. */
+int _build_popups(PLUMARO_APP* app);
+/* Sets every popup widget and window id to -1; open flags and texts stay. */
+void _gui_forget_popup_ids(GUI_STATE* ui);
+/* Hiding the interface closes and forgets the passing popups. */
+void _gui_close_popups_on_hide(PLUMARO_APP* app);
+/* Collapsing the toolbar forgets the popups opened from it. */
+void _gui_forget_popups_on_collapse(PLUMARO_APP* app);
+/* Keeps ASCII letters, digits, space, '-' and '_' (63 at most), trims spaces; "sketch" when nothing is left. */
+void _gui_name_filter(const char* in, char* out, size_t size);
+/* A notice cut from the front, behind "...", until it is narrower than `width`. */
+void _gui_notify_shorten(const ALLEGRO_FONT* font, float width, const char* text, char* out, size_t size);
+/* The canvas rectangle an export covers (mode, border, document bounds); 0 when there is none. */
+int _gui_export_region(PLUMARO_APP* app, int* x, int* y, int* w, int* h);
+/* The custom canvas size typed in the new-canvas popup, or 0 when it is not a size from 64 to 16384. */
+int _gui_custom_canvas_size(const char* text);
+/* A checkerboard under a translucent colour, in a widget (its right end only unless `full`). */
+void _draw_alpha_overlay(PLUMARO_APP* app, int32_t window, int32_t widget, ALLEGRO_COLOR colour, int full);
+/* Toolbar and panel buttons whose dialogs live here. */
+void _on_chip_click(int32_t id, void* user);
+void _on_tip_click(int32_t id, void* user);
+void _on_new_click(int32_t id, void* user);
+void _on_save_click(int32_t id, void* user);
+void _on_load_click(int32_t id, void* user);
+void _on_export_click(int32_t id, void* user);
+void _on_quit_button(int32_t id, void* user);
+void _on_palette_manage(int32_t id, void* user);
+void _on_clear_click(int32_t id, void* user);
+void _on_layer_rename(int32_t id, void* user);
+
+/* ---- gui_help.cpp ---- */
+/* Builds the help reference's two windows for the current tab; 1 or 0. */
+int _build_help_popup(PLUMARO_APP* app);
+/* Closes the help reference. */
+void _gui_help_close(PLUMARO_APP* app);
+/* The Help button. */
+void _on_help_button(int32_t id, void* user);
+
+/* ---- gui_placed.cpp ---- */
+/* Builds the text popup, closed; 1 or 0. */
+int _build_text_popup(PLUMARO_APP* app);
+/* Opens the text popup again after a rebuild. */
+void _text_popup_reopen(PLUMARO_APP* app);
+/* Closes the text popup as its Cancel does (an edited text float gets its text back). */
+void _text_popup_cancel(PLUMARO_APP* app);
+/* The text button: a new text, or the text float being edited. */
+void _on_text_button(int32_t id, void* user);
+/* A shape button: the shape is dropped as a float at the view's centre. */
+void _on_shape_button(int32_t id, void* user);
+/* Drops shape `kind` (0..6) at the view's centre as a floating selection. */
+void _place_shape(PLUMARO_APP* app, int kind);
+/* A new bitmap of a shape in the brush colour, outlined with the brush's width or filled; null on failure. */
+ALLEGRO_BITMAP* _render_shape_bitmap_wh(PLUMARO_APP* app, int kind, int filled, int w, int h);
+/* A new bitmap of a text in the brush colour; null for empty text or a font that cannot load. */
+ALLEGRO_BITMAP* _render_text_bitmap(PLUMARO_APP* app, const char* text, int font, int size);

@@ -71,6 +71,97 @@ typedef struct GUI_LAYER_PANEL {
     int syncing; /* the widgets are being set from the document: callbacks ignore them */
 } GUI_LAYER_PANEL;
 
+#define GUI_OPEN_ROWS 12
+#define GUI_HELP_TABS 11
+
+/* Actions a confirmation carries out when answered with yes. */
+typedef enum GUI_CONFIRM_ACTION {
+    CONFIRM_CLEAR_LAYER = 0,
+    CONFIRM_RESET_PALETTES = 1,
+    CONFIRM_QUIT = 2,
+    CONFIRM_REMOVE_PALETTE = 3,
+} GUI_CONFIRM_ACTION;
+
+/* A popup's window, its open flag (which survives rebuilds) and the
+ * widgets that are addressed after it was built. */
+typedef struct GUI_CONFIRM {
+    int32_t window, message, yes;
+    int open;
+    int action;
+    char text[256];
+} GUI_CONFIRM;
+
+typedef struct GUI_NOTIFY {
+    int32_t window, message;
+    int open;
+    char text[256];
+} GUI_NOTIFY;
+
+typedef struct GUI_EXPORT {
+    int32_t window, title, name, displayed, full, border, include_template;
+    int open;
+    int box_valid; /* the drawing's painted box, cached until the next export */
+    int box_found;
+    int x0, y0, x1, y1;
+} GUI_EXPORT;
+
+typedef struct GUI_NEWDOC {
+    int32_t window, presets[6], size;
+    int open;
+} GUI_NEWDOC;
+
+/* The palette name, save name and layer name popups. */
+typedef struct GUI_NAME_POPUP {
+    int32_t window, field;
+    int open;
+} GUI_NAME_POPUP;
+
+typedef struct GUI_OPEN_LIST {
+    int32_t window, title, rows[GUI_OPEN_ROWS];
+    int open;
+    int used;
+    char names[GUI_OPEN_ROWS][72];
+} GUI_OPEN_LIST;
+
+/* The text popup; the text and its font and size are those of the text
+ * float being edited, or of the next text placed. */
+typedef struct GUI_TEXT_POPUP {
+    int32_t window, field, font, size;
+    int open;
+    int editing;        /* the popup edits the text float in place */
+    char text[512];     /* the text of the current text float */
+    char saved_text[512];
+    int saved_font, saved_size; /* what Cancel gives back while editing */
+    int float_font, float_size; /* what the current text float was rendered with */
+} GUI_TEXT_POPUP;
+
+typedef struct GUI_LANGUAGE {
+    int32_t window, buttons[4];
+    int requested; /* shown until a language is chosen */
+} GUI_LANGUAGE;
+
+typedef struct GUI_PALETTE_MANAGE {
+    int32_t window;
+    int open;
+} GUI_PALETTE_MANAGE;
+
+typedef struct GUI_PICKER {
+    int32_t window, preview, channels[4];
+    int open;
+    uint8_t rgba[4];
+} GUI_PICKER;
+
+typedef struct GUI_TIP_POPUP {
+    int32_t window, shapes[7];
+    int open;
+} GUI_TIP_POPUP;
+
+typedef struct GUI_HELP {
+    int32_t header, body, tabs[GUI_HELP_TABS];
+    int open;
+    int tab;
+} GUI_HELP;
+
 /* Everything the interface keeps. The section fold states, the collapsed
  * windows and the panel width live with the settings in the application
  * record, since they are stored between runs. */
@@ -78,6 +169,20 @@ typedef struct GUI_STATE {
     GUI_METRICS metrics;
     GUI_TOOLBAR toolbar;
     GUI_LAYER_PANEL panel;
+    GUI_CONFIRM confirm;
+    GUI_NOTIFY notify;
+    GUI_EXPORT export_png;
+    GUI_NEWDOC newdoc;
+    GUI_NAME_POPUP palette_name, save_name, layer_name;
+    GUI_OPEN_LIST open_list;
+    GUI_TEXT_POPUP text;
+    GUI_LANGUAGE language;
+    GUI_PALETTE_MANAGE palette_manage;
+    GUI_PICKER picker;
+    GUI_TIP_POPUP tip;
+    GUI_HELP help;
+    char doc_name[64];          /* proposed name of the next save */
+    char export_path[1024];     /* where the last export went */
     GUI_ICON_BUTTON icons[GUI_ICON_BUTTONS_MAX];
     int icon_count;
     int icons_ready;
@@ -87,6 +192,7 @@ typedef struct GUI_STATE {
     int built_once;      /* first-build defaults applied (once per run) */
     int layout_restored; /* the stored layout was read (once per run) */
     int panel_was_open;  /* the layer panel was open when the interface was hidden */
+    float toolbar_scroll, panel_scroll; /* where the windows were scrolled before a rebuild */
     int selected_swatch; /* -1 none, 0..7 a swatch, 8 the colour chip */
     int palette_edit;    /* a swatch click stores the brush colour */
     int edited_swatch;   /* the swatch last stored in edit mode, -1 none */

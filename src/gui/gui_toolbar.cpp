@@ -48,6 +48,7 @@ static int _byte(float c) { return (int)(c * 255.0f + 0.5f); }
 static void _on_toolbar_collapse(int32_t, void* user) {
     _APP(user);
     app->toolbar_collapsed = 1;
+    _gui_forget_popups_on_collapse(app);
     _gui_request_rebuild(app);
 }
 
@@ -177,6 +178,7 @@ static void _on_preset_click(int32_t id, void* user) {
             app->tool = TOOL_BRUSH;
         }
     }
+    _refresh_placed_float(app, 1);
     plumaro_gui_sync(app);
     app->dirty = 1;
 }
@@ -185,6 +187,7 @@ static void _on_shape_fill_toggle(int32_t, void* user) {
     _APP(user);
     app->shapes_solid = !app->shapes_solid;
     t_gui_button_set_toggled(app->gui, app->ui.toolbar.shape_fill, app->shapes_solid);
+    _refresh_placed_float(app, 1);
     _gui_changed(app);
 }
 
@@ -202,6 +205,7 @@ static void _on_size_change(int32_t, double value, void* user) {
     _APP(user);
     _gui_forget_preset(app);
     app->brush.size = (float)value;
+    _refresh_placed_float(app, 1);
     _gui_changed(app);
 }
 
@@ -246,6 +250,7 @@ static void _gui_take_swatch(PLUMARO_APP* app, int index) {
                                      colors[index][2] / 255.0f, app->brush.color.a);
     app->brush.eraser = 0;
     app->ui.selected_swatch = index;
+    _refresh_placed_float(app, 1);
 }
 
 static void _on_swatch_click(int32_t id, void* user) {
@@ -493,8 +498,7 @@ static void _build_tools(PLUMARO_APP* app, float t, float* y) {
                                       _on_preset_click);
     *y += r + g;
     float p = (float)m->tip_preview;
-    /* The tip popup comes with the dialogs; until then the button shows the tip. */
-    tb->tip = _text_button(app, sec, 0, "Tip: %s", 10.0f, *y, t - p - g, r, NULL);
+    tb->tip = _text_button(app, sec, 0, "Tip: %s", 10.0f, *y, t - p - g, r, _on_tip_click);
     tb->tip_preview = t_gui_add_label(app->gui, tb->window, " ", 10.0f + t - p, *y, p, r, 0);
     _gui_section_add(tb->sections, sec, tb->tip_preview);
     *y += r + g;
@@ -502,20 +506,20 @@ static void _build_tools(PLUMARO_APP* app, float t, float* y) {
                             "Drag a line, move its ends, press off it to draw", _on_line_toggle);
     tb->curve = _icon_button(app, sec, 1, x[1], *y, w4, r, ICON_CURVE,
                              "Drag a chord, bend it, press off it to draw", _on_bezier_toggle);
-    /* The shapes are placed by the dialogs' issue; the buttons wait for it. */
-    tb->shapes[0] = _icon_button(app, sec, 0, x[2], *y, w4, r, _shape_icons[0], _shape_tips[0], NULL);
-    tb->shapes[1] = _icon_button(app, sec, 0, x[3], *y, w4, r, _shape_icons[1], _shape_tips[1], NULL);
+    tb->shapes[0] = _icon_button(app, sec, 0, x[2], *y, w4, r, _shape_icons[0], _shape_tips[0], _on_shape_button);
+    tb->shapes[1] = _icon_button(app, sec, 0, x[3], *y, w4, r, _shape_icons[1], _shape_tips[1], _on_shape_button);
     *y += r + g;
     for (int k = 0; k < 4; k++)
-        tb->shapes[2 + k] = _icon_button(app, sec, 0, x[k], *y, w4, r, _shape_icons[2 + k], _shape_tips[2 + k], NULL);
+        tb->shapes[2 + k] =
+            _icon_button(app, sec, 0, x[k], *y, w4, r, _shape_icons[2 + k], _shape_tips[2 + k], _on_shape_button);
     *y += r + g;
     tb->fill = _icon_button(app, sec, 1, x[0], *y, w4, r, ICON_FILL, "Flood-fill from the click with the brush color",
                             _on_fill_toggle);
     tb->gradient = _icon_button(app, sec, 1, x[1], *y, w4, r, ICON_GRADIENT,
                                 "Drag to lay a linear gradient in the brush color", _on_gradient_toggle);
-    tb->text =
-        _icon_button(app, sec, 0, x[2], *y, w4, r, ICON_TEXT, "Type text and drop it as a movable selection", NULL);
-    tb->shapes[6] = _icon_button(app, sec, 0, x[3], *y, w4, r, _shape_icons[6], _shape_tips[6], NULL);
+    tb->text = _icon_button(app, sec, 0, x[2], *y, w4, r, ICON_TEXT, "Type text and drop it as a movable selection",
+                            _on_text_button);
+    tb->shapes[6] = _icon_button(app, sec, 0, x[3], *y, w4, r, _shape_icons[6], _shape_tips[6], _on_shape_button);
     *y += r + g;
     tb->shape_fill = _text_button(app, sec, 1, "Fill|shape", 10.0f, *y, w2, r, _on_shape_fill_toggle);
     *y += r + g;
@@ -531,8 +535,7 @@ static void _build_color(PLUMARO_APP* app, float t, float* y) {
     _gui_section_add(tb->sections, sec, tb->palette_combo);
     _gui_fill_palette_combo(app);
     *y += r + g;
-    /* The colour picker comes with the dialogs. */
-    tb->chip = _text_button(app, sec, 0, "Color", 10.0f, *y, t, r, NULL);
+    tb->chip = _text_button(app, sec, 0, "Color", 10.0f, *y, t, r, _on_chip_click);
     *y += r + g;
     for (int i = 0; i < GUI_SWATCHES; i++) {
         float x = 10.0f + (float)(i % 4) * (w4 + g);
@@ -542,7 +545,7 @@ static void _build_color(PLUMARO_APP* app, float t, float* y) {
     tb->palette_edit = _text_button(app, sec, 1, "Edit", 10.0f, *y, w2, r, _on_palette_edit_toggle);
     tb->palette_new = _text_button(app, sec, 0, "New|palette", 10.0f + w2 + g, *y, w2, r, _on_palette_new);
     *y += r + g;
-    tb->palette_manage = _text_button(app, sec, 0, "Manage palettes", 10.0f, *y, t, r, NULL);
+    tb->palette_manage = _text_button(app, sec, 0, "Manage palettes", 10.0f, *y, t, r, _on_palette_manage);
     *y += r + g;
 }
 
@@ -578,17 +581,17 @@ static void _build_symmetry(PLUMARO_APP* app, float t, float* y) {
     *y += r + g;
 }
 
-// File: new, save, load, export (their dialogs come with the dialogs' issue).
+// File: new, save, load, export.
 static void _build_file(PLUMARO_APP* app, float t, float* y) {
     const GUI_METRICS* m = &app->ui.metrics;
     GUI_TOOLBAR* tb = &app->ui.toolbar;
     float g = m->gap, r = m->row_h, w3 = (t - 2.0f * g) / 3.0f;
     int sec = _section(app, SEC_FILE, y);
-    tb->file_new = _text_button(app, sec, 0, "New", 10.0f, *y, w3, r, NULL);
-    tb->file_save = _text_button(app, sec, 0, "Save", 10.0f + w3 + g, *y, w3, r, NULL);
-    tb->file_load = _text_button(app, sec, 0, "Load", 10.0f + 2.0f * (w3 + g), *y, w3, r, NULL);
+    tb->file_new = _text_button(app, sec, 0, "New", 10.0f, *y, w3, r, _on_new_click);
+    tb->file_save = _text_button(app, sec, 0, "Save", 10.0f + w3 + g, *y, w3, r, _on_save_click);
+    tb->file_load = _text_button(app, sec, 0, "Load", 10.0f + 2.0f * (w3 + g), *y, w3, r, _on_load_click);
     *y += r + g;
-    tb->file_export = _text_button(app, sec, 0, "Export", 10.0f, *y, t, r, NULL);
+    tb->file_export = _text_button(app, sec, 0, "Export", 10.0f, *y, t, r, _on_export_click);
     *y += r + g;
 }
 
@@ -659,8 +662,8 @@ int _build_toolbar(PLUMARO_APP* app) {
     _build_settings(app, t, &y);
     t_gui_sectionlist_set_header_indent(tb->sections, 2.0f * (r + g));
     /* Help and Exit belong to no section; the fit places them below the last one. */
-    tb->help = t_gui_add_button(app->gui, win, i18n_tr("Help"), 10.0f, y, t, r, 1, NULL, app);
-    tb->quit = t_gui_add_button(app->gui, win, i18n_tr("Exit"), 10.0f, y + r + g, t, r, 1, NULL, app);
+    tb->help = t_gui_add_button(app->gui, win, i18n_tr("Help"), 10.0f, y, t, r, 1, _on_help_button, app);
+    tb->quit = t_gui_add_button(app->gui, win, i18n_tr("Exit"), 10.0f, y + r + g, t, r, 1, _on_quit_button, app);
     t_gui_sectionlist_relayout(tb->sections);
     _gui_fit_toolbar(app);
     t_gui_open_window(app->gui, win);

@@ -1249,7 +1249,12 @@ static int _pointer_event(T_GUI_CTX* ctx, int type, float x, float y, int button
         case ALLEGRO_EVENT_MOUSE_AXES:
         case ALLEGRO_EVENT_MOUSE_WARPED:
         case ALLEGRO_EVENT_MOUSE_ENTER_DISPLAY: {
-            if (dz || dw) return _pointer_wheel(ctx, px, py, dz, dw);
+            if (dz || dw) {
+                int scrolled = _pointer_wheel(ctx, px, py, dz, dw);
+                /* The content moved under a still pointer: what it hovers changed. */
+                if (scrolled && ctx->pressed_widget < 0) _update_hover(ctx, now);
+                return scrolled;
+            }
             if (ctx->global_drag) {
                 _global_bar_motion(ctx, px, py);
                 return 1;

@@ -8,11 +8,25 @@ import tempfile
 import time
 
 
+def write_language(appdata, language=1):
+    """A short settings file holding only a chosen language, so that a first
+    start does not ask for one (1 English)."""
+    import struct
+    folder = os.path.join(appdata, "Plumaro")
+    os.makedirs(folder, exist_ok=True)
+    path = os.path.join(folder, "settings.dat")
+    if not os.path.exists(path):
+        with open(path, "wb") as f:
+            f.write(b"PSET" + bytes([4, 0, 0, 0]) + struct.pack("<III", 0, 0, language))
+
+
 class Plumaro:
-    def __init__(self, exe, appdata=None, args=(), env=None):
+    def __init__(self, exe, appdata=None, args=(), env=None, language=1):
         self.exe = exe
         self.own_dir = appdata is None
         self.appdata = appdata or tempfile.mkdtemp(prefix="plumaro-e2e-")
+        if language:
+            write_language(self.appdata, language)
         self.log_path = os.path.join(self.appdata, "stderr.log")
         environment = dict(os.environ)
         environment.update({"APPDATA": self.appdata, "PLUMARO_NO_REVEAL": "1", "PLUMARO_NO_NATIVE_CHOOSER": "1",
