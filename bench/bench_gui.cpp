@@ -13,6 +13,7 @@
 #include "app_internal.h"
 #include "app_state.h"
 #include "gui/gui.h"
+#include "gui/gui_private.h"
 #include "plumaro_app.h"
 #include "t_log.h"
 
@@ -51,6 +52,7 @@ PLUMARO_APP* _bench_gui_app(void) {
         view_init(&app.view);
         view_center(&app.view, app.doc->width, app.doc->height, kW, kH);
         app.state_id = APP_STATE_CANVAS;
+        app.state = app_state_get(APP_STATE_CANVAS);
         if (!plumaro_gui_init(&app)) return NULL;
         state = 1;
     }
@@ -108,5 +110,75 @@ void BM_GuiBuild(benchmark::State& state) {
     state.SetLabel(std::to_string(app->ui.icon_count) + " icons");
 }
 BENCHMARK(BM_GuiBuild)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Rendering one placed shape at 300 x 300 (kinds 0..6), outlined and filled.
+void BM_ShapeRender(benchmark::State& state) {
+    PLUMARO_APP* app = _bench_gui_app();
+    if (!app) {
+        state.SkipWithError("no display, font or interface");
+        return;
+    }
+    int kind = (int)state.range(0), filled = (int)state.range(1);
+    for (auto _ : state) {
+        ALLEGRO_BITMAP* b = _render_shape_bitmap_wh(app, kind, filled, 300, 300);
+        benchmark::DoNotOptimize(b);
+        _bench_gui_sync(app->display);
+        if (b) al_destroy_bitmap(b);
+    }
+    const char* names[] = {"rectangle", "ellipse", "triangle", "star", "pentagon", "hexagon", "arrow"};
+    state.SetLabel(std::string(names[kind]) + (filled ? ", filled" : ", outlined"));
+}
+BENCHMARK(BM_ShapeRender)->ArgsProduct({{0, 1, 2, 3, 4, 5, 6}, {0, 1}})->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// Rendering a 40-character text at 48 pixels (the font is loaded each time, as placing does).
+void BM_TextRender(benchmark::State& state) {
+    PLUMARO_APP* app = _bench_gui_app();
+    if (!app) {
+        state.SkipWithError("no display, font or interface");
+        return;
+    }
+    const char* text = "The quick brown fox jumps over a lazy do";
+    for (auto _ : state) {
+        ALLEGRO_BITMAP* b = _render_text_bitmap(app, text, 0, 48);
+        if (!b) {
+            state.SkipWithError("no annotation font");
+            return;
+        }
+        _bench_gui_sync(app->display);
+        al_destroy_bitmap(b);
+    }
+}
+BENCHMARK(BM_TextRender)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// From a click on a shape button to the next frame on screen: the shape is
+// rendered, pasted as a float, and the canvas and the interface are drawn.
+void BM_ShapeButtonToFrame(benchmark::State& state) {
+    PLUMARO_APP* app = _bench_gui_app();
+    if (!app) {
+        state.SkipWithError("no display, font or interface");
+        return;
+    }
+    T_GUI_WIDGET* button = t_gui_get_widget(app->gui, app->ui.toolbar.shapes[0]);
+    float ox, oy;
+    if (!button || !t_gui_window_content_origin(app->gui, button->window_id, &ox, &oy)) {
+        state.SkipWithError("no shape button");
+        return;
+    }
+    ALLEGRO_EVENT e = {};
+    e.mouse.x = (int)(ox + button->x + button->w / 2), e.mouse.y = (int)(oy + button->y + button->h / 2);
+    e.mouse.button = 1;
+    for (auto _ : state) {
+        e.type = ALLEGRO_EVENT_MOUSE_BUTTON_DOWN;
+        plumaro_app_handle_event(app, &e);
+        e.type = ALLEGRO_EVENT_MOUSE_BUTTON_UP;
+        plumaro_app_handle_event(app, &e);
+        plumaro_app_draw_frame(app);
+        _bench_gui_sync(app->display);
+        state.PauseTiming();
+        selection_discard(&app->selection);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_ShapeButtonToFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
