@@ -135,5 +135,9 @@ int plumaro_app_open_sketch(PLUMARO_APP* app) {
     char path[1024];
     if (app->stroke.active || !platform_storage_ready() || !platform_save_path("sketch.plm", path, sizeof(path)))
         return 0;
-    return plumaro_app_load_document(app, path);
+    int loaded = plumaro_app_load_document(app, path);
+    char notice[1100];
+    snprintf(notice, sizeof(notice), i18n_tr("Loaded: %s"), "sketch.plm");
+    _app_notify(app, loaded ? notice : i18n_tr("No saved document found."));
+    return loaded;
 }

@@ -4,6 +4,7 @@
 #include <allegro5/allegro_font.h>
 #include <allegro5/allegro_primitives.h>
 #include <math.h>
+#include <stdio.h>
 
 #include "app_commands.h"
 #include "app_internal.h"
@@ -288,7 +289,15 @@ static void _canvas_release(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
 static void _canvas_export_sketch(PLUMARO_APP* app) {
     char path[1024];
     if (!platform_storage_ready() || !platform_save_path("sketch.png", path, sizeof(path))) return;
-    if (document_export_png(app->doc, path)) platform_file_written();
+    /* A key gives no other sign that anything was written. */
+    char notice[1200];
+    if (document_export_png(app->doc, path)) {
+        platform_file_written();
+        snprintf(notice, sizeof(notice), i18n_tr("Exported %dx%d: %s"), app->doc->width, app->doc->height, path);
+        plumaro_gui_notify(app, notice);
+    } else {
+        plumaro_gui_notify(app, i18n_tr("Export failed."));
+    }
 }
 
 // Ctrl shortcuts; returns 0 when the key is to be handled as without Ctrl.
