@@ -18,9 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "app_persist.h"
 #include "canvas/compositor.h"
 #include "canvas/document_io.h"
 #include "canvas/templates.h"
+#include "platform/platform.h"
 #include "t_log.h"
 
 namespace {
@@ -272,7 +274,20 @@ void BM_PngLibpngLevel6NoFilter(benchmark::State& state) {
 
 }  // namespace
 
+// One autosave of the session (the 4096 x 4096 three-layer drawing), as a pause after a change makes it.
+void BM_SessionAutosave(benchmark::State& state) {
+    if (!_setup()) return state.SkipWithError("no display");
+    setenv("APPDATA", g_dir.c_str(), 1);
+    if (!platform_init()) return state.SkipWithError("no save folder");
+    static PLUMARO_APP app;
+    app.doc = g_doc;
+    for (auto _ : state)
+        if (!plumaro_app_session_persist(&app)) state.SkipWithError("store failed");
+    app.doc = NULL;
+}
+
 BENCHMARK(BM_SaveRunLength)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_SessionAutosave)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_SaveLibraryTga)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(BM_LoadRunLength)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_ParseRunLength)->Unit(benchmark::kMillisecond)->Iterations(3);

@@ -48,8 +48,29 @@ void _app_adopt_document(PLUMARO_APP* app, DOCUMENT* doc) {
     app->gui_cache_valid = 0;
 }
 
-// Creates a square document with its first layer; null when either fails.
+void plumaro_app_format_bytes(uint64_t bytes, char* out, size_t size) {
+    if (!out || !size) return;
+    if (bytes >= ((uint64_t)1 << 30))
+        snprintf(out, size, "%.1f GiB", (double)bytes / (double)((uint64_t)1 << 30));
+    else
+        snprintf(out, size, "%llu MiB", (unsigned long long)((bytes + (1u << 19)) >> 20));
+}
+
+void plumaro_app_memory_notice(PLUMARO_APP* app, int width, int height, int layers, uint64_t needed, uint64_t budget) {
+    __t_assert_void(app);
+    char need[32], have[32], notice[256];
+    plumaro_app_format_bytes(needed, need, sizeof(need));
+    plumaro_app_format_bytes(budget, have, sizeof(have));
+    snprintf(notice, sizeof(notice), i18n_tr("Not enough memory for a %dx%d drawing with %d layers (%s needed, %s available)"),
+             width, height, layers, need, have);
+    _app_notify(app, notice);
+}
+
+int plumaro_app_load_refused_for_memory(void) { return document_last_load_status()->error == DOCUMENT_LOAD_MEMORY; }
+
+// Creates a square document with its first layer; null when either fails or it would not fit in memory.
 static DOCUMENT* _app_blank_document(int size) {
+    if (!document_memory_fits(size, size, 1, NULL, NULL)) return NULL;
     DOCUMENT* doc = document_new(size, size);
     if (!doc) return NULL;
     if (!document_add_layer(doc, "Layer 1")) {
@@ -96,7 +117,15 @@ int plumaro_app_load_document(PLUMARO_APP* app, const char* path) {
     __t_assert(app);
     __t_assert(path);
     DOCUMENT* doc = document_load(path);
-    if (!doc) return 0;
+    if (!doc) {
+        /* The current drawing stays; a good file too large for the memory
+         * there is is not called broken. */
+        const DOCUMENT_LOAD_STATUS* status = document_last_load_status();
+        if (status->error == DOCUMENT_LOAD_MEMORY)
+            plumaro_app_memory_notice(app, status->width, status->height, status->layers, status->needed,
+                                      status->budget);
+        return 0;
+    }
     _app_adopt_document(app, doc);
     app->dirty = 1;
     t_log(LOG_INFO, "loaded document %s", path);
@@ -109,7 +138,7 @@ void _app_drain_import(PLUMARO_APP* app) {
     if (platform_take_import(path, sizeof(path)) != 1) return;
     if (plumaro_app_load_document(app, path))
         _app_notify(app, i18n_tr("Loaded from disk."));
-    else
+    else if (!plumaro_app_load_refused_for_memory())
         _app_notify(app, i18n_tr("Could not load that file."));
     app->dirty = 1;
 }
@@ -138,6 +167,7 @@ int plumaro_app_open_sketch(PLUMARO_APP* app) {
     int loaded = plumaro_app_load_document(app, path);
     char notice[1100];
     snprintf(notice, sizeof(notice), i18n_tr("Loaded: %s"), "sketch.plm");
-    _app_notify(app, loaded ? notice : i18n_tr("No saved document found."));
+    if (loaded || !plumaro_app_load_refused_for_memory())
+        _app_notify(app, loaded ? notice : i18n_tr("No saved document found."));
     return loaded;
 }

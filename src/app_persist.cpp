@@ -1,10 +1,15 @@
 /* app_persist: settings, palette and session files in the save folder. */
 #include "app_persist.h"
 
+#include <errno.h>
+#include <stdio.h>
 #include <string.h>
+#include <time.h>
+#include <unistd.h>
 
 #include "app_commands.h"
 #include "canvas/document_io.h"
+#include "gui/gui.h"
 #include "gui/i18n.h"
 #include "platform/platform.h"
 #include "t_log.h"
@@ -144,12 +149,15 @@ int plumaro_app_settings_apply(PLUMARO_APP* app, const uint8_t* bytes, size_t co
 /* Files                                                                     */
 /* ------------------------------------------------------------------------ */
 
-// Reads at most `max` bytes of a file through Allegro's file interface; -1 when it cannot be opened.
+// Reads at most `max` bytes of a regular file; -1 when there is none (a pipe or a folder is none).
 static long _read_head(const char* path, uint8_t* out, size_t max) {
-    ALLEGRO_FILE* file = al_fopen(path, "rb");
-    if (!file) return -1;
-    size_t count = al_fread(file, out, max);
-    al_fclose(file);
+    FILE* file = t_file_open_read(path);
+    if (!file) {
+        if (errno == EINVAL) t_log(LOG_ERR, "%s is not a regular file; ignored", path);
+        return -1;
+    }
+    size_t count = fread(out, 1, max, file);
+    fclose(file);
     return (long)count;
 }
 
@@ -171,19 +179,23 @@ int plumaro_app_settings_load(PLUMARO_APP* app) {
     return result;
 }
 
-void plumaro_app_settings_persist(PLUMARO_APP* app) {
-    __t_assert_void(app);
+int plumaro_app_settings_persist(PLUMARO_APP* app) {
+    __t_assert(app);
     char path[1024];
-    if (!platform_save_path(APP_SETTINGS_FILE, path, sizeof(path))) return;
-    if (platform_storage_ready() != 1) return;
+    if (!platform_save_path(APP_SETTINGS_FILE, path, sizeof(path))) return 1;
+    if (platform_storage_ready() != 1) return 1;
     uint8_t record[APP_SETTINGS_SIZE];
     plumaro_app_settings_encode(app, record);
-    if (t_file_write_atomic(path, record, sizeof(record)))
+    int ok = t_file_write_atomic(path, record, sizeof(record));
+    if (ok) {
         t_log(LOG_INFO, "settings save: v3 session state (%zu bytes) -> %s", sizeof(record), path);
-    else
+    } else {
+        snprintf(app->store_error, sizeof(app->store_error), "%s", strerror(errno ? errno : EIO));
         t_log(LOG_ERR, "settings save: could not open %s for write", path);
+    }
     platform_file_written();
     app->settings_pending = 0;
+    return ok;
 }
 
 int plumaro_app_palette_load(PLUMARO_APP* app) {
@@ -219,31 +231,60 @@ void plumaro_app_palette_persist(PLUMARO_APP* app) {
     app->palette_pending = 0;
 }
 
-void plumaro_app_session_persist(PLUMARO_APP* app) {
-    __t_assert_void(app);
+int plumaro_app_session_persist(PLUMARO_APP* app) {
+    __t_assert(app);
     char path[1024];
-    if (!platform_save_path(APP_SESSION_FILE, path, sizeof(path))) return;
-    if (platform_storage_ready() != 1 || !app->doc) return;
+    if (!platform_save_path(APP_SESSION_FILE, path, sizeof(path))) return 1;
+    if (platform_storage_ready() != 1 || !app->doc) return 1;
     T_ATOMIC_FILE af;
     if (!t_file_begin(&af, path)) {
+        snprintf(app->store_error, sizeof(app->store_error), "%s", strerror(af.error ? af.error : EIO));
         t_log(LOG_ERR, "could not save document to %s", path);
-        return;
+        return 0;
     }
     if (!document_write(app->doc, &af)) {
+        int error = errno ? errno : EIO;
         t_file_abort(&af);
+        snprintf(app->store_error, sizeof(app->store_error), "%s", strerror(error));
         t_log(LOG_ERR, "could not save document to %s", path);
-        return;
+        return 0;
     }
     /* The commit flushes the temporary file to disk before it replaces the
      * session, and removes it when it cannot. */
     char tmp_path[sizeof(af.tmp_path)];
     memcpy(tmp_path, af.tmp_path, sizeof(tmp_path));
     if (!t_file_commit(&af)) {
+        snprintf(app->store_error, sizeof(app->store_error), "%s", strerror(af.error ? af.error : EIO));
         t_log(LOG_ERR, "session persist: rename %s -> %s failed", tmp_path, path);
-        return;
+        return 0;
     }
     platform_file_written();
     t_log(LOG_INFO, "session persisted to %s", path);
+    return 1;
+}
+
+// Moves an unreadable session aside under a dated name; 1 with that name in `out`.
+static int _session_set_aside(const char* path, char* out, size_t size) {
+    char stamp[32], name[64], target[1024];
+    time_t now = time(NULL);
+    struct tm local;
+    localtime_r(&now, &local);
+    strftime(stamp, sizeof(stamp), "%Y%m%d-%H%M%S", &local);
+    for (int n = 0; n < 100; n++) {
+        if (n == 0)
+            snprintf(name, sizeof(name), "session-unreadable-%s.plm", stamp);
+        else
+            snprintf(name, sizeof(name), "session-unreadable-%s-%d.plm", stamp, n);
+        if (!platform_save_path(name, target, sizeof(target))) return 0;
+        if (access(target, F_OK) == 0) continue; /* an earlier one of the same second stays */
+        if (rename(path, target) != 0) {
+            t_log(LOG_ERR, "could not keep the unreadable session %s as %s: %s", path, target, strerror(errno));
+            return 0;
+        }
+        snprintf(out, size, "%s", name);
+        return 1;
+    }
+    return 0;
 }
 
 int plumaro_app_session_restore(PLUMARO_APP* app) {
@@ -251,10 +292,19 @@ int plumaro_app_session_restore(PLUMARO_APP* app) {
     char path[1024];
     if (!platform_save_path(APP_SESSION_FILE, path, sizeof(path))) return 0;
     if (platform_storage_ready() != 1) return 0;
-    ALLEGRO_FILE* file = al_fopen(path, "rb");
-    if (!file) return 0;
-    al_fclose(file);
-    if (!plumaro_app_load_document(app, path)) return 0;
-    app->autosave_revision = app->doc->undo->revision; /* the session file holds it as it is */
-    return 1;
+    if (!t_file_is_regular(path)) return 0;
+    if (plumaro_app_load_document(app, path)) {
+        app->autosave_revision = app->doc->undo->revision; /* the session file holds it as it is */
+        return 1;
+    }
+    /* Starting blank would store the blank drawing over the last one at the
+     * next quit: the file is kept under another name first. */
+    char kept[64];
+    if (_session_set_aside(path, kept, sizeof(kept))) {
+        t_log(LOG_ERR, "the last session could not be opened; kept as %s", kept);
+        char notice[256];
+        snprintf(notice, sizeof(notice), i18n_tr("Your last drawing could not be opened; it was kept as %s"), kept);
+        plumaro_gui_notify(app, notice);
+    }
+    return 0;
 }

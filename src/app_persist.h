@@ -19,15 +19,19 @@
 
 /* Reads "settings.dat"; 1 when a record with the right magic was read. */
 int plumaro_app_settings_load(PLUMARO_APP* app);
-/* Writes the current preferences to "settings.dat". */
-void plumaro_app_settings_persist(PLUMARO_APP* app);
+/* Writes the current preferences to "settings.dat"; 1 when stored (or
+ * nothing was to be stored), 0 with the reason in `store_error`. */
+int plumaro_app_settings_persist(PLUMARO_APP* app);
 /* Resets the palettes and reads "palette.dat"; the deserializer's result, 0 when nothing was read. */
 int plumaro_app_palette_load(PLUMARO_APP* app);
 /* Writes the palette set to "palette.dat". */
 void plumaro_app_palette_persist(PLUMARO_APP* app);
-/* Writes the open document to "session.plm". */
-void plumaro_app_session_persist(PLUMARO_APP* app);
-/* Loads "session.plm" in place of the open document; 1 when it was loaded. */
+/* Writes the open document to "session.plm"; 1 when stored (or nothing was
+ * to be stored), 0 with the system's reason in `store_error`. */
+int plumaro_app_session_persist(PLUMARO_APP* app);
+/* Loads "session.plm" in place of the open document; 1 when it was loaded.
+ * A session that cannot be read is renamed aside, so that nothing written
+ * later replaces it, and the user is told where it is. */
 int plumaro_app_session_restore(PLUMARO_APP* app);
 
 /* The settings record of the current state, byte for byte. */

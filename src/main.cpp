@@ -12,5 +12,5 @@ int main(int argc, char** argv) {
     }
     plumaro_app_run(&app);
     plumaro_app_shutdown(&app);
-    return 0;
+    return app.exit_status; /* not 0 when the drawing could not be stored */
 }

@@ -4,6 +4,8 @@
 #include <allegro5/allegro_image.h>
 #include <allegro5/allegro_primitives.h>
 #include <allegro5/allegro_ttf.h>
+#include <signal.h>
+#include <stdio.h>
 #include <string.h>
 
 #include "app_commands.h"
@@ -11,10 +13,12 @@
 #include "app_persist.h"
 #include "app_state.h"
 #include "app_tools.h"
+#include "canvas/undo.h"
 #include "gui/gui.h"
 #include "gui/i18n.h"
 #include "platform/platform.h"
 #include "t_log.h"
+#include "t_str.h"
 
 /* ------------------------------------------------------------------------ */
 /* Interface scale and font                                                 */
@@ -52,7 +56,8 @@ int _app_load_font(PLUMARO_APP* app) {
         t_log(LOG_ERR, "could not resolve font resource %s", resource);
         return 0;
     }
-    ALLEGRO_FONT* font = al_load_ttf_font(path, plumaro_app_font_size(app->ui_scale), 0);
+    ALLEGRO_FONT* font =
+        t_file_is_regular(path) ? al_load_ttf_font(path, plumaro_app_font_size(app->ui_scale), 0) : NULL;
     if (!font) {
         t_log(LOG_ERR, "could not load font %s%s", path, app->font ? ", keeping previous font" : "");
         return 0;
@@ -71,7 +76,7 @@ void _app_set_window_icon(PLUMARO_APP* app) {
         t_log(LOG_NOTICE, "could not resolve icon resource %s", resource);
         return;
     }
-    ALLEGRO_BITMAP* icon = al_load_bitmap(path);
+    ALLEGRO_BITMAP* icon = t_file_is_regular(path) ? al_load_bitmap(path) : NULL;
     if (!icon) {
         t_log(LOG_NOTICE, "window icon not found at %s", path);
         return;
@@ -135,6 +140,12 @@ static int _app_install_mouse(void) {
     }
 }
 
+// Shows what low memory cost the undo history.
+static void _app_undo_notice(const char* text, void* user) {
+    PLUMARO_APP* app = (PLUMARO_APP*)user;
+    if (app) plumaro_gui_notify(app, i18n_tr(text));
+}
+
 // Logs a start-up failure at EMERG and fails the start.
 #define _INIT_FAIL(...)                \
     do {                               \
@@ -151,6 +162,9 @@ int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
     for (int i = 1; argv && i < argc; i++)
         if (argv[i] && strcmp(argv[i], "-v") == 0) log_set_level(LOG_DEBUG);
     t_log(LOG_INFO, "Plumaro %s starting", PLUMARO_VERSION_TEXT);
+    /* Past a file size limit a write must fail (and be reported) rather
+     * than end the program halfway through a save. */
+    signal(SIGXFSZ, SIG_IGN);
 
     if (!al_init()) _INIT_FAIL("could not init Allegro");
     al_set_app_name("Plumaro");
@@ -214,6 +228,7 @@ int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
     if (!_app_load_font(app)) return 0;
 
     if (!plumaro_gui_init(app)) _INIT_FAIL("could not create gui");
+    undo_set_notice_hook(_app_undo_notice, app);
     if (!app->settings_pending) {
         if (app->language == LANG_UNSET) plumaro_gui_request_language_choice(app);
         plumaro_gui_layout_restore(app);
@@ -233,12 +248,15 @@ int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
 
     app->running = 1;
     app->dirty = 1;
+    app->since_autosave = PLUMARO_AUTOSAVE_SECONDS; /* the first pause after a change stores it */
     return app_state_switch(app, APP_STATE_SPLASH);
 }
 
 /* ------------------------------------------------------------------------ */
 /* Display size, halt and resume                                             */
 /* ------------------------------------------------------------------------ */
+
+static void _app_store_failed_notice(PLUMARO_APP* app);
 
 // Reads the display's size into display_w/display_h.
 static void _app_refresh_display_size(PLUMARO_APP* app) {
@@ -268,8 +286,10 @@ static void _app_on_halt(PLUMARO_APP* app) {
      * stroke, float or form in progress now so that the stored drawing has it. */
     plumaro_app_finish_edits(app);
     app->halted = 1;
-    plumaro_app_settings_persist(app);
-    plumaro_app_session_persist(app);
+    int stored = plumaro_app_settings_persist(app);
+    if (!plumaro_app_session_persist(app)) stored = 0;
+    /* Shown when drawing comes back. */
+    if (!stored) _app_store_failed_notice(app);
     platform_on_halt();
     if (app->timer) al_stop_timer(app->timer);
     if (app->display) al_acknowledge_drawing_halt(app->display);
@@ -313,6 +333,9 @@ static void _app_on_resume(PLUMARO_APP* app) {
 static void _app_autosave(PLUMARO_APP* app) {
     app->idle_seconds += 1.0 / 60.0;
     app->since_autosave += 1.0 / 60.0;
+    /* The first pause after a change stores it; after that, at most every
+     * 30 seconds while changes keep coming. A store blocks for a moment, so
+     * it waits for the user to pause. */
     if (app->since_autosave < PLUMARO_AUTOSAVE_SECONDS || app->idle_seconds < PLUMARO_AUTOSAVE_IDLE) return;
     if (!app->doc || app->doc->undo->revision == app->autosave_revision) return;
     /* Only a settled drawing is stored: a lifted float would leave a hole. */
@@ -321,7 +344,11 @@ static void _app_autosave(PLUMARO_APP* app) {
         return;
     app->since_autosave = 0.0;
     app->autosave_revision = app->doc->undo->revision;
-    plumaro_app_session_persist(app);
+    if (plumaro_app_session_persist(app)) {
+        app->store_warned = 0;
+    } else if (!app->store_warned) {
+        _app_store_failed_notice(app); /* once, not at every pause */
+    }
 }
 
 // Runs the state's update and the periodic checks of one 60 Hz tick.
@@ -485,24 +512,57 @@ void plumaro_app_draw_frame(PLUMARO_APP* app) {
     }
 }
 
+// Stores the settings, the layout and the drawing before the program ends; 1 when all of it was stored.
+static int _app_store_before_quit(PLUMARO_APP* app) {
+    int ok = plumaro_app_settings_persist(app);
+    /* A stroke, float or form still being edited belongs in the stored drawing:
+     * the state's leave would lay it down only after the session is written. */
+    plumaro_app_finish_edits(app);
+    plumaro_gui_layout_persist(app);
+    if (!plumaro_app_session_persist(app)) ok = 0;
+    return ok;
+}
+
+// Tells the user the drawing could not be stored, and why.
+static void _app_store_failed_notice(PLUMARO_APP* app) {
+    char notice[512];
+    snprintf(notice, sizeof(notice), i18n_tr("Your drawing could not be stored: %s"), app->store_error);
+    plumaro_gui_notify(app, notice);
+    app->store_warned = 1;
+}
+
 int plumaro_app_run(PLUMARO_APP* app) {
     __t_assert(app);
     __t_assert(app->queue);
     __t_assert(app->state);
     if (app->timer) al_start_timer(app->timer);
-    while (app->running) {
-        ALLEGRO_EVENT event;
-        if (!platform_wait_event(app->queue, &event)) break;
-        plumaro_app_handle_event(app, &event);
-        if (app->running && app->dirty && !app->halted && al_is_event_queue_empty(app->queue))
-            plumaro_app_draw_frame(app);
+    for (;;) {
+        while (app->running) {
+            ALLEGRO_EVENT event;
+            if (!platform_wait_event(app->queue, &event)) break;
+            plumaro_app_handle_event(app, &event);
+            if (app->running && app->dirty && !app->halted && al_is_event_queue_empty(app->queue))
+                plumaro_app_draw_frame(app);
+        }
+        if (_app_store_before_quit(app)) break;
+        /* The drawing could not be stored (a full or read-only disk): the
+         * program stays so that nothing is lost, and says why. Asked to quit
+         * again while that notice shows, it ends with a failure status. */
+        if (app->store_warned && app->ui.notify.open) {
+            fprintf(stderr, "%s\n", app->ui.notify.text);
+            app->exit_status = 1;
+            break;
+        }
+        _app_store_failed_notice(app);
+        app->running = 1;
+        app->dirty = 1;
+        if (!app->gui) {
+            /* Without an interface there is no one to ask: end, but say so. */
+            fprintf(stderr, "%s\n", app->ui.notify.text[0] ? app->ui.notify.text : app->store_error);
+            app->exit_status = 1;
+            break;
+        }
     }
-    plumaro_app_settings_persist(app);
-    /* A stroke, float or form still being edited belongs in the stored drawing:
-     * the state's leave would lay it down only after the session is written. */
-    plumaro_app_finish_edits(app);
-    plumaro_gui_layout_persist(app);
-    plumaro_app_session_persist(app);
     t_log(LOG_INFO, "main loop done");
     return 1;
 }
@@ -541,5 +601,6 @@ void plumaro_app_shutdown(PLUMARO_APP* app) {
         al_destroy_display(app->display);
         app->display = NULL;
     }
+    undo_set_notice_hook(NULL, NULL);
     t_log(LOG_INFO, "Plumaro shut down");
 }

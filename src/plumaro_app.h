@@ -18,8 +18,8 @@
 
 #define PLUMARO_VERSION_TEXT "1.3.9"
 #define PLUMARO_FIRST_CANVAS_MAX 4096
-#define PLUMARO_AUTOSAVE_SECONDS 120.0 /* at most this often */
-#define PLUMARO_AUTOSAVE_IDLE 3.0      /* after this long without input */
+#define PLUMARO_AUTOSAVE_SECONDS 30.0 /* at most this often while changes keep coming */
+#define PLUMARO_AUTOSAVE_IDLE 3.0     /* after this long without input */
 
 struct APP_STATE;
 
@@ -121,6 +121,9 @@ typedef struct PLUMARO_APP {
      * at most a few minutes of work */
     double idle_seconds, since_autosave;
     uint64_t autosave_revision; /* the document's undo revision last stored */
+    char store_error[256];      /* why the last store failed, for the notice */
+    int store_warned;           /* the user was told the drawing could not be stored */
+    int exit_status;            /* what main returns: non-zero when the drawing was not stored */
 } PLUMARO_APP;
 
 /* Starts everything in the documented order; 1 on success. */

@@ -569,8 +569,8 @@ int brush_stroke_abort(BRUSH_STROKE* stroke, DOCUMENT* doc) {
     _live_stroke = 0;
     _buffer_shown = 0;
     _buffer_preview = 0;
-    undo_revert(doc);
-    return 1;
+    /* A revert that could not put the pixels back is a failure, not an abort. */
+    return undo_revert(doc);
 }
 
 // Paints a polyline into the stroke buffer as a preview; no layer or undo change.

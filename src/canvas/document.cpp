@@ -2,8 +2,49 @@
 #include "canvas/document.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 
+#include "platform/platform.h"
 #include "t_log.h"
+
+/* Kept free for the program itself, its fonts, the interface and the driver. */
+#define DOCUMENT_MEMORY_MARGIN ((uint64_t)256 << 20)
+
+uint64_t document_memory_needed(int width, int height, int layers) {
+    if (width <= 0 || height <= 0 || layers < 0) return 0;
+    uint64_t canvas = (uint64_t)width * (uint64_t)height * 4u;
+    /* texture + memory copy per layer; the stroke buffer, two composition
+     * caches and the undo tiles of one full change besides */
+    return canvas * (2u * (uint64_t)layers + 4u);
+}
+
+uint64_t document_memory_budget(void) {
+    uint64_t available = platform_memory_available();
+    uint64_t budget = available > DOCUMENT_MEMORY_MARGIN ? available - DOCUMENT_MEMORY_MARGIN : 0;
+    if (!available) budget = UINT64_MAX; /* nothing known: let the allocations decide */
+    const char* cap = getenv("PLUMARO_MAX_DOC_MB");
+    if (cap && *cap) {
+        char* end = NULL;
+        unsigned long long mb = strtoull(cap, &end, 10);
+        if (end && end != cap && *end == 0) {
+            uint64_t limit = (uint64_t)mb << 20;
+            if (limit < budget) budget = limit;
+        } else {
+            t_log(LOG_WARNING, "PLUMARO_MAX_DOC_MB=%s is not a number of MiB; ignored", cap);
+        }
+    }
+    return budget;
+}
+
+int document_memory_fits(int width, int height, int layers, uint64_t* needed, uint64_t* budget) {
+    uint64_t need = document_memory_needed(width, height, layers), have = document_memory_budget();
+    if (needed) *needed = need;
+    if (budget) *budget = have;
+    if (need <= have) return 1;
+    t_log(LOG_ERR, "not enough memory for a %dx%d drawing with %d layers (%llu MiB needed, %llu MiB available)", width,
+          height, layers, (unsigned long long)(need >> 20), (unsigned long long)(have >> 20));
+    return 0;
+}
 
 static DOCUMENT_NEW_HOOK _document_new_hook = NULL;
 static void* _document_new_hook_user = NULL;

@@ -27,6 +27,17 @@ typedef struct DOCUMENT {
 typedef int (*DOCUMENT_NEW_HOOK)(int width, int height, void* user);
 void document_set_new_hook(DOCUMENT_NEW_HOOK hook, void* user);
 
+/* Memory a drawing of that size needs while it is open: each layer's
+ * texture and memory copy, the stroke buffer, the composition caches and a
+ * layer's worth of undo tiles. */
+uint64_t document_memory_needed(int width, int height, int layers);
+/* The memory a drawing may use: what the system has available less a
+ * margin, lowered to PLUMARO_MAX_DOC_MB when that is set. */
+uint64_t document_memory_budget(void);
+/* 1 when a drawing of that size fits the budget; else 0, with what it
+ * needs and what there is (either pointer may be null), and a log line. */
+int document_memory_fits(int width, int height, int layers, uint64_t* needed, uint64_t* budget);
+
 /* Creates an empty document; null on failure. */
 DOCUMENT* document_new(int width, int height);
 /* Frees the undo history, the layers and the record; nulls the pointer. */

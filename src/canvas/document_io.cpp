@@ -44,14 +44,19 @@ static int _reserve(T_STR** buf, size_t need) {
 }
 
 // Memory bitmap in the RGBA byte order, the caller's settings put back.
+/* What the last load or parse came to. */
+static DOCUMENT_LOAD_STATUS _load_status;
+
+const DOCUMENT_LOAD_STATUS* document_last_load_status(void) { return &_load_status; }
+
+// Records a failure of the current load.
+static void _load_failed(int error) {
+    if (_load_status.error != DOCUMENT_LOAD_MEMORY) _load_status.error = error;
+}
+
 static ALLEGRO_BITMAP* _new_memory_bitmap(int w, int h) {
-    int flags = al_get_new_bitmap_flags();
-    int format = al_get_new_bitmap_format();
-    al_set_new_bitmap_flags(ALLEGRO_MEMORY_BITMAP);
-    al_set_new_bitmap_format(ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE);
-    ALLEGRO_BITMAP* bitmap = al_create_bitmap(w, h);
-    al_set_new_bitmap_flags(flags);
-    al_set_new_bitmap_format(format);
+    ALLEGRO_BITMAP* bitmap = layer_create_bitmap(w, h, ALLEGRO_MEMORY_BITMAP);
+    if (!bitmap) _load_failed(DOCUMENT_LOAD_MEMORY);
     return bitmap;
 }
 
@@ -364,7 +369,8 @@ int document_save(DOCUMENT* doc, const char* path) {
         }
     }
     T_ATOMIC_FILE af;
-    if (!t_file_begin(&af, path)) {
+    /* A saved drawing is the user's file, readable like any other. */
+    if (!t_file_begin_shared(&af, path)) {
         t_log(LOG_ERR, "could not save document to %s", path);
         return 0;
     }
@@ -400,7 +406,8 @@ void document_file_free(DOCUMENT_FILE** file) {
 }
 
 // Reads one layer record at *pos; on failure *pos is the offset reached.
-static int _parse_layer(const uint8_t* d, size_t size, size_t* pos, const DOCUMENT_FILE* f, DOCUMENT_FILE_LAYER* out) {
+static int _parse_layer(const uint8_t* d, size_t size, size_t* pos, const DOCUMENT_FILE* f, uint32_t announced,
+                        DOCUMENT_FILE_LAYER* out) {
     size_t p = *pos;
 #define NEED(N)                                 \
     do {                                        \
@@ -412,7 +419,7 @@ static int _parse_layer(const uint8_t* d, size_t size, size_t* pos, const DOCUME
         p += 4;
         if (name_len > DOCUMENT_FILE_MAX_NAME) goto stop;
         NEED(name_len);
-        Malloc(out->name, char, (size_t)name_len + 1, goto stop);
+        Malloc(out->name, char, (size_t)name_len + 1, _load_failed(DOCUMENT_LOAD_MEMORY); goto stop);
         memcpy(out->name, d + p, name_len);
         p += name_len;
     }
@@ -446,6 +453,17 @@ static int _parse_layer(const uint8_t* d, size_t size, size_t* pos, const DOCUME
                   (unsigned)f->height);
             goto stop;
         }
+        /* A small, well-compressed file can describe gigabytes of pixels:
+         * what the drawing would take is weighed before the first layer is
+         * decoded. */
+        if (!f->memory_checked) {
+            ((DOCUMENT_FILE*)f)->memory_checked = 1;
+            if (!document_memory_fits(f->width, f->height, (int)announced, &_load_status.needed,
+                                      &_load_status.budget)) {
+                _load_status.error = DOCUMENT_LOAD_MEMORY;
+                goto stop;
+            }
+        }
         out->pixels = document_tga_decode(d + p, data_len);
         if (!out->pixels) goto stop;
         p += data_len;
@@ -462,6 +480,8 @@ stop:
 DOCUMENT_FILE* document_file_parse(const void* data, size_t size, const char* path) {
     __t_assert_null(data || size == 0);
     if (!path) path = "(memory)";
+    memset(&_load_status, 0, sizeof(_load_status));
+    _load_status.error = DOCUMENT_LOAD_MALFORMED; /* until the whole file was read */
     const uint8_t* d = (const uint8_t*)data;
     int version = 0;
     if (size >= 16) {
@@ -485,26 +505,32 @@ DOCUMENT_FILE* document_file_parse(const void* data, size_t size, const char* pa
         t_log(LOG_ERR, "malformed PLM document %s (offset %zu of %zu)", path, header, size);
         return NULL;
     }
+    _load_status.width = w, _load_status.height = h, _load_status.layers = (int32_t)count;
     DOCUMENT_FILE* f = NULL;
-    Malloc(f, DOCUMENT_FILE, 1, return NULL);
+    Malloc(f, DOCUMENT_FILE, 1, _load_failed(DOCUMENT_LOAD_MEMORY); return NULL);
     f->version = version;
     f->width = w;
     f->height = h;
     f->template_index = (tmpl < 0 || tmpl >= DOCUMENT_TEMPLATE_COUNT) ? 0 : tmpl;
     if (count) Malloc(f->layers, DOCUMENT_FILE_LAYER, count, {
         free(f);
+        _load_failed(DOCUMENT_LOAD_MEMORY);
         return NULL;
     });
     size_t pos = header;
     for (uint32_t i = 0; i < count; i++) {
         f->layer_count = i + 1; /* so a half-read record is freed too */
-        if (!_parse_layer(d, size, &pos, f, &f->layers[i])) {
-            t_log(LOG_ERR, "malformed PLM document %s (offset %zu of %zu)", path, pos, size);
+        if (!_parse_layer(d, size, &pos, f, count, &f->layers[i])) {
+            if (_load_status.error == DOCUMENT_LOAD_MEMORY)
+                t_log(LOG_ERR, "not enough memory for layer %u of %s (%dx%d)", i + 1, path, w, h);
+            else
+                t_log(LOG_ERR, "malformed PLM document %s (offset %zu of %zu)", path, pos, size);
             document_file_free(&f);
             return NULL;
         }
     }
     f->layer_count = count;
+    _load_status.error = DOCUMENT_LOAD_OK;
     return f;
 }
 
@@ -512,6 +538,8 @@ DOCUMENT* document_load(const char* path) {
     __t_assert_null(path);
     T_STR* bytes = t_str_read_file(path);
     if (!bytes) {
+        memset(&_load_status, 0, sizeof(_load_status));
+        _load_status.error = DOCUMENT_LOAD_UNREADABLE;
         t_log(LOG_ERR, "could not read %s", path);
         return NULL;
     }
@@ -521,6 +549,7 @@ DOCUMENT* document_load(const char* path) {
     if (!f) return NULL;
     DOCUMENT* doc = document_new(f->width, f->height);
     if (!doc) {
+        _load_status.error = DOCUMENT_LOAD_MEMORY;
         document_file_free(&f);
         return NULL;
     }
@@ -538,7 +567,9 @@ DOCUMENT* document_load(const char* path) {
             rec->pixels = NULL;
         }
         if (!layer || !layer_restore(layer)) {
-            t_log(LOG_ERR, "malformed PLM document %s (offset %zu of %zu)", path, rec->end_offset, size);
+            /* The file was read whole and checked: what failed here is memory. */
+            t_log(LOG_ERR, "not enough memory for layer %u of %s (%dx%d)", i + 1, path, f->width, f->height);
+            _load_status.error = DOCUMENT_LOAD_MEMORY;
             document_free(&doc);
             document_file_free(&f);
             return NULL;
@@ -683,7 +714,7 @@ int document_export_png_region(DOCUMENT* doc, const char* path, int x, int y, in
         n = snprintf(written, sizeof(written), "%s.tga", path);
     }
     al_destroy_bitmap(flat);
-    int ok = bytes && n >= 0 && (size_t)n < sizeof(written) && t_file_write_atomic(written, bytes, size);
+    int ok = bytes && n >= 0 && (size_t)n < sizeof(written) && t_file_write_atomic_shared(written, bytes, size);
     free(bytes);
     if (!ok) {
         t_log(LOG_ERR, "could not export %s", path);

@@ -23,6 +23,23 @@ int document_write(DOCUMENT* doc, T_ATOMIC_FILE* af);
 /* Reads a version 1, 2 or 3 file into a new document with an empty history. */
 DOCUMENT* document_load(const char* path);
 
+/* Why the last load (or parse) failed. */
+typedef enum DOCUMENT_LOAD_ERROR {
+    DOCUMENT_LOAD_OK = 0,
+    DOCUMENT_LOAD_UNREADABLE = 1, /* missing, not a regular file, or unreadable */
+    DOCUMENT_LOAD_MALFORMED = 2,  /* not a document, or a broken one */
+    DOCUMENT_LOAD_MEMORY = 3,     /* a good file too large for the memory there is */
+} DOCUMENT_LOAD_ERROR;
+
+typedef struct DOCUMENT_LOAD_STATUS {
+    int error; /* DOCUMENT_LOAD_ERROR */
+    int32_t width, height, layers;
+    uint64_t needed, budget; /* bytes, for a memory refusal */
+} DOCUMENT_LOAD_STATUS;
+
+/* The outcome of the last document_load or document_file_parse. */
+const DOCUMENT_LOAD_STATUS* document_last_load_status(void);
+
 /* One layer record of a parsed file; `pixels` is a memory bitmap. */
 typedef struct DOCUMENT_FILE_LAYER {
     char* name;
@@ -41,6 +58,7 @@ typedef struct DOCUMENT_FILE {
     int32_t template_index;
     uint32_t layer_count;
     DOCUMENT_FILE_LAYER* layers; /* layer_count records, bottom first */
+    int memory_checked;          /* the memory the drawing needs was weighed */
 } DOCUMENT_FILE;
 
 /* Checks and decodes a file image; `path` names it in messages. Null when

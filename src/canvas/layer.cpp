@@ -1,9 +1,67 @@
 /* layer: creation, renaming and rebuilding of raster layers. */
 #include "canvas/layer.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 #include "t_log.h"
+
+/* ------------------------------------------------------------------------ */
+/* Checked bitmaps                                                           */
+/* ------------------------------------------------------------------------ */
+
+/* Allocations that failed inside the graphics library. Its memory bitmaps
+ * can come back without their pixels when memory runs out, so every
+ * creation compares this count before and after. */
+static unsigned long _layer_alloc_failures = 0;
+
+static void* _layer_malloc(size_t n, int, const char*, const char*) {
+    void* p = malloc(n);
+    if (!p && n) _layer_alloc_failures++;
+    return p;
+}
+
+static void _layer_free_memory(void* p, int, const char*, const char*) { free(p); }
+
+static void* _layer_realloc(void* p, size_t n, int, const char*, const char*) {
+    void* q = realloc(p, n);
+    if (!q && n) _layer_alloc_failures++;
+    return q;
+}
+
+static void* _layer_calloc(size_t count, size_t n, int, const char*, const char*) {
+    void* p = calloc(count, n);
+    if (!p && count && n) _layer_alloc_failures++;
+    return p;
+}
+
+// Routes the library's allocations through the counting wrappers (once).
+static void _layer_guard_memory(void) {
+    static int installed = 0;
+    static ALLEGRO_MEMORY_INTERFACE guard = {_layer_malloc, _layer_free_memory, _layer_realloc, _layer_calloc};
+    if (installed) return;
+    installed = 1;
+    al_set_memory_interface(&guard);
+}
+
+ALLEGRO_BITMAP* layer_create_bitmap(int width, int height, int flags) {
+    if (width <= 0 || height <= 0) return NULL;
+    _layer_guard_memory();
+    int old_flags = al_get_new_bitmap_flags();
+    int old_format = al_get_new_bitmap_format();
+    al_set_new_bitmap_format(ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE);
+    al_set_new_bitmap_flags(flags);
+    unsigned long failures = _layer_alloc_failures;
+    ALLEGRO_BITMAP* bitmap = al_create_bitmap(width, height);
+    al_set_new_bitmap_flags(old_flags);
+    al_set_new_bitmap_format(old_format);
+    if (bitmap && _layer_alloc_failures != failures) {
+        t_log(LOG_ERR, "out of memory making a %dx%d bitmap", width, height);
+        al_destroy_bitmap(bitmap);
+        bitmap = NULL;
+    }
+    return bitmap;
+}
 
 const char* layer_blend_name(int mode) {
     switch (mode) {
@@ -47,16 +105,9 @@ LAYER* layer_new(const char* name, int width, int height) {
     layer->locked = 0;
     layer->blend = LAYER_BLEND_NORMAL;
 
-    int flags = al_get_new_bitmap_flags();
-    int format = al_get_new_bitmap_format();
     /* Created in the byte order raw access uses, so locks copy instead of converting. */
-    al_set_new_bitmap_format(ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE);
-    al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR);
-    layer->bitmap = al_create_bitmap(width, height);
-    al_set_new_bitmap_flags(ALLEGRO_MEMORY_BITMAP);
-    layer->backup = al_create_bitmap(width, height);
-    al_set_new_bitmap_flags(flags);
-    al_set_new_bitmap_format(format);
+    layer->bitmap = layer_create_bitmap(width, height, ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR);
+    layer->backup = layer->bitmap ? layer_create_bitmap(width, height, ALLEGRO_MEMORY_BITMAP) : NULL;
     if (!layer->bitmap || !layer->backup) {
         t_log(LOG_ERR, "could not create %dx%d layer bitmaps", width, height);
         layer_free(&layer);
@@ -138,19 +189,19 @@ int layer_restore(LAYER* layer) {
         t_log(LOG_ERR, "layer %s has neither bitmap nor backup", layer_name_text(layer));
         return 0;
     }
-    int flags = al_get_new_bitmap_flags();
-    int format = al_get_new_bitmap_format();
-    al_set_new_bitmap_format(ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE);
-    al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR);
     if (layer->backup) {
+        int flags = al_get_new_bitmap_flags();
+        int format = al_get_new_bitmap_format();
+        al_set_new_bitmap_format(ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE);
+        al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR);
         layer->bitmap = al_clone_bitmap(layer->backup);
+        al_set_new_bitmap_flags(flags);
+        al_set_new_bitmap_format(format);
         layer->needs_clear = 0;
     } else {
-        layer->bitmap = al_create_bitmap(w, h);
+        layer->bitmap = layer_create_bitmap(w, h, ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR);
         layer->needs_clear = 1;
     }
-    al_set_new_bitmap_flags(flags);
-    al_set_new_bitmap_format(format);
     if (!layer->bitmap) {
         t_log(LOG_ERR, "could not restore layer %s", layer_name_text(layer));
         return 0;

@@ -39,3 +39,8 @@ void layer_settle(LAYER* layer);
 int layer_restore(LAYER* layer);
 /* Name text for messages ("NULL" without a name). */
 const char* layer_name_text(const LAYER* layer);
+/* Creates a bitmap in the RGBA byte order raw access uses, with these flags,
+ * and makes sure it really holds its pixels: null (and nothing left behind)
+ * when any allocation failed while it was made, so a lock never meets a
+ * bitmap without pixels. The caller's new-bitmap flags and format are kept. */
+ALLEGRO_BITMAP* layer_create_bitmap(int width, int height, int flags);

@@ -274,6 +274,65 @@ static void _undo_close(UNDO_SYSTEM* undo) {
     memset(undo->dirty, 0, (size_t)undo->tiles_x * (size_t)undo->tiles_y);
 }
 
+/* ---- memory ---- */
+
+static size_t _undo_alloc_limit = SIZE_MAX;
+static UNDO_NOTICE_HOOK _undo_notice_hook = NULL;
+static void* _undo_notice_user = NULL;
+
+void _undo_set_alloc_limit(size_t bytes) { _undo_alloc_limit = bytes ? bytes : SIZE_MAX; }
+
+void undo_set_notice_hook(UNDO_NOTICE_HOOK hook, void* user) {
+    _undo_notice_hook = hook;
+    _undo_notice_user = user;
+}
+
+// Tells the user, through the program's hook, what low memory cost.
+static void _undo_notice(const char* text) {
+    t_log(LOG_WARNING, "%s", text);
+    if (_undo_notice_hook) _undo_notice_hook(text, _undo_notice_user);
+}
+
+// Drops the oldest record of the history (undo first, then the redo farthest away); 0 when there is none.
+static int _undo_drop_oldest(UNDO_SYSTEM* undo) {
+    LIST* from = undo->undo_stack->start ? undo->undo_stack : undo->redo_stack->start ? undo->redo_stack : NULL;
+    if (!from) return 0;
+    _undo_discard(undo, (UNDO_RECORD*)list_shift_f(from));
+    return 1;
+}
+
+// Zeroed memory for the history; when there is none, older history makes room. Null when even that fails.
+static void* _undo_alloc(UNDO_SYSTEM* undo, size_t bytes, size_t pending, int* dropped) {
+    for (;;) {
+        void* p = undo->bytes + pending + bytes <= _undo_alloc_limit ? calloc(1, bytes) : NULL;
+        if (p) return p;
+        if (!_undo_drop_oldest(undo)) {
+            t_log(LOG_ERR, "out of memory for %zu bytes of undo history", bytes);
+            return NULL;
+        }
+        if (dropped) (*dropped)++;
+    }
+}
+
+// Copies a tile of the layer's picture into its memory copy, without a buffer of its own.
+static int _undo_copy_picture_to_backup(LAYER* layer, int x, int y, int w, int h) {
+    ALLEGRO_LOCKED_REGION* from =
+        al_lock_bitmap_region(layer->bitmap, x, y, w, h, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
+    if (!from) return 0;
+    ALLEGRO_LOCKED_REGION* to =
+        al_lock_bitmap_region(layer->backup, x, y, w, h, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_WRITEONLY);
+    if (!to) {
+        al_unlock_bitmap(layer->bitmap);
+        return 0;
+    }
+    for (int j = 0; j < h; j++)
+        memcpy((uint8_t*)to->data + (intptr_t)j * to->pitch, (const uint8_t*)from->data + (intptr_t)j * from->pitch,
+               (size_t)w * 4);
+    al_unlock_bitmap(layer->backup);
+    al_unlock_bitmap(layer->bitmap);
+    return 1;
+}
+
 int _undo_commit(DOCUMENT* doc, const uint8_t* pixels, int width, int height) {
     __t_assert(doc);
     __t_assert(doc->undo);
@@ -293,67 +352,82 @@ int _undo_commit(DOCUMENT* doc, const uint8_t* pixels, int width, int height) {
               al_get_bitmap_width(layer->bitmap), al_get_bitmap_height(layer->bitmap));
         pixels = NULL;
     }
+    /* First every tile's old pixels get their memory; the history makes room
+     * when memory is short. Only then is the memory copy brought up to the
+     * picture, tile by tile, whatever could be recorded: the copy must never
+     * fall behind what is on screen. */
+    int dropped = 0, lost = 0;
+    size_t pending = 0;
+    UNDO_RECORD* record = (UNDO_RECORD*)_undo_alloc(undo, sizeof(UNDO_RECORD), 0, &dropped);
+    if (record) {
+        record->kind = UNDO_KIND_PIXELS;
+        record->layer = layer;
+        record->tiles = new_generic_list(0);
+    }
+    if (!record || !record->tiles) lost = 1;
+    for (int ty = 0; !lost && ty < undo->tiles_y; ty++) {
+        for (int tx = 0; !lost && tx < undo->tiles_x; tx++) {
+            if (!undo->dirty[(size_t)ty * (size_t)undo->tiles_x + (size_t)tx]) continue;
+            int x, y, w, h;
+            _undo_tile_rect(undo, tx, ty, &x, &y, &w, &h);
+            if (w < 1 || h < 1) continue;
+            size_t bytes = (size_t)w * (size_t)h * 4;
+            UNDO_TILE* tile = (UNDO_TILE*)_undo_alloc(undo, sizeof(UNDO_TILE), pending, &dropped);
+            if (tile) tile->before = (uint8_t*)_undo_alloc(undo, bytes, pending, &dropped);
+            if (!tile || !tile->before || !list_push(record->tiles, tile, _undo_tile_destroy)) {
+                if (tile) _undo_tile_destroy(tile);
+                lost = 1;
+                break;
+            }
+            tile->x = x, tile->y = y, tile->w = w, tile->h = h;
+            pending += bytes;
+        }
+    }
+    if (lost && record) {
+        _undo_record_destroy(record);
+        record = NULL;
+    }
     uint8_t* current = NULL;
-    Malloc(current, uint8_t, UNDO_TILE_BYTES, _undo_close(undo); return 0);
-
-    UNDO_RECORD* record = NULL;
+    if (pixels == NULL) current = (uint8_t*)_undo_alloc(undo, UNDO_TILE_BYTES, pending, &dropped);
+    LIST_NODE* node = record ? record->tiles->start : NULL;
     for (int ty = 0; ty < undo->tiles_y; ty++) {
         for (int tx = 0; tx < undo->tiles_x; tx++) {
             if (!undo->dirty[(size_t)ty * (size_t)undo->tiles_x + (size_t)tx]) continue;
             int x, y, w, h;
             _undo_tile_rect(undo, tx, ty, &x, &y, &w, &h);
             if (w < 1 || h < 1) continue;
-            /* Out of memory: skip the rest of this row, keep what was recorded. */
-            UNDO_TILE* tile = NULL;
-            Malloc(tile, UNDO_TILE, 1, );
-            if (!tile) break;
-            Malloc(tile->before, uint8_t, (size_t)w * (size_t)h * 4, );
-            if (!tile->before) {
-                free(tile);
-                break;
-            }
-            tile->x = x;
-            tile->y = y;
-            tile->w = w;
-            tile->h = h;
-            if (!_undo_read_rect(layer->backup, x, y, w, h, tile->before)) {
-                _undo_tile_destroy(tile);
-                continue;
-            }
-            const uint8_t* fresh = current;
-            size_t stride = (size_t)w * 4;
-            if (pixels) {
-                fresh = pixels + ((size_t)y * (size_t)width + (size_t)x) * 4;
-                stride = (size_t)width * 4;
-            } else if (!_undo_read_rect(layer->bitmap, x, y, w, h, current)) {
-                _undo_tile_destroy(tile);
-                continue;
-            }
-            if (!_undo_write_rect(layer->backup, x, y, w, h, fresh, stride)) {
-                _undo_tile_destroy(tile);
-                continue;
-            }
-            if (!record) {
-                Malloc(record, UNDO_RECORD, 1, );
-                if (record) {
-                    record->kind = UNDO_KIND_PIXELS;
-                    record->layer = layer;
-                    record->tiles = new_generic_list(0);
-                    if (!record->tiles) {
-                        free(record);
-                        record = NULL;
-                    }
-                }
-            }
-            if (!record || !list_push(record->tiles, tile, _undo_tile_destroy)) _undo_tile_destroy(tile);
+            UNDO_TILE* tile = node ? (UNDO_TILE*)node->ptr : NULL;
+            if (node) node = node->next;
+            if (tile && !_undo_read_rect(layer->backup, x, y, w, h, tile->before)) lost = 1;
+            int copied;
+            if (pixels)
+                copied = _undo_write_rect(layer->backup, x, y, w, h,
+                                          pixels + ((size_t)y * (size_t)width + (size_t)x) * 4, (size_t)width * 4);
+            else if (current)
+                copied = _undo_read_rect(layer->bitmap, x, y, w, h, current) &&
+                         _undo_write_rect(layer->backup, x, y, w, h, current, (size_t)w * 4);
+            else
+                copied = _undo_copy_picture_to_backup(layer, x, y, w, h);
+            if (!copied) t_log(LOG_ERR, "the memory copy of layer %s missed a tile at (%d, %d)", layer_name_text(layer), x, y);
         }
     }
     free(current);
     _undo_close(undo);
-    if (!record) return 1;
-    if (record->tiles->nb_items == 0) {
-        _undo_record_destroy(record);
+    if (lost || !record) {
+        if (record) _undo_record_destroy(record);
+        /* Without its old pixels the change cannot be undone, and the steps
+         * before it no longer lead back to what the user saw: the history
+         * starts again from here. */
+        while (_undo_drop_oldest(undo)) {
+        }
+        undo->revision++;
+        _undo_notice("Memory is low: this change cannot be undone and the undo history was cleared.");
         return 0;
+    }
+    if (dropped) _undo_notice("Memory is low: the oldest undo steps were dropped.");
+    if (record->tiles->nb_items == 0) { /* nothing was touched: nothing to record */
+        _undo_record_destroy(record);
+        return 1;
     }
     return _undo_push(undo, record);
 }
@@ -364,27 +438,35 @@ void undo_abort(DOCUMENT* doc) {
     _undo_close(doc->undo);
 }
 
-void undo_revert(DOCUMENT* doc) {
-    __t_assert_void(doc);
-    __t_assert_void(doc->undo);
+int undo_revert(DOCUMENT* doc) {
+    __t_assert(doc);
+    __t_assert(doc->undo);
     UNDO_SYSTEM* undo = doc->undo;
     LAYER* layer = undo->layer;
+    int ok = 1;
     if (undo->open && layer && layer->bitmap && layer->backup) {
-        uint8_t* buf = NULL;
-        Malloc(buf, uint8_t, UNDO_TILE_BYTES, );
-        for (int ty = 0; buf && ty < undo->tiles_y; ty++) {
+        uint8_t* buf = (uint8_t*)_undo_alloc(undo, UNDO_TILE_BYTES, 0, NULL);
+        for (int ty = 0; ty < undo->tiles_y; ty++) {
             for (int tx = 0; tx < undo->tiles_x; tx++) {
                 if (!undo->dirty[(size_t)ty * (size_t)undo->tiles_x + (size_t)tx]) continue;
                 int x, y, w, h;
                 _undo_tile_rect(undo, tx, ty, &x, &y, &w, &h);
                 if (w < 1 || h < 1) continue;
-                if (_undo_read_rect(layer->backup, x, y, w, h, buf))
-                    _undo_write_rect(layer->bitmap, x, y, w, h, buf, (size_t)w * 4);
+                if (!buf || !_undo_read_rect(layer->backup, x, y, w, h, buf) ||
+                    !_undo_write_rect(layer->bitmap, x, y, w, h, buf, (size_t)w * 4))
+                    ok = 0;
             }
         }
         free(buf);
+        if (!ok) {
+            /* The picture is rebuilt from the memory copy before it is next
+             * drawn, so the two agree again. */
+            layer->needs_clear = 1;
+            t_log(LOG_ERR, "could not put layer %s back as it was; it is rebuilt from its copy", layer_name_text(layer));
+        }
     }
     _undo_close(undo);
+    return ok;
 }
 
 /* ---- layer-stack records ---- */

@@ -62,8 +62,10 @@ void undo_mark_dirty_rect(struct DOCUMENT* doc, float x0, float y0, float x1, fl
 int _undo_commit(struct DOCUMENT* doc, const uint8_t* pixels, int width, int height);
 /* Closes the open change without recording it, leaving the layer as it is now. */
 void undo_abort(struct DOCUMENT* doc);
-/* Closes the open change and puts the marked tiles back from the backup, undoing what was drawn. */
-void undo_revert(struct DOCUMENT* doc);
+/* Closes the open change and puts the marked tiles back from the backup,
+ * undoing what was drawn; 0 when that failed (the layer is then rebuilt
+ * from its backup before it is next drawn). */
+int undo_revert(struct DOCUMENT* doc);
 /* Records that `layer` was added at `index`. */
 int undo_record_layer_add(struct DOCUMENT* doc, struct LAYER* layer, size_t index);
 /* Records that `layer` was removed from `index`; the record owns it from now on. */
@@ -74,5 +76,12 @@ int undo_record_layer_move(struct DOCUMENT* doc, size_t from, size_t to);
 int undo_perform(struct DOCUMENT* doc);
 /* Redoes the newest undone change; 0 with nothing to redo or a change open. */
 int redo_perform(struct DOCUMENT* doc);
+/* Receives what low memory cost the history, as an English text to show
+ * the user; null removes the hook. */
+typedef void (*UNDO_NOTICE_HOOK)(const char* text, void* user);
+void undo_set_notice_hook(UNDO_NOTICE_HOOK hook, void* user);
+/* Makes the history's allocations fail past this many bytes held (0: no
+ * limit), as when memory runs out; for tests. */
+void _undo_set_alloc_limit(size_t bytes);
 /* Bytes of pixel memory the history holds (tile buffers and removed layers). */
 size_t undo_bytes(const struct DOCUMENT* doc);

@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "app_commands.h"
 #include "app_tools.h"
 #include "canvas/templates.h"
 #include "canvas/undo.h"
@@ -84,6 +85,12 @@ static void _on_layer_add(int32_t, void* user) {
     _APP(user);
     if (!app->doc) return;
     _gui_commit_pending(app);
+    uint64_t needed, budget;
+    int layers = document_layer_count(app->doc) + 1;
+    if (!document_memory_fits(app->doc->width, app->doc->height, layers, &needed, &budget)) {
+        plumaro_app_memory_notice(app, app->doc->width, app->doc->height, layers, needed, budget);
+        return;
+    }
     LAYER* layer = document_add_layer(app->doc, NULL);
     if (layer) {
         undo_record_layer_add(app->doc, layer, (size_t)(document_layer_count(app->doc) - 1));

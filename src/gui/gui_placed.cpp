@@ -18,6 +18,7 @@
 #include "gui/gui_private.h"
 #include "platform/platform.h"
 #include "t_log.h"
+#include "t_str.h"
 
 #define SHAPE_TEXT 7
 
@@ -163,7 +164,8 @@ ALLEGRO_BITMAP* _render_text_bitmap(PLUMARO_APP* app, const char* text, int font
     if (size > 512) size = 512;
     char path[1024];
     ALLEGRO_FONT* font = NULL;
-    if (platform_asset_path(_font_files[font_index], path, sizeof(path))) font = al_load_ttf_font(path, size, 0);
+    if (platform_asset_path(_font_files[font_index], path, sizeof(path)) && t_file_is_regular(path))
+        font = al_load_ttf_font(path, size, 0);
     if (!font) {
         t_log(LOG_ERR, "could not load annotation font %s", _font_files[font_index]);
         return NULL;

@@ -515,7 +515,7 @@ static void _load_named(PLUMARO_APP* app, const char* name) {
         char notice[1100];
         snprintf(notice, sizeof(notice), i18n_tr("Loaded: %s"), name);
         plumaro_gui_notify(app, notice);
-    } else {
+    } else if (!plumaro_app_load_refused_for_memory()) {
         plumaro_gui_notify(app, i18n_tr("No saved document found."));
     }
 }
@@ -535,7 +535,7 @@ void _on_load_click(int32_t, void* user) {
             snprintf(app->doc_path, sizeof(app->doc_path), "%s", path);
             _derive_doc_name(app, path);
             plumaro_gui_notify(app, i18n_tr("Loaded."));
-        } else {
+        } else if (!plumaro_app_load_refused_for_memory()) {
             plumaro_gui_notify(app, i18n_tr("No saved document found."));
         }
         return;

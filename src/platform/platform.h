@@ -1,6 +1,7 @@
 /* platform: everything that differs between a desktop and a touch-first
  * build: save folder, assets, file chooser, viewer, event sources, hooks. */
 #pragma once
+#include <stdint.h>
 #include <allegro5/allegro.h>
 #include <stddef.h>
 
@@ -50,6 +51,10 @@ int platform_open_document_picker(void);
 int platform_browse_documents(void);
 int platform_resolve_document(const char* name, char* out);
 int platform_take_import(char* out, size_t out_len);
+
+/* Bytes this process could still allocate: the system's available memory,
+ * held within the address-space limit; 0 when neither is known. */
+uint64_t platform_memory_available(void);
 
 /* Creates a folder and its missing parents; an existing folder is fine. */
 int platform_make_dirs(const char* path);

@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -16,6 +17,7 @@
 
 #include "platform/platform.h"
 #include "t_log.h"
+#include "t_str.h"
 
 extern char** environ;
 
@@ -139,7 +141,7 @@ int platform_list_documents(char* out, size_t out_len) {
 static int _asset_candidate(char* out, size_t out_len, const char* format, const char* base, const char* resource) {
     int n = snprintf(out, out_len, format, base, resource);
     if (n <= 0 || (size_t)n >= out_len) return 0;
-    FILE* file = fopen(out, "rb");
+    FILE* file = t_file_open_read(out);
     if (!file) return 0;
     fclose(file);
     return 1;
@@ -305,6 +307,33 @@ void platform_file_written(void) {}
 void platform_document_saved(const char* path) { (void)path; }
 void platform_show_keyboard(void) {}
 void platform_hide_keyboard(void) {}
+
+uint64_t platform_memory_available(void) {
+    uint64_t available = 0;
+    FILE* info = fopen("/proc/meminfo", "r");
+    if (info) {
+        char line[256];
+        unsigned long long kb;
+        while (fgets(line, sizeof(line), info))
+            if (sscanf(line, "MemAvailable: %llu kB", &kb) == 1) available = (uint64_t)kb * 1024u;
+        fclose(info);
+    }
+    /* Under an address-space limit what is left of it counts, however much
+     * memory the machine has. */
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        uint64_t used = 0;
+        FILE* statm = fopen("/proc/self/statm", "r");
+        unsigned long long pages = 0;
+        if (statm) {
+            if (fscanf(statm, "%llu", &pages) == 1) used = (uint64_t)pages * (uint64_t)sysconf(_SC_PAGESIZE);
+            fclose(statm);
+        }
+        uint64_t left = (uint64_t)limit.rlim_cur > used ? (uint64_t)limit.rlim_cur - used : 0;
+        if (!available || left < available) available = left;
+    }
+    return available;
+}
 
 int platform_publish_file(const char* path, const char* name, const char* mime_type) {
     (void)path;

@@ -107,11 +107,42 @@ int t_str_printf(T_STR** str, const char* format, ...) {
     return ok;
 }
 
+FILE* t_file_open_read(const char* path) {
+    __t_assert_null(path);
+    /* Opened without blocking: a pipe would wait for a writer forever. */
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return NULL;
+    struct stat info;
+    int error = fstat(fd, &info) != 0 ? errno : (!S_ISREG(info.st_mode) ? EINVAL : 0);
+    if (error) {
+        close(fd);
+        errno = error;
+        return NULL;
+    }
+    int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    FILE* file = fdopen(fd, "rb");
+    if (!file) {
+        int error = errno;
+        close(fd);
+        errno = error;
+    }
+    return file;
+}
+
+int t_file_is_regular(const char* path) {
+    struct stat info;
+    return path && stat(path, &info) == 0 && S_ISREG(info.st_mode);
+}
+
 T_STR* t_str_read_file(const char* path) {
     __t_assert_null(path);
-    FILE* file = fopen(path, "rb");
+    FILE* file = t_file_open_read(path);
     if (!file) {
-        t_log(LOG_ERR, "Unable to open %s for reading. Errno: %s", path, strerror(errno));
+        if (errno == EINVAL)
+            t_log(LOG_ERR, "Unable to open %s for reading: not a regular file", path);
+        else
+            t_log(LOG_ERR, "Unable to open %s for reading. Errno: %s", path, strerror(errno));
         return NULL;
     }
     struct stat info;
@@ -150,7 +181,15 @@ int t_str_write_file(const T_STR* str, const char* path) {
     return t_file_write_atomic(path, str->data, str->length);
 }
 
-int t_file_begin(T_ATOMIC_FILE* af, const char* path) {
+// The mode a file others may read gets: 0666 less the process's umask.
+static mode_t _t_file_shared_mode(void) {
+    mode_t mask = umask(0);
+    umask(mask);
+    return (mode_t)(0666 & ~mask);
+}
+
+// Opens the temporary file with a mode.
+static int _t_file_begin_mode(T_ATOMIC_FILE* af, const char* path, mode_t mode) {
     __t_assert(af);
     __t_assert(path);
     memset(af, 0, sizeof(*af));
@@ -162,18 +201,26 @@ int t_file_begin(T_ATOMIC_FILE* af, const char* path) {
     }
     int fd = mkstemp(af->tmp_path);
     if (fd < 0) {
-        t_log(LOG_ERR, "Couldn't open %s for writing (0600). Errno: %s", af->tmp_path, strerror(errno));
+        af->error = errno;
+        t_log(LOG_ERR, "Couldn't open %s for writing (0%o). Errno: %s", af->tmp_path, (unsigned)mode, strerror(errno));
         return 0;
     }
-    fchmod(fd, 0600);
+    fchmod(fd, mode);
     af->file = fdopen(fd, "wb");
     if (!af->file) {
-        t_log(LOG_ERR, "Couldn't open %s for writing (0600). Errno: %s", af->tmp_path, strerror(errno));
+        af->error = errno;
+        t_log(LOG_ERR, "Couldn't open %s for writing (0%o). Errno: %s", af->tmp_path, (unsigned)mode, strerror(errno));
         close(fd);
         unlink(af->tmp_path);
         return 0;
     }
     return 1;
+}
+
+int t_file_begin(T_ATOMIC_FILE* af, const char* path) { return _t_file_begin_mode(af, path, 0600); }
+
+int t_file_begin_shared(T_ATOMIC_FILE* af, const char* path) {
+    return _t_file_begin_mode(af, path, _t_file_shared_mode());
 }
 
 static T_FILE_COMMIT_HOOK _t_file_commit_hook = NULL;
@@ -187,11 +234,16 @@ void t_file_set_commit_hook(T_FILE_COMMIT_HOOK hook, void* user) {
 int t_file_commit(T_ATOMIC_FILE* af) {
     __t_assert(af);
     __t_assert(af->file);
+    errno = 0;
     int ok = fflush(af->file) == 0 && !ferror(af->file) && fsync(fileno(af->file)) == 0;
-    if (fclose(af->file) != 0) ok = 0;
+    if (!ok) af->error = errno ? errno : EIO;
+    if (fclose(af->file) != 0) {
+        if (ok) af->error = errno ? errno : EIO;
+        ok = 0;
+    }
     af->file = NULL;
     if (!ok) {
-        t_log(LOG_ERR, "Couldn't write %s. Errno: %s", af->tmp_path, strerror(errno));
+        t_log(LOG_ERR, "Couldn't write %s. Errno: %s", af->tmp_path, strerror(af->error));
         unlink(af->tmp_path);
         return 0;
     }
@@ -201,6 +253,7 @@ int t_file_commit(T_ATOMIC_FILE* af) {
         return 0;
     }
     if (rename(af->tmp_path, af->path) != 0) {
+        af->error = errno;
         t_log(LOG_ERR, "Couldn't replace %s. Errno: %s", af->path, strerror(errno));
         unlink(af->tmp_path);
         return 0;
@@ -217,15 +270,26 @@ void t_file_abort(T_ATOMIC_FILE* af) {
     if (af->tmp_path[0]) unlink(af->tmp_path);
 }
 
-int t_file_write_atomic(const char* path, const void* data, size_t len) {
+// Writes the bytes through a temporary file opened with a mode.
+static int _t_file_write_atomic_mode(const char* path, const void* data, size_t len, mode_t mode) {
     __t_assert(path);
     __t_assert(data || len == 0);
     T_ATOMIC_FILE af;
-    if (!t_file_begin(&af, path)) return 0;
+    if (!_t_file_begin_mode(&af, path, mode)) return 0;
     if (len && fwrite(data, 1, len, af.file) != len) {
-        t_log(LOG_ERR, "Couldn't write %s. Errno: %s", af.tmp_path, strerror(errno));
+        int error = errno;
+        t_log(LOG_ERR, "Couldn't write %s. Errno: %s", af.tmp_path, strerror(error));
         t_file_abort(&af);
+        errno = error;
         return 0;
     }
     return t_file_commit(&af);
+}
+
+int t_file_write_atomic(const char* path, const void* data, size_t len) {
+    return _t_file_write_atomic_mode(path, data, len, 0600);
+}
+
+int t_file_write_atomic_shared(const char* path, const void* data, size_t len) {
+    return _t_file_write_atomic_mode(path, data, len, _t_file_shared_mode());
 }

@@ -21,7 +21,7 @@ def write_language(appdata, language=1):
 
 
 class Plumaro:
-    def __init__(self, exe, appdata=None, args=(), env=None, language=1):
+    def __init__(self, exe, appdata=None, args=(), env=None, language=1, preexec_fn=None):
         self.exe = exe
         self.own_dir = appdata is None
         self.appdata = appdata or tempfile.mkdtemp(prefix="plumaro-e2e-")
@@ -34,10 +34,12 @@ class Plumaro:
         environment.pop("PLUMARO_TEST_DENSITY", None)
         if env:
             environment.update(env)
+            for name in [k for k, v in env.items() if v is None]:
+                environment.pop(name)
         self.log_file = open(self.log_path, "wb")
         self.started = time.monotonic()
         self.proc = subprocess.Popen([exe, *args], env=environment, stderr=self.log_file,
-                                     stdout=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+                                     stdout=subprocess.DEVNULL, stdin=subprocess.DEVNULL, preexec_fn=preexec_fn)
         self.window = None
 
     def log(self):
