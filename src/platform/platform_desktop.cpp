@@ -15,6 +15,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "platform/platform.h"
 #include "t_log.h"
 #include "t_str.h"
@@ -114,13 +119,28 @@ int platform_list_documents(char* out, size_t out_len) {
     if (!_desktop_save_dir(dir, sizeof(dir))) return -1;
     DIR* folder = opendir(dir);
     if (!folder) return 0;
-    int count = 0;
-    size_t written = 0;
+    /* Newest first, as the list of saved drawings shows them. */
+    std::vector<std::pair<time_t, std::string>> names;
     struct dirent* entry;
     while ((entry = readdir(folder)) != NULL) {
         const char* name = entry->d_name;
         size_t len = strlen(name);
         if (len < 5 || strcmp(name + len - 4, ".plm") != 0) continue;
+        struct stat info;
+        std::string full = std::string(dir) + "/" + name;
+        time_t when = stat(full.c_str(), &info) == 0 ? info.st_mtime : 0;
+        names.emplace_back(when, name);
+    }
+    closedir(folder);
+    std::sort(names.begin(), names.end(), [](const std::pair<time_t, std::string>& a,
+                                             const std::pair<time_t, std::string>& b) {
+        return a.first != b.first ? a.first > b.first : a.second < b.second;
+    });
+    int count = 0;
+    size_t written = 0;
+    for (const auto& item : names) {
+        const char* name = item.second.c_str();
+        size_t len = item.second.size();
         if (count == 0) {
             if (!(len + 1 < out_len)) break;
             memcpy(out, name, len + 1);
@@ -133,7 +153,6 @@ int platform_list_documents(char* out, size_t out_len) {
         }
         count++;
     }
-    closedir(folder);
     return count;
 }
 

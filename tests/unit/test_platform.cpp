@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <allegro5/allegro.h>
 #include <sys/stat.h>
+#include <utime.h>
 #include <unistd.h>
 
 #include <string>
@@ -97,6 +98,25 @@ TEST(SaveFolder, InitCreatesMissingParentsAndSavePathFits) {
     test_log_capture_begin(LOG_ERR);
     EXPECT_FALSE(platform_init());
     EXPECT_NE(test_log_capture_end().find("could not create save dir"), std::string::npos);
+    test_remove_tree(dir);
+}
+
+TEST(DocumentList, NewestComesFirst) {
+    EnvGuard guard({"APPDATA"});
+    std::string dir = test_make_temp_dir("docs-newest");
+    setenv("APPDATA", dir.c_str(), 1);
+    std::string save = dir + "/Plumaro";
+    mkdir(save.c_str(), 0700);
+    const char* names[] = {"old.plm", "newest.plm", "middle.plm"};
+    const time_t when[] = {1000000, 3000000, 2000000};
+    for (int i = 0; i < 3; i++) {
+        test_write_file(save + "/" + names[i], "x");
+        struct utimbuf times = {when[i], when[i]};
+        ASSERT_EQ(utime((save + "/" + names[i]).c_str(), &times), 0);
+    }
+    char out[256];
+    EXPECT_EQ(platform_list_documents(out, sizeof(out)), 3);
+    EXPECT_STREQ(out, "newest.plm\nmiddle.plm\nold.plm");
     test_remove_tree(dir);
 }
 
