@@ -91,6 +91,7 @@ void plumaro_app_settings_encode(const PLUMARO_APP* app, uint8_t out[APP_SETTING
     _put32(out + 112, (uint32_t)app->text_size);
     _put32(out + 116, (uint32_t)app->text_font);
     _put32(out + 120, (uint32_t)app->ui_size);
+    _put32(out + 124, (uint32_t)app->stabilizer);
 }
 
 // Takes every field from the tool up to the text font.
@@ -142,6 +143,8 @@ int plumaro_app_settings_apply(PLUMARO_APP* app, const uint8_t* bytes, size_t co
     }
     if (count >= 120) _settings_apply_body(app, bytes);
     if (count >= 124) app->ui_size = _get_clamped(bytes + 120, 0, 3);
+    /* Older files end before the stabilizer: it is off for them. */
+    app->stabilizer = count >= 128 ? _get_clamped(bytes + 124, 0, 100) : 0;
     return 1;
 }
 

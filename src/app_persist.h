@@ -1,5 +1,5 @@
 /* app_persist: the user's state carried from one run to the next in the save
- * folder: "settings.dat" (a fixed 124-byte record), "palette.dat" (the
+ * folder: "settings.dat" (a fixed 128-byte record), "palette.dat" (the
  * palette set's file image) and "session.plm" (the open document). Every
  * write goes to a temporary file beside the target, flushed, then renamed
  * over it, so a failed or interrupted write never costs the old file. */
@@ -9,7 +9,7 @@
 
 #include "plumaro_app.h"
 
-#define APP_SETTINGS_SIZE 124
+#define APP_SETTINGS_SIZE 128
 #define APP_SETTINGS_READ_MAX 140
 #define APP_SETTINGS_VERSION 4
 #define APP_PALETTE_READ_MAX 4096

@@ -107,9 +107,22 @@ static void _canvas_draw_snap_guide(PLUMARO_APP* app) {
     al_draw_circle(ax, ay, 4.0f, guide, 1.5f);
 }
 
-// The brush outline follows the pointer while the brush tool is in hand.
+// The brush outline follows the pointer while the brush tool is in hand; while
+// a colour would be sampled, a small ring shows the colour under the pointer.
 static void _canvas_draw_brush_outline(PLUMARO_APP* app) {
-    if (app->tool != TOOL_BRUSH || app->navigate_mode || plumaro_gui_wants_pointer(app)) return;
+    if (app->navigate_mode || plumaro_gui_wants_pointer(app)) return;
+    if (app->sampler_armed || app->drag.sampling || plumaro_app_ctrl_down(app)) {
+        float cx, cy;
+        view_screen_to_canvas(&app->view, app->pointer_x, app->pointer_y, &cx, &cy);
+        ALLEGRO_COLOR seen;
+        if (compositor_sample(app->doc, (int)floorf(cx), (int)floorf(cy), &seen)) {
+            al_draw_filled_circle(app->pointer_x, app->pointer_y, 9.0f, seen);
+            al_draw_circle(app->pointer_x, app->pointer_y, 9.5f, al_premul_rgba(0, 0, 0, 200), 1.5f);
+            al_draw_circle(app->pointer_x, app->pointer_y, 11.0f, al_premul_rgba(255, 255, 255, 200), 1.0f);
+            return;
+        }
+    }
+    if (app->tool != TOOL_BRUSH) return;
     float r = 0.5f * app->brush.size * app->view.zoom;
     if (r < 2.0f) r = 2.0f;
     al_draw_circle(app->pointer_x, app->pointer_y, r, al_premul_rgba(0, 0, 0, 160), 1.0f);
@@ -162,14 +175,8 @@ static void _canvas_continue_snapped(PLUMARO_APP* app, float px, float py) {
     }
 }
 
-// Adds the segment to the pointer's canvas position to the stroke in progress.
-static void _canvas_continue_stroke(PLUMARO_APP* app, double time) {
-    float px, py;
-    view_screen_to_canvas(&app->view, app->pointer_x, app->pointer_y, &px, &py);
-    if (app->drag.snap_line) {
-        _canvas_continue_snapped(app, px, py);
-        return;
-    }
+// Paints the segment to canvas point (px, py) reached at `time`, with pressure from speed when asked.
+static void _canvas_stroke_to(PLUMARO_APP* app, float px, float py, double time) {
     float pressure = 1.0f;
     if (app->pressure_speed) {
         double dt = time - app->drag.last_time;
@@ -183,6 +190,70 @@ static void _canvas_continue_stroke(PLUMARO_APP* app, double time) {
     app->drag.last_x = px;
     app->drag.last_y = py;
     app->drag.last_time = time;
+}
+
+double _canvas_stabilizer_lag(int strength) {
+    if (strength < 0) strength = 0;
+    if (strength > 100) strength = 100;
+    return (double)strength / 100.0 * 0.3;
+}
+
+// Moves the painted point toward the pointer for the time since the last
+// event and paints the way there. The pointer is taken to have moved in a
+// straight line between its events, and the point follows it as a
+// first-order lag of `lag` seconds, solved exactly in steps of at most
+// 1/240 s: the same hand movement gives the same stroke at any event rate.
+static void _canvas_stabilize_to(PLUMARO_APP* app, float px, float py, double time) {
+    APP_DRAG* d = &app->drag;
+    double lag = _canvas_stabilizer_lag(app->stabilizer);
+    double dt = time - d->stab_time;
+    if (!(dt > 0.0)) {
+        /* Two events at one moment: the newer position is where the pointer is. */
+        d->stab_in_x = px, d->stab_in_y = py;
+        return;
+    }
+    int steps = (int)ceil(dt * 240.0);
+    if (steps > 2400) steps = 2400; /* a long still pause needs no finer steps */
+    double h = dt / steps, a = exp(-h / lag);
+    double sx = (px - d->stab_in_x) / dt, sy = (py - d->stab_in_y) / dt;
+    double x = d->stab_x, y = d->stab_y;
+    for (int k = 1; k <= steps; k++) {
+        double ex = d->stab_in_x + sx * h * k, ey = d->stab_in_y + sy * h * k; /* the pointer at the step's end */
+        double bx = ex - sx * h, by = ey - sy * h;                             /* and at its start */
+        x = ex - sx * lag + (x - bx + sx * lag) * a;
+        y = ey - sy * lag + (y - by + sy * lag) * a;
+        _canvas_stroke_to(app, (float)x, (float)y, d->stab_time + h * k);
+    }
+    d->stab_x = (float)x, d->stab_y = (float)y;
+    d->stab_in_x = px, d->stab_in_y = py;
+    d->stab_time = time;
+}
+
+// Adds the segment to the pointer's canvas position to the stroke in progress.
+static void _canvas_continue_stroke(PLUMARO_APP* app, double time) {
+    float px, py;
+    view_screen_to_canvas(&app->view, app->pointer_x, app->pointer_y, &px, &py);
+    if (app->drag.snap_line) {
+        _canvas_continue_snapped(app, px, py);
+        return;
+    }
+    if (app->drag.stabilizing)
+        _canvas_stabilize_to(app, px, py, time);
+    else
+        _canvas_stroke_to(app, px, py, time);
+}
+
+// Takes the colour seen under a screen point as the brush colour, keeping the brush's alpha.
+static void _canvas_sample(PLUMARO_APP* app, float sx, float sy) {
+    float cx, cy;
+    view_screen_to_canvas(&app->view, sx, sy, &cx, &cy);
+    ALLEGRO_COLOR seen;
+    if (!compositor_sample(app->doc, (int)floorf(cx), (int)floorf(cy), &seen)) return;
+    app->brush.color = al_map_rgba_f(seen.r, seen.g, seen.b, app->brush.color.a);
+    app->brush.eraser = 0;
+    app->ui.selected_swatch = GUI_SWATCH_CHIP;
+    _refresh_placed_float(app, 1);
+    plumaro_gui_sync(app);
 }
 
 // Ends every pointer interaction when a two-finger gesture takes over.
@@ -217,6 +288,8 @@ static void _canvas_motion(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
         _tools_motion(app);
     } else if (app->drag.panning) {
         view_pan(&app->view, (float)event->mouse.dx, (float)event->mouse.dy);
+    } else if (app->drag.sampling) {
+        _canvas_sample(app, app->pointer_x, app->pointer_y);
     } else if (app->stroke.active) {
         _canvas_continue_stroke(app, event->mouse.timestamp);
     }
@@ -246,6 +319,15 @@ static int _canvas_press(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
     }
     float px, py;
     view_screen_to_canvas(&app->view, app->pointer_x, app->pointer_y, &px, &py);
+    /* Ctrl+press, or a press while the sampler is armed, takes a colour
+     * instead of painting; a floating selection's handles stay its own. */
+    int on_float = app->selection.state == SEL_FLOATING &&
+                   selection_hit_test(&app->selection, &app->view, app->pointer_x, app->pointer_y) != SELECTION_HANDLE_NONE;
+    if ((app->sampler_armed || plumaro_app_ctrl_down(app)) && !on_float) {
+        app->drag.sampling = 1;
+        _canvas_sample(app, app->pointer_x, app->pointer_y);
+        return 1;
+    }
     if (app->symmetry_edit) {
         app->drag.symmetry_dragging = 1;
         _canvas_move_symmetry(app, px, py);
@@ -267,6 +349,13 @@ static int _canvas_press(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
         app->drag.last_y = py;
     }
     brush_stroke_begin(&app->stroke, app->doc, &app->brush, px, py, 1.0f, &app->symmetry);
+    /* Grid-segment strokes follow the grid, not a trailing point. */
+    app->drag.stabilizing = app->stroke.active && app->stabilizer > 0 && !app->drag.snap_line;
+    if (app->drag.stabilizing) {
+        app->drag.stab_x = app->drag.stab_in_x = px;
+        app->drag.stab_y = app->drag.stab_in_y = py;
+        app->drag.stab_time = event->mouse.timestamp;
+    }
     return 1;
 }
 
@@ -279,7 +368,23 @@ static void _canvas_release(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
         app->drag.symmetry_dragging = 0;
         return;
     }
+    if (app->drag.sampling) {
+        /* The armed sampler is spent: the tool in hand works again. */
+        app->drag.sampling = 0;
+        if (app->sampler_armed) {
+            app->sampler_armed = 0;
+            plumaro_gui_sync(app);
+        }
+        return;
+    }
     if (_tools_release_selection(app)) return;
+    if (app->stroke.active && app->drag.stabilizing) {
+        /* The line ends where the pointer ended: the trailing point catches up straight. */
+        float qx, qy;
+        view_screen_to_canvas(&app->view, (float)event->mouse.x, (float)event->mouse.y, &qx, &qy);
+        _canvas_stroke_to(app, qx, qy, event->mouse.timestamp);
+    }
+    app->drag.stabilizing = 0;
     if (app->stroke.active) brush_stroke_end(&app->stroke, app->doc);
     _tools_release(app, (float)event->mouse.x, (float)event->mouse.y);
     app->drag.snap_line = 0;
@@ -368,6 +473,9 @@ static int _canvas_plain_key(PLUMARO_APP* app, int key) {
             return 1;
         case ALLEGRO_KEY_L:
             plumaro_app_set_tool(app, TOOL_LASSO);
+            return 1;
+        case ALLEGRO_KEY_I:
+            app->sampler_armed = !app->sampler_armed;
             return 1;
         case ALLEGRO_KEY_F:
             view_fit(&app->view, app->doc->width, app->doc->height, app->display_w, app->display_h);

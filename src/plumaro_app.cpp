@@ -112,7 +112,7 @@ int plumaro_app_capturing(const PLUMARO_APP* app) {
     if (!app) return 0;
     const APP_DRAG* d = &app->drag;
     return app->stroke.active || app->selection.dragging || app->form.dragging || d->gradient_dragging ||
-           d->form_creating || d->symmetry_dragging || d->fill_pending || d->panning;
+           d->form_creating || d->symmetry_dragging || d->fill_pending || d->panning || d->sampling;
 }
 
 // Forgets the keys held down: their releases happen where this window cannot see them.
@@ -405,7 +405,11 @@ static void _app_key_down(PLUMARO_APP* app, ALLEGRO_EVENT* event, int consumed) 
         /* The Back key closes the topmost dialog first. */
         if (key == ALLEGRO_KEY_BACK && plumaro_gui_close_top_popup(app)) return;
         /* Escape and Back first cancel what is being edited. */
-        if (form_is_active(&app->form)) {
+        if (app->sampler_armed) {
+            app->sampler_armed = 0;
+            plumaro_gui_sync(app);
+            app->dirty = 1;
+        } else if (form_is_active(&app->form)) {
             form_clear(&app->form);
             app->dirty = 1;
         } else if (app->selection.state == SEL_FLOATING) {

@@ -46,6 +46,7 @@ typedef struct APP_DRAG {
     uint8_t symmetry_dragging; /* capture: the symmetry axis follows the pointer */
     uint8_t fill_pending;      /* capture: a fill deferred to the release */
     uint8_t panning;           /* capture: pointer motion pans the view */
+    uint8_t sampling;          /* capture: the colour under the pointer becomes the brush colour */
     uint8_t snap_line;         /* the stroke runs along grid segments */
     float snap_anchor_x, snap_anchor_y;
     int32_t snap_dir_x, snap_dir_y;
@@ -55,6 +56,11 @@ typedef struct APP_DRAG {
     float fill_x, fill_y;             /* the deferred fill's point */
     float gradient_x, gradient_y;     /* the gradient's start */
     float form_start_x, form_start_y; /* where a new form's drag began */
+    /* The stabilizer: the painted point trails the pointer. */
+    uint8_t stabilizing;
+    float stab_x, stab_y;         /* the painted point */
+    float stab_in_x, stab_in_y;   /* the pointer at the last event */
+    double stab_time;             /* that event's time */
 } APP_DRAG;
 
 typedef struct PLUMARO_APP {
@@ -101,6 +107,8 @@ typedef struct PLUMARO_APP {
     uint8_t symmetry_edit;
     uint8_t pressure_speed;
     uint8_t palm_rejection;
+    uint8_t sampler_armed; /* the next left press takes the colour under it */
+    int32_t stabilizer;    /* 0 off .. 100: how far the painted point trails the pointer */
     float pointer_x, pointer_y;
     uint8_t ctrl_held, shift_held; /* modifiers seen through key events */
     uint8_t form_preview_key[96];  /* inputs of the last form preview */

@@ -10,3 +10,7 @@
 void compositor_draw(DOCUMENT* doc, const VIEW* view);
 /* Renders the canvas rectangle (x, y, w, h) into a new video bitmap owned by the caller. */
 ALLEGRO_BITMAP* compositor_flatten_region(DOCUMENT* doc, int x, int y, int w, int h, int include_template);
+/* The colour seen at canvas pixel (x, y): paper and visible layers with
+ * their blend and opacity, read from the layers' memory copies (straight,
+ * opaque); 0 outside the document. */
+int compositor_sample(const DOCUMENT* doc, int x, int y, ALLEGRO_COLOR* out);

@@ -62,6 +62,7 @@ static const HELP_ROW _tools[] = {
     {"Fill|shape", "Placed shapes are solid when on, outlines when off"},
     {"Hide UI", "Hide the whole UI for a clean canvas"},
     NOTE("Hidden UI: tap the corner handle to restore"),
+    {"Pick", "Pick a color from the canvas (Ctrl+click, I)"},
     {"Presets", "Quick brush setups (pencil, ink, marker...)"},
     {"Tip", "Choose the brush tip shape (round, square, ...)"},
 };
@@ -138,6 +139,7 @@ static const HELP_ROW _settings[] = {
     {"Palm rejection", "Ignore an extra touch during a stroke"},
     {"Language", "Switch the interface language"},
     {"Interface size", "Make the toolbar and text bigger or smaller"},
+    {"Stabilizer", "Smooth strokes: the line trails the pointer, 0 (off) to 100"},
 };
 
 static const HELP_ROW _file[] = {
@@ -165,9 +167,11 @@ static const HELP_ROW _shortcuts[] = {
     {"D", "Toggle grid diagonals"},
     {"Tab", "Show or hide the UI"},
     {"Space (hold)", "Pan with the left button"},
+    {"I", "Pick the next color clicked, then keep the tool"},
     {"Esc", "Cancel line/curve, selection, or quit"},
     NOTE("Mouse"),
     {"Left drag", "Draw with the current tool"},
+    {"Ctrl+click", "Take the color under the pointer"},
     {"Wheel", "Zoom about the cursor"},
     {"Ctrl+Wheel", "Rotate about the cursor"},
     {"Middle drag", "Pan the view"},

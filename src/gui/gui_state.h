@@ -51,12 +51,12 @@ typedef struct GUI_TOOLBAR {
     int32_t tip, tip_preview;
     int32_t line, curve, fill, gradient, text;
     int32_t shapes[GUI_SHAPES];
-    int32_t shape_fill;
+    int32_t shape_fill, pick;
     int32_t palette_combo, chip, swatches[GUI_SWATCHES], palette_edit, palette_new, palette_manage;
     int32_t size, opacity, flow, hardness;
     int32_t symmetry, symmetry_move, radial, symmetry_reset, symmetry_offset;
     int32_t file_new, file_save, file_load, file_export;
-    int32_t pressure, palm, language, ui_size;
+    int32_t pressure, palm, language, ui_size, stabilizer;
     int32_t help, quit;
 } GUI_TOOLBAR;
 

@@ -183,6 +183,19 @@ static void _on_preset_click(int32_t id, void* user) {
     app->dirty = 1;
 }
 
+static void _on_pick_toggle(int32_t, void* user) {
+    _APP(user);
+    app->sampler_armed = !app->sampler_armed;
+    plumaro_gui_sync(app);
+    app->dirty = 1;
+}
+
+static void _on_stabilizer_change(int32_t, double value, void* user) {
+    _APP(user);
+    app->stabilizer = (int32_t)(value + 0.5);
+    _gui_changed(app);
+}
+
 static void _on_shape_fill_toggle(int32_t, void* user) {
     _APP(user);
     app->shapes_solid = !app->shapes_solid;
@@ -522,6 +535,8 @@ static void _build_tools(PLUMARO_APP* app, float t, float* y) {
     tb->shapes[6] = _icon_button(app, sec, 0, x[3], *y, w4, r, _shape_icons[6], _shape_tips[6], _on_shape_button);
     *y += r + g;
     tb->shape_fill = _text_button(app, sec, 1, "Fill|shape", 10.0f, *y, w2, r, _on_shape_fill_toggle);
+    tb->pick = _text_button(app, sec, 1, "Pick", 10.0f + w2 + g, *y, w2, r, _on_pick_toggle);
+    t_gui_widget_set_tooltip(app->gui, tb->pick, i18n_tr("Pick a color from the canvas (Ctrl+click, I)"));
     *y += r + g;
 }
 
@@ -619,6 +634,8 @@ static void _build_settings(PLUMARO_APP* app, float t, float* y) {
     t_gui_combobox_set_selected(app->gui, tb->ui_size, app->ui_size >= 0 && app->ui_size <= 3 ? app->ui_size : 1);
     _gui_section_add(tb->sections, sec, tb->ui_size);
     *y += l + r + g;
+    tb->stabilizer = _gui_labelled_slider(app, tb->window, tb->sections, sec, "Stabilizer", t, y, 0, 100,
+                                          app->stabilizer, "%.0f", _on_stabilizer_change);
 }
 
 int _build_toolbar(PLUMARO_APP* app) {
@@ -730,6 +747,8 @@ void plumaro_gui_sync(PLUMARO_APP* app) {
     t_gui_button_set_toggled(ctx, tb->gradient, tool == TOOL_GRADIENT);
     t_gui_button_set_toggled(ctx, tb->navigate, app->navigate_mode);
     t_gui_button_set_toggled(ctx, tb->shape_fill, app->shapes_solid);
+    t_gui_button_set_toggled(ctx, tb->pick, app->sampler_armed);
+    t_gui_slider_set_value(ctx, tb->stabilizer, app->stabilizer);
     t_gui_slider_set_value(ctx, tb->size, app->brush.size);
     t_gui_slider_set_value(ctx, tb->opacity, 100.0 * app->brush.opacity);
     t_gui_slider_set_value(ctx, tb->flow, 100.0 * app->brush.flow);

@@ -23,6 +23,7 @@ UNDO = (46, 72)
 REDO = (108, 72)
 FILL_TOOL = (38, 374)
 RED_SWATCH = (131, 544)
+BLACK_SWATCH = (38, 544)
 HIDE = (66, 32)
 ADD_LAYER = (1100, 428)
 BLEND = (1164, 530)
@@ -97,6 +98,30 @@ class Interface(unittest.TestCase):
         self.assertEqual(layers[0][2], 0)
         self.assertEqual(layers[1][2], 2, "the second blend click gives Screen")
         self.assertTrue(os.path.exists(os.path.join(self.save, "layout.json")))
+
+    def test_ctrl_click_takes_a_colour_from_the_canvas(self):
+        click(self.origin, *RED_SWATCH)
+        drag(self.origin, line(400, 300, 800, 300))
+        click(self.origin, *BLACK_SWATCH)
+        wx, wy = self.origin
+        subprocess.run(["xdotool", "mousemove", str(wx + 600), str(wy + 300)], check=True)
+        time.sleep(0.2)
+        subprocess.run(["xdotool", "keydown", "ctrl", "click", "1", "keyup", "ctrl"], check=True)
+        time.sleep(0.3)
+        drag(self.origin, line(400, 500, 800, 500))
+        self.app.pointer_into_window(600, 650)
+        self.app.key("ctrl+e")
+        path = os.path.join(self.appdata, "Plumaro", "sketch.png")
+        deadline = time.monotonic() + 20
+        while not os.path.exists(path) and time.monotonic() < deadline:
+            time.sleep(0.2)
+        time.sleep(0.5)
+        image = Image.open(path).convert("RGB")
+        ox, oy = (image.size[0] - 1280) / 2, (image.size[1] - 800) / 2
+        r, g, b = image.getpixel((int(600 + ox), int(500 + oy)))
+        self.assertGreater(r, 150, (r, g, b))
+        self.assertLess(g, 100, (r, g, b))
+        self.assertLess(b, 100, (r, g, b))
 
     def test_hide_with_the_eye_and_show_with_tab(self):
         before = self.shot("shown")

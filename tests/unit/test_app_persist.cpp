@@ -1,4 +1,4 @@
-/* Settings and palette files: the 124-byte settings record, its clamping and
+/* Settings and palette files: the 128-byte settings record, its clamping and
  * short-file rules, the palette file, and writes that never cost the old file. */
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -162,7 +162,7 @@ TEST_F(Persist, SettingsRoundTripEveryField) {
     EXPECT_EQ(app_.text_font, 2);
     EXPECT_EQ(app_.ui_size, 3);
     EXPECT_EQ(app_.settings_applied, 1);
-    EXPECT_NE(log_.find("settings load: 124 bytes, pressure 1, palm 1, language 4"), std::string::npos) << log_;
+    EXPECT_NE(log_.find("settings load: 128 bytes, pressure 1, palm 1, language 4"), std::string::npos) << log_;
 }
 
 TEST_F(Persist, SettingsFileIsTheDocumentedRecord) {
@@ -176,7 +176,7 @@ TEST_F(Persist, SettingsFileIsTheDocumentedRecord) {
     plumaro_app_settings_persist(&app_);
     std::string log = test_log_capture_end();
     std::string f = test_read_file(settings_path());
-    ASSERT_EQ(f.size(), 124u);
+    ASSERT_EQ(f.size(), 128u);
     EXPECT_EQ(f.substr(0, 4), "PSET");
     EXPECT_EQ((uint8_t)f[4], 4);
     for (size_t i = 5; i < 8; i++) EXPECT_EQ(f[i], 0) << i;
@@ -194,7 +194,8 @@ TEST_F(Persist, SettingsFileIsTheDocumentedRecord) {
     EXPECT_EQ(_get32(f, 76), 6u);
     EXPECT_EQ(_get32(f, 84), 0x0007007Fu);
     EXPECT_EQ(_get32(f, 120), 1u);
-    std::string expect = "settings save: v3 session state (124 bytes) -> " + settings_path();
+    EXPECT_EQ(_get32(f, 124), 0u) << "the stabilizer starts off";
+    std::string expect = "settings save: v3 session state (128 bytes) -> " + settings_path();
     EXPECT_NE(log.find(expect), std::string::npos) << log;
     /* A stored curve tool comes back as the line tool. */
     _start_values(&app_);
@@ -298,7 +299,7 @@ TEST_F(Persist, WrongMagicChangesNothingButStillLogsTheSummary) {
     EXPECT_EQ(app_.language, LANG_ES);
     EXPECT_FLOAT_EQ(app_.brush.size, 24.0f);
     EXPECT_EQ(app_.settings_applied, 0);
-    EXPECT_NE(log_.find("settings load: 124 bytes, pressure 0, palm 0, language 3"), std::string::npos) << log_;
+    EXPECT_NE(log_.find("settings load: 128 bytes, pressure 0, palm 0, language 3"), std::string::npos) << log_;
 }
 
 TEST_F(Persist, MissingFileKeepsTheStartValues) {
@@ -316,6 +317,27 @@ struct ShortResult {
     int result, booleans, language, tool, ui_size, applied;
 };
 
+TEST_F(Persist, TheStabilizerRoundTripsAndOlderRecordsReadAsOff) {
+    app_.stabilizer = 37;
+    plumaro_app_settings_persist(&app_);
+    std::string f = test_read_file(settings_path());
+    ASSERT_EQ(f.size(), 128u);
+    EXPECT_EQ(_get32(f, 124), 37u);
+    app_.stabilizer = 0;
+    EXPECT_EQ(load(), 1);
+    EXPECT_EQ(app_.stabilizer, 37);
+    /* A record of an older writer ends at 124 bytes: off, whatever was set. */
+    write(Bytes(f.begin(), f.begin() + 124));
+    EXPECT_EQ(load(), 1);
+    EXPECT_EQ(app_.stabilizer, 0);
+    /* Out of range values are held at 100. */
+    Bytes big(f.begin(), f.end());
+    big[124] = 0xE8, big[125] = 0x03; /* 1000 */
+    write(big);
+    load();
+    EXPECT_EQ(app_.stabilizer, 100);
+}
+
 TEST_F(Persist, ShortFilesAreReadAsFarAsTheyGo) {
     struct {
         size_t size;
@@ -327,7 +349,7 @@ TEST_F(Persist, ShortFilesAreReadAsFarAsTheyGo) {
     };
     for (auto& c : cases) {
         Bytes b = full_record();
-        b.resize(c.size, 0x55); /* bytes past 124 are foreign and never read as fields */
+        b.resize(c.size, 0x55); /* bytes past 128 are foreign and never read as fields */
         write(b);
         _start_values(&app_);
         app_.language = LANG_FR;
