@@ -456,7 +456,7 @@ TEST_F(SessionSpine, StartRestoresTheSessionAndHaltAndLoopEndStoreIt) {
     halt.display.source = app_.display;
     plumaro_app_handle_event(&app_, &halt);
     EXPECT_EQ(app_.halted, 1);
-    EXPECT_EQ(test_read_file(save_ + "/settings.dat").size(), 124u);
+    EXPECT_EQ(test_read_file(save_ + "/settings.dat").size(), 128u);
     DOCUMENT* stored = document_load((save_ + "/session.plm").c_str());
     ASSERT_NE(stored, nullptr);
     EXPECT_STREQ(document_layer_at(stored, 0)->name->data, "Halted");

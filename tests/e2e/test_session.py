@@ -71,7 +71,7 @@ class Session(unittest.TestCase):
             app.stop()
         self.assertIn("session persisted to " + os.path.join(self.save, "session.plm"), first)
         self.assertTrue(os.path.isfile(os.path.join(self.save, "session.plm")))
-        self.assertEqual(os.path.getsize(os.path.join(self.save, "settings.dat")), 124)
+        self.assertEqual(os.path.getsize(os.path.join(self.save, "settings.dat")), 128)
         leftovers = [n for n in os.listdir(self.save) if ".tmp" in n]
         self.assertEqual(leftovers, [])
 
