@@ -485,6 +485,17 @@ DOCUMENT_FILE* document_file_parse(const void* data, size_t size, const char* pa
         t_log(LOG_ERR, "malformed PLM document %s (offset %zu of %zu)", path, header, size);
         return NULL;
     }
+    /* A small file of long runs can describe gigabytes of pixels: with
+     * PLUMARO_MAX_DOC_MB set, the decoded layers are weighed before any is made. */
+    const char* cap = getenv("PLUMARO_MAX_DOC_MB");
+    char* cap_end = NULL;
+    unsigned long long cap_mb = cap ? strtoull(cap, &cap_end, 10) : 0;
+    unsigned long long decoded_mb = ((unsigned long long)w * (unsigned long long)h * 4u * count + 0xFFFFF) >> 20;
+    if (cap && cap_end != cap && *cap_end == 0 && decoded_mb > cap_mb) {
+        t_log(LOG_ERR, "%s needs %llu MiB for its layers, more than PLUMARO_MAX_DOC_MB=%llu; not opened", path,
+              decoded_mb, cap_mb);
+        return NULL;
+    }
     DOCUMENT_FILE* f = NULL;
     Malloc(f, DOCUMENT_FILE, 1, return NULL);
     f->version = version;
