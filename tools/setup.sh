@@ -14,7 +14,8 @@ pkgs=(build-essential cmake pkg-config
       libcjson-dev zlib1g-dev libx11-dev fonts-dejavu-core)
 if [ "$want_tests" = 1 ]; then
   pkgs+=(libgtest-dev libbenchmark-dev xvfb xauth xdotool libgl1-mesa-dri
-         x11-apps imagemagick python3 python3-pil pngcheck)
+         x11-apps imagemagick python3 python3-pil pngcheck
+         clang libclang-rt-14-dev)
 fi
 
 missing=()
@@ -55,4 +56,11 @@ if [ "$want_tests" = 1 ]; then
   cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DPLUMARO_WERROR=ON \
         -DPLUMARO_SANITIZE=ON -DPLUMARO_TESTS=ON -DPLUMARO_BENCH=OFF >/dev/null
   cmake --build build-asan -j "$jobs"
+  # The fuzz targets: clang with libFuzzer; without it the test command skips them.
+  if tests/fuzz/run.sh --available; then
+    cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+          -DCMAKE_CXX_COMPILER=clang++ -DPLUMARO_FUZZ=ON -DPLUMARO_WERROR=ON \
+          -DPLUMARO_TESTS=OFF -DPLUMARO_BENCH=OFF >/dev/null
+    cmake --build build-fuzz -j "$jobs" --target plumaro_fuzz
+  fi
 fi

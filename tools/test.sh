@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the normal and the sanitizer configuration,
-# and runs the whole test suite under a private Xvfb.
+# Installs what is missing, builds the normal, the sanitizer and the fuzz
+# configuration, runs the whole test suite under a private Xvfb, then each
+# fuzz target for 20 seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh --tests
@@ -26,4 +27,6 @@ ctest --test-dir build --output-on-failure -j 2 || status=1
 echo "== tests (address and undefined-behaviour sanitizers)"
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j 2 -LE slow || status=1
+echo "== fuzz targets (20 s each)"
+tests/fuzz/run.sh 20 || status=1
 exit $status

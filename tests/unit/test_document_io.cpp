@@ -601,6 +601,66 @@ TEST_F(DocIo, TruncationAtEveryFieldIsRejected) {
     }
 }
 
+namespace {
+
+/* A run-length image of one colour: 5 bytes for every 128 pixels. */
+Bytes _uniform_rle_tga(int w, int h) {
+    Bytes t(18, 0);
+    t[2] = 10;
+    t[12] = (uint8_t)w;
+    t[13] = (uint8_t)(w >> 8);
+    t[14] = (uint8_t)h;
+    t[15] = (uint8_t)(h >> 8);
+    t[16] = 32;
+    t[17] = 0x28;
+    for (size_t n = ((size_t)w * h + 127) / 128; n > 0; n--) _put(t, Bytes{0xFF, 10, 20, 30, 255});
+    return t;
+}
+
+struct MaxDocMb {
+    explicit MaxDocMb(const char* value) {
+        if (value) setenv("PLUMARO_MAX_DOC_MB", value, 1);
+        else unsetenv("PLUMARO_MAX_DOC_MB");
+    }
+    ~MaxDocMb() { unsetenv("PLUMARO_MAX_DOC_MB"); }
+};
+
+}  // namespace
+
+TEST_F(DocIo, PixelsAskedForAreWeighedBeforeAnyLayerIsDecoded) {
+    /* Two 2048 x 2048 layers: 32 MiB decoded from a file of 320 KiB. */
+    const Bytes image = _uniform_rle_tga(2048, 2048);
+    Bytes whole = _header(3, 2048, 2048, 0, 2);
+    _put(whole, _record(3, "One", 1000, 0, 1, 0, image));
+    _put(whole, _record(3, "Two", 1000, 0, 1, 0, image));
+    const Bytes cut(whole.begin(), whole.end() - 100);
+    {
+        MaxDocMb cap(nullptr);
+        Parsed p = _parse(whole);
+        ASSERT_NE(p.file, nullptr) << p.log;
+        EXPECT_EQ(p.file->layer_count, 2u);
+        document_file_free(&p.file);
+        p = _parse(cut);
+        EXPECT_EQ(p.file, nullptr);
+        EXPECT_NE(p.log.find("malformed"), std::string::npos) << "no limit: the records are read";
+    }
+    for (const char* refused : {"31", "1"}) {
+        MaxDocMb cap(refused);
+        Parsed p = _parse(whole);
+        EXPECT_EQ(p.file, nullptr) << refused;
+        if (p.file) document_file_free(&p.file);
+        p = _parse(cut);
+        EXPECT_EQ(p.file, nullptr);
+        EXPECT_EQ(p.log.find("malformed"), std::string::npos) << "refused before the records: " << p.log;
+    }
+    for (const char* ignored : {"100000", "lots", ""}) {
+        MaxDocMb cap(ignored);
+        Parsed p = _parse(whole);
+        EXPECT_NE(p.file, nullptr) << ignored << ": " << p.log;
+        if (p.file) document_file_free(&p.file);
+    }
+}
+
 /* ------------------------------------------------------- writing files */
 
 namespace {
