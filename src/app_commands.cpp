@@ -9,12 +9,14 @@
 #include "app_tools.h"
 
 #include "canvas/brush.h"
+#include "canvas/document_exchange.h"
 #include "canvas/document_io.h"
 #include "canvas/view.h"
 #include "gui/gui.h"
 #include "gui/i18n.h"
 #include "platform/platform.h"
 #include "t_log.h"
+#include "t_str.h"
 
 // Shows a short notice to the user (and logs it).
 static void _app_notify(PLUMARO_APP* app, const char* text) {
@@ -66,7 +68,16 @@ void plumaro_app_memory_notice(PLUMARO_APP* app, int width, int height, int laye
     _app_notify(app, notice);
 }
 
-int plumaro_app_load_refused_for_memory(void) { return document_last_load_status()->error == DOCUMENT_LOAD_MEMORY; }
+int plumaro_app_load_notice_given(void) {
+    const DOCUMENT_LOAD_STATUS* status = document_last_load_status();
+    return status->error == DOCUMENT_LOAD_MEMORY || status->reason[0] || status->unknown_blend[0];
+}
+
+// The last part of a path, for notices.
+static const char* _app_file_name(const char* path) {
+    const char* slash = strrchr(path, '/');
+    return slash ? slash + 1 : path;
+}
 
 // Creates a square document with its first layer; null when either fails or it would not fit in memory.
 static DOCUMENT* _app_blank_document(int size) {
@@ -116,17 +127,29 @@ int plumaro_app_new_document(PLUMARO_APP* app, int size) {
 int plumaro_app_load_document(PLUMARO_APP* app, const char* path) {
     __t_assert(app);
     __t_assert(path);
-    DOCUMENT* doc = document_load(path);
+    DOCUMENT* doc = document_load_any(path);
+    const DOCUMENT_LOAD_STATUS* status = document_last_load_status();
+    char notice[1400];
     if (!doc) {
         /* The current drawing stays; a good file too large for the memory
-         * there is is not called broken. */
-        const DOCUMENT_LOAD_STATUS* status = document_last_load_status();
-        if (status->error == DOCUMENT_LOAD_MEMORY)
+         * there is is not called broken, and a file from another program
+         * says what was wrong with it. */
+        if (status->reason[0]) {
+            snprintf(notice, sizeof(notice), i18n_tr("Could not open %s: %s."), _app_file_name(path),
+                     i18n_tr(status->reason));
+            _app_notify(app, notice);
+        } else if (status->error == DOCUMENT_LOAD_MEMORY) {
             plumaro_app_memory_notice(app, status->width, status->height, status->layers, status->needed,
                                       status->budget);
+        }
         return 0;
     }
     _app_adopt_document(app, doc);
+    if (status->unknown_blend[0]) {
+        snprintf(notice, sizeof(notice), i18n_tr("The blend mode %s is not known here; its layers were opened as Normal."),
+                 status->unknown_blend);
+        _app_notify(app, notice);
+    }
     app->dirty = 1;
     t_log(LOG_INFO, "loaded document %s", path);
     return 1;
@@ -136,10 +159,10 @@ void _app_drain_import(PLUMARO_APP* app) {
     __t_assert_void(app);
     char path[1024];
     if (platform_take_import(path, sizeof(path)) != 1) return;
-    if (plumaro_app_load_document(app, path))
-        _app_notify(app, i18n_tr("Loaded from disk."));
-    else if (!plumaro_app_load_refused_for_memory())
-        _app_notify(app, i18n_tr("Could not load that file."));
+    int loaded = plumaro_app_load_document(app, path);
+    if (loaded) plumaro_gui_document_opened(app, path);
+    if (!plumaro_app_load_notice_given())
+        _app_notify(app, i18n_tr(loaded ? "Loaded from disk." : "Could not load that file."));
     app->dirty = 1;
 }
 
@@ -164,10 +187,18 @@ int plumaro_app_open_sketch(PLUMARO_APP* app) {
     char path[1024];
     if (app->stroke.active || !platform_storage_ready() || !platform_save_path("sketch.plm", path, sizeof(path)))
         return 0;
+    /* A sketch shared as OpenRaster is opened when there is no drawing of that name. */
+    const char* name = "sketch.plm";
+    char ora[1024];
+    if (!t_file_is_regular(path) && platform_save_path("sketch.ora", ora, sizeof(ora)) && t_file_is_regular(ora)) {
+        snprintf(path, sizeof(path), "%s", ora);
+        name = "sketch.ora";
+    }
     int loaded = plumaro_app_load_document(app, path);
+    if (loaded) plumaro_gui_document_opened(app, path);
     char notice[1100];
-    snprintf(notice, sizeof(notice), i18n_tr("Loaded: %s"), "sketch.plm");
-    if (loaded || !plumaro_app_load_refused_for_memory())
+    snprintf(notice, sizeof(notice), i18n_tr("Loaded: %s"), name);
+    if (!plumaro_app_load_notice_given())
         _app_notify(app, loaded ? notice : i18n_tr("No saved document found."));
     return loaded;
 }

@@ -11,11 +11,13 @@
  * the display's bitmap limit, halved while allocation fails); 1 when a new
  * document is in place, 0 when the current one was kept. */
 int plumaro_app_new_document(PLUMARO_APP* app, int size);
-/* Replaces the document with the file at `path`; 0 keeps the current one
- * (a file too large for the memory there is is said so in a notice). */
+/* Replaces the document with the file at `path` (a drawing, an OpenRaster
+ * archive or an image); 0 keeps the current one. A file too large for the
+ * memory there is, or one from another program that cannot be opened or
+ * opened only in part, is told in a notice. */
 int plumaro_app_load_document(PLUMARO_APP* app, const char* path);
-/* 1 when the last load failed because the drawing would not fit in memory. */
-int plumaro_app_load_refused_for_memory(void);
+/* 1 when the last load already put up its own notice, so the caller adds none. */
+int plumaro_app_load_notice_given(void);
 /* Tells the user a drawing of that size needs more memory than there is. */
 void plumaro_app_memory_notice(PLUMARO_APP* app, int width, int height, int layers, uint64_t needed, uint64_t budget);
 /* A byte count as "1.5 GiB" or "300 MiB". */

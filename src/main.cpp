@@ -5,6 +5,8 @@
 static PLUMARO_APP app;
 
 int main(int argc, char** argv) {
+    int answered = plumaro_app_command_line(argc, argv, stdout, stderr);
+    if (answered >= 0) return answered;
     if (!plumaro_app_init(&app, argc, argv)) {
         t_log(LOG_EMERG, "init failed, exiting");
         plumaro_app_shutdown(&app);

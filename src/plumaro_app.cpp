@@ -153,6 +153,75 @@ static void _app_undo_notice(const char* text, void* user) {
         return 0;                      \
     } while (0)
 
+static const char _app_usage[] =
+    "Usage: plumaro [options] [file]\n"
+    "\n"
+    "A layered sketching and painting program. The file may be a drawing (.plm),\n"
+    "an OpenRaster archive (.ora) or a picture (PNG, JPEG, BMP, TGA); it opens in\n"
+    "place of the last session, which otherwise comes back as it was left.\n"
+    "\n"
+    "Options:\n"
+    "  -v          write debugging detail to the log\n"
+    "  --help      show this text and exit\n"
+    "  --version   show the version and exit\n"
+    "\n"
+    "Environment:\n"
+    "  APPDATA                    parent of the save folder (otherwise $XDG_DATA_HOME\n"
+    "                             or ~/.local/share)\n"
+    "  PLUMARO_NO_NATIVE_CHOOSER  never show the native file chooser\n"
+    "  PLUMARO_FILE_CHOICE        answer every file chooser with this path\n"
+    "  PLUMARO_TEST_DENSITY       display density used for the interface scale\n"
+    "  PLUMARO_NO_REVEAL          do not open exported files with the desktop's viewer\n"
+    "  PLUMARO_UNDO_MB            memory the undo history may hold, in MiB (default 2048)\n"
+    "  PLUMARO_MAX_DOC_MB         largest drawing to open or create, in MiB of memory\n"
+    "  NO_COLOR                   no colour codes in the log\n";
+
+int plumaro_app_command_line(int argc, char** argv, FILE* out, FILE* err) {
+    int files = 0;
+    for (int i = 1; argv && i < argc; i++) {
+        const char* a = argv[i];
+        if (!a) continue;
+        if (strcmp(a, "--help") == 0 || strcmp(a, "-h") == 0) {
+            fputs(_app_usage, out);
+            return 0;
+        }
+        if (strcmp(a, "--version") == 0) {
+            fprintf(out, "Plumaro %s\n", PLUMARO_VERSION_TEXT);
+            return 0;
+        }
+        if (strcmp(a, "--") == 0) {
+            files += argc - i - 1;
+            break;
+        }
+        if (a[0] == '-' && a[1] && strcmp(a, "-v") != 0) {
+            fprintf(err, "plumaro: unknown option %s\n%s", a, _app_usage);
+            return 2;
+        }
+        if (a[0] != '-') files++;
+    }
+    if (files > 1) {
+        fprintf(err, "plumaro: one file at a time, not %d\n", files);
+        return 2;
+    }
+    return -1;
+}
+
+// The file named on the command line, if any, handed to the platform to open at the first tick.
+static void _app_hand_in_argument(int argc, char** argv) {
+    for (int i = 1; argv && i < argc; i++) {
+        const char* a = argv[i];
+        if (!a) continue;
+        if (strcmp(a, "--") == 0) {
+            if (i + 1 < argc && argv[i + 1]) platform_hand_in(argv[i + 1]);
+            return;
+        }
+        if (a[0] != '-' || !a[1]) {
+            if (a[0]) platform_hand_in(a);
+            return;
+        }
+    }
+}
+
 int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
     __t_assert(app);
     memset(app, 0, sizeof(*app));
@@ -173,6 +242,7 @@ int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
     if (mouse < 0) _INIT_FAIL("could not init Allegro");
     if (mouse == 0) _INIT_FAIL("could not install mouse");
     if (!platform_init()) _INIT_FAIL("platform init failed");
+    _app_hand_in_argument(argc, argv);
     if (!al_init_image_addon()) _INIT_FAIL("could not init image addon");
     if (!al_init_font_addon() || !al_init_ttf_addon()) _INIT_FAIL("could not init font addons");
 

@@ -49,6 +49,25 @@ static DOCUMENT_LOAD_STATUS _load_status;
 
 const DOCUMENT_LOAD_STATUS* document_last_load_status(void) { return &_load_status; }
 
+void document_load_status_reset(void) { memset(&_load_status, 0, sizeof(_load_status)); }
+
+void document_load_status_fail(int error, const char* reason) {
+    if (_load_status.error != DOCUMENT_LOAD_MEMORY) _load_status.error = error;
+    if (reason && !_load_status.reason[0]) snprintf(_load_status.reason, sizeof(_load_status.reason), "%s", reason);
+}
+
+int document_load_status_fits(int width, int height, int layers) {
+    _load_status.width = width, _load_status.height = height, _load_status.layers = layers;
+    if (document_memory_fits(width, height, layers, &_load_status.needed, &_load_status.budget)) return 1;
+    _load_status.error = DOCUMENT_LOAD_MEMORY;
+    return 0;
+}
+
+void document_load_status_unknown_blend(const char* name) {
+    if (name && !_load_status.unknown_blend[0])
+        snprintf(_load_status.unknown_blend, sizeof(_load_status.unknown_blend), "%s", name);
+}
+
 // Records a failure of the current load.
 static void _load_failed(int error) {
     if (_load_status.error != DOCUMENT_LOAD_MEMORY) _load_status.error = error;

@@ -35,10 +35,20 @@ typedef struct DOCUMENT_LOAD_STATUS {
     int error; /* DOCUMENT_LOAD_ERROR */
     int32_t width, height, layers;
     uint64_t needed, budget; /* bytes, for a memory refusal */
+    char reason[128];        /* what was wrong with the file, in English, when that is known */
+    char unknown_blend[64];  /* a blend mode another program named that was read as Normal */
 } DOCUMENT_LOAD_STATUS;
 
-/* The outcome of the last document_load or document_file_parse. */
+/* The outcome of the last load or parse. */
 const DOCUMENT_LOAD_STATUS* document_last_load_status(void);
+/* Starts the status of a new load: nothing has failed. */
+void document_load_status_reset(void);
+/* Records why a load failed (DOCUMENT_LOAD_ERROR) with an optional reason. */
+void document_load_status_fail(int error, const char* reason);
+/* Records the size a drawing would have, and whether it fits in memory; 1 when it does. */
+int document_load_status_fits(int width, int height, int layers);
+/* Notes a blend mode that was read as Normal (the first one is kept). */
+void document_load_status_unknown_blend(const char* name);
 
 /* One layer record of a parsed file; `pixels` is a memory bitmap. */
 typedef struct DOCUMENT_FILE_LAYER {

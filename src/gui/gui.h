@@ -40,6 +40,9 @@ void plumaro_gui_layout_restore(struct PLUMARO_APP* app);
 
 /* Shows a short notice in the notification popup (cut from the front when too long). */
 void plumaro_gui_notify(struct PLUMARO_APP* app, const char* text);
+/* After a file was opened: proposes its name for saves, and makes it the
+ * file saves go to unless it was a picture rather than a drawing. */
+void plumaro_gui_document_opened(struct PLUMARO_APP* app, const char* path);
 /* Closes the topmost open popup; 1 when one was closed. */
 int plumaro_gui_close_top_popup(struct PLUMARO_APP* app);
 /* Asks "Quit Plumaro?". */

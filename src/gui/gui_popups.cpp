@@ -9,11 +9,13 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 
 #include "app_commands.h"
 #include "app_internal.h"
 #include "app_persist.h"
 #include "app_tools.h"
+#include "canvas/document_exchange.h"
 #include "canvas/document_io.h"
 #include "canvas/fill.h"
 #include "gui/gui_private.h"
@@ -111,14 +113,39 @@ void _gui_name_filter(const char* in, char* out, size_t size) {
     if (!out[0]) snprintf(out, size, "sketch");
 }
 
-// The document name proposed from a path: the file name without ".plm", filtered.
+// Cuts the extension of a file the program opens off a name; 1 when there was one.
+static int _cut_known_extension(char* name) {
+    static const char* const known[] = {".plm", ".ora", ".png", ".jpg", ".jpeg", ".bmp", ".tga"};
+    size_t len = strlen(name);
+    for (const char* ext : known) {
+        size_t n = strlen(ext);
+        if (len > n && strcasecmp(name + len - n, ext) == 0) {
+            name[len - n] = 0;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// The document name proposed from a path: the file name without its extension, filtered.
 static void _derive_doc_name(PLUMARO_APP* app, const char* path) {
     if (!path || !path[0]) return;
     char name[72];
     snprintf(name, sizeof(name), "%s", _file_part(path));
-    size_t len = strlen(name);
-    if (len > 3 && strcmp(name + len - 4, ".plm") == 0) name[len - 4] = 0;
+    _cut_known_extension(name);
     _gui_name_filter(name, app->ui.doc_name, sizeof(app->ui.doc_name));
+}
+
+void plumaro_gui_document_opened(PLUMARO_APP* app, const char* path) {
+    __t_assert_void(app);
+    __t_assert_void(path);
+    _derive_doc_name(app, path);
+    /* Saves go back to a drawing's own file; an opened picture is never
+     * overwritten by a drawing, so it gets only the name. */
+    if (document_last_load_kind() == DOCUMENT_KIND_IMAGE)
+        app->doc_path[0] = 0;
+    else
+        snprintf(app->doc_path, sizeof(app->doc_path), "%s", path);
 }
 
 // The proposed document name, "sketch" until there is one.
@@ -387,14 +414,15 @@ static void _on_export_go(int32_t, void* user) {
 
 // Writes the document and tells the user how it went.
 static void _do_save(PLUMARO_APP* app, const char* path, const char* display_name) {
-    if (!app->doc || document_save(app->doc, path) != 1) {
+    int ora = document_path_is_ora(path);
+    if (!app->doc || (ora ? document_save_ora(app->doc, path) : document_save(app->doc, path)) != 1) {
         plumaro_gui_notify(app, i18n_tr("Save failed."));
         return;
     }
     platform_file_written();
     platform_document_saved(path);
     char notice[1100];
-    if (platform_publish_file(path, display_name, "application/octet-stream") != 0) {
+    if (platform_publish_file(path, display_name, ora ? "image/openraster" : "application/octet-stream") != 0) {
         snprintf(notice, sizeof(notice), i18n_tr("Saved: %s"), display_name);
     } else {
         char reason[256];
@@ -412,10 +440,10 @@ void plumaro_gui_request_save(PLUMARO_APP* app) {
         snprintf(start, sizeof(start), "%s", app->doc_path);
     else if (!platform_save_path("sketch.plm", start, sizeof(start)))
         start[0] = 0;
-    int chosen = platform_choose_file(1, start, "*.plm", path, sizeof(path));
+    int chosen = platform_choose_file(1, start, "*.plm;*.ora", path, sizeof(path));
     if (chosen == 0) return;
     if (chosen == 1) {
-        _add_extension(path, sizeof(path), ".plm");
+        _add_extension(path, sizeof(path), ".plm"); /* a name ending in ".ora" writes OpenRaster */
         snprintf(app->doc_path, sizeof(app->doc_path), "%s", path);
         _derive_doc_name(app, path);
         _do_save(app, path, _file_part(path));
@@ -440,10 +468,17 @@ void _on_save_click(int32_t, void* user) {
 
 static void _on_save_name_ok(int32_t, void* user) {
     _APP(user);
-    _gui_name_filter(t_gui_textarea_get_text(app->gui, app->ui.save_name.field), app->ui.doc_name,
-                     sizeof(app->ui.doc_name));
+    /* A name typed with ".ora" is saved as OpenRaster; the filter would
+     * otherwise keep the letters of the extension in the name. */
+    char typed[256];
+    snprintf(typed, sizeof(typed), "%s", t_gui_textarea_get_text(app->gui, app->ui.save_name.field));
+    size_t len = strlen(typed);
+    while (len > 0 && typed[len - 1] == ' ') typed[--len] = 0;
+    int ora = document_path_is_ora(typed);
+    if (len >= 4 && (ora || strcasecmp(typed + len - 4, ".plm") == 0)) typed[len - 4] = 0;
+    _gui_name_filter(typed, app->ui.doc_name, sizeof(app->ui.doc_name));
     char file[72], path[1024];
-    snprintf(file, sizeof(file), "%s.plm", app->ui.doc_name);
+    snprintf(file, sizeof(file), "%s%s", app->ui.doc_name, ora ? ".ora" : ".plm");
     if (platform_save_path(file, path, sizeof(path))) {
         snprintf(app->doc_path, sizeof(app->doc_path), "%s", path);
         _do_save(app, path, file);
@@ -479,7 +514,7 @@ static void _open_list_refresh(PLUMARO_APP* app) {
         char shown[72];
         snprintf(shown, sizeof(shown), "%s", name);
         size_t len = strlen(shown);
-        if (len > 3 && strcmp(shown + len - 4, ".plm") == 0) shown[len - 4] = 0;
+        if (len > 3 && strcmp(shown + len - 4, ".plm") == 0) shown[len - 4] = 0; /* other kinds keep theirs */
         t_gui_button_set_label(app->gui, o->rows[o->used], shown[0] ? shown : i18n_tr("(unnamed)"));
         t_gui_widget_set_visible(app->gui, o->rows[o->used], 1);
         o->used++;
@@ -509,15 +544,12 @@ static void _load_named(PLUMARO_APP* app, const char* name) {
         plumaro_gui_notify(app, i18n_tr("Load failed."));
         return;
     }
-    if (plumaro_app_load_document(app, path) == 1) {
-        _derive_doc_name(app, name);
-        snprintf(app->doc_path, sizeof(app->doc_path), "%s", path);
-        char notice[1100];
-        snprintf(notice, sizeof(notice), i18n_tr("Loaded: %s"), name);
-        plumaro_gui_notify(app, notice);
-    } else if (!plumaro_app_load_refused_for_memory()) {
-        plumaro_gui_notify(app, i18n_tr("No saved document found."));
-    }
+    int loaded = plumaro_app_load_document(app, path);
+    if (loaded) plumaro_gui_document_opened(app, path);
+    if (plumaro_app_load_notice_given()) return;
+    char notice[1100];
+    snprintf(notice, sizeof(notice), i18n_tr("Loaded: %s"), name);
+    plumaro_gui_notify(app, loaded ? notice : i18n_tr("No saved document found."));
 }
 
 void _on_load_click(int32_t, void* user) {
@@ -528,16 +560,13 @@ void _on_load_click(int32_t, void* user) {
         snprintf(start, sizeof(start), "%s", app->doc_path);
     else if (!platform_save_path("sketch.plm", start, sizeof(start)))
         start[0] = 0;
-    int chosen = platform_choose_file(0, start, "*.plm", path, sizeof(path));
+    int chosen = platform_choose_file(0, start, "*.plm;*.ora;*.png;*.jpg;*.jpeg;*.bmp;*.tga", path, sizeof(path));
     if (chosen == 0) return;
     if (chosen == 1) {
-        if (plumaro_app_load_document(app, path) == 1) {
-            snprintf(app->doc_path, sizeof(app->doc_path), "%s", path);
-            _derive_doc_name(app, path);
-            plumaro_gui_notify(app, i18n_tr("Loaded."));
-        } else if (!plumaro_app_load_refused_for_memory()) {
-            plumaro_gui_notify(app, i18n_tr("No saved document found."));
-        }
+        int loaded = plumaro_app_load_document(app, path);
+        if (loaded) plumaro_gui_document_opened(app, path);
+        if (!plumaro_app_load_notice_given())
+            plumaro_gui_notify(app, i18n_tr(loaded ? "Loaded." : "No saved document found."));
         return;
     }
     if (platform_open_document_picker() == 1) return;

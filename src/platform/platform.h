@@ -51,6 +51,9 @@ int platform_open_document_picker(void);
 int platform_browse_documents(void);
 int platform_resolve_document(const char* name, char* out);
 int platform_take_import(char* out, size_t out_len);
+/* Hands in a file to open (a path from the command line, made absolute);
+ * platform_take_import gives it back once. 0 when it cannot be kept. */
+int platform_hand_in(const char* path);
 
 /* Bytes this process could still allocate: the system's available memory,
  * held within the address-space limit; 0 when neither is known. */

@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -112,6 +113,16 @@ int platform_save_path(const char* filename, char* out, size_t out_len) {
     return n >= 0 && (size_t)n < out_len;
 }
 
+// 1 for the names of files Load opens: drawings, OpenRaster archives and pictures.
+static int _desktop_openable_name(const char* name, size_t len) {
+    static const char* const kinds[] = {".plm", ".ora", ".png", ".jpg", ".jpeg", ".bmp", ".tga"};
+    for (const char* ext : kinds) {
+        size_t n = strlen(ext);
+        if (len > n && strcasecmp(name + len - n, ext) == 0) return 1;
+    }
+    return 0;
+}
+
 int platform_list_documents(char* out, size_t out_len) {
     __t_assert_return(out, -1);
     if (out_len > 0) out[0] = 0;
@@ -125,7 +136,7 @@ int platform_list_documents(char* out, size_t out_len) {
     while ((entry = readdir(folder)) != NULL) {
         const char* name = entry->d_name;
         size_t len = strlen(name);
-        if (len < 5 || strcmp(name + len - 4, ".plm") != 0) continue;
+        if (!_desktop_openable_name(name, len)) continue;
         struct stat info;
         std::string full = std::string(dir) + "/" + name;
         time_t when = stat(full.c_str(), &info) == 0 ? info.st_mtime : 0;
@@ -182,6 +193,11 @@ int platform_asset_path(const char* resource, char* out, size_t out_len) {
         if (_asset_candidate(out, out_len, "%sassets/%s", base, resource)) return 1;
         if (_asset_candidate(out, out_len, "%s../share/plumaro/assets/%s", base, resource)) return 1;
     }
+    if (_asset_candidate(out, out_len, "%s%s", "./assets/", resource)) return 1;
+    /* An installation without its own copies of the fonts uses the system's DejaVu package. */
+    if (strncmp(resource, "fonts/", 6) == 0 &&
+        _asset_candidate(out, out_len, "%s%s", "/usr/share/fonts/truetype/dejavu/", resource + 6))
+        return 1;
     int n = snprintf(out, out_len, "./assets/%s", resource);
     return n > 0 && (size_t)n < out_len;
 }
@@ -375,8 +391,44 @@ int platform_resolve_document(const char* name, char* out) {
     return -1;
 }
 
+/* A file named on the command line waits here for the first timer tick. */
+static char _import_path[4096];
+
+int platform_hand_in(const char* path) {
+    __t_assert(path);
+    _import_path[0] = 0;
+    if (!path[0]) return 0;
+    int n;
+    if (path[0] == '/') {
+        n = snprintf(_import_path, sizeof(_import_path), "%s", path);
+    } else {
+        /* Relative to where the program was started, which a later chdir would change. */
+        char cwd[2048];
+        if (!getcwd(cwd, sizeof(cwd))) {
+            t_log(LOG_ERR, "could not resolve %s: no working directory", path);
+            return 0;
+        }
+        n = snprintf(_import_path, sizeof(_import_path), "%s/%s", cwd, path);
+    }
+    if (n < 0 || (size_t)n >= sizeof(_import_path)) {
+        t_log(LOG_ERR, "the path of the file to open is too long");
+        _import_path[0] = 0;
+        return 0;
+    }
+    t_log(LOG_INFO, "file handed in: %s", _import_path);
+    return 1;
+}
+
 int platform_take_import(char* out, size_t out_len) {
-    (void)out;
-    (void)out_len;
-    return 0;
+    __t_assert_return(out, -1);
+    if (!_import_path[0]) return 0;
+    size_t n = strlen(_import_path);
+    if (n + 1 > out_len) {
+        t_log(LOG_ERR, "the handed-in path does not fit; dropped");
+        _import_path[0] = 0;
+        return -1;
+    }
+    memcpy(out, _import_path, n + 1);
+    _import_path[0] = 0;
+    return 1;
 }

@@ -967,7 +967,7 @@ int _t_gui_dropdown_press(T_GUI_CTX* ctx, float px, float py) {
         return 0;
     }
     T_GUI_COMBOBOX_DATA* d = (T_GUI_COMBOBOX_DATA*)w->data;
-    float x, y, dw, dh;
+    float x = 0, y = 0, dw = 0, dh = 0;
     _t_gui_dropdown_rect(ctx, &x, &y, &dw, &dh);
     if (px >= x && px < x + dw && py >= y && py < y + dh) {
         float rh = _combo_row_h(ctx, w);
@@ -987,7 +987,7 @@ void _t_gui_dropdown_motion(T_GUI_CTX* ctx, float px, float py) {
     T_GUI_WIDGET* w = _t_gui_widget_of(ctx, ctx->open_combo, T_GUI_KIND_COMBOBOX);
     if (!w) return;
     T_GUI_COMBOBOX_DATA* d = (T_GUI_COMBOBOX_DATA*)w->data;
-    float x, y, dw, dh;
+    float x = 0, y = 0, dw = 0, dh = 0;
     _t_gui_dropdown_rect(ctx, &x, &y, &dw, &dh);
     if (px >= x && px < x + dw && py >= y && py < y + dh) {
         float rh = _combo_row_h(ctx, w);
