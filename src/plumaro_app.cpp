@@ -11,6 +11,7 @@
 #include "app_persist.h"
 #include "app_state.h"
 #include "app_tools.h"
+#include "canvas/compositor.h"
 #include "platform/platform.h"
 #include "t_log.h"
 
@@ -478,6 +479,7 @@ void plumaro_app_shutdown(PLUMARO_APP* app) {
         app->clip_bitmap = NULL;
     }
     brush_shutdown();
+    compositor_release();
     if (app->doc) document_free(&app->doc);
     if (app->queue) {
         al_destroy_event_queue(app->queue);

@@ -8,5 +8,9 @@
 
 /* Draws the document onto the current target through the view. */
 void compositor_draw(DOCUMENT* doc, const VIEW* view);
+/* Drops the pictures frames keep between them (they are rebuilt on demand). */
+void compositor_release(void);
+/* Number of kept pictures built so far, for the tests. */
+int _compositor_picture_builds(void);
 /* Renders the canvas rectangle (x, y, w, h) into a new video bitmap owned by the caller. */
 ALLEGRO_BITMAP* compositor_flatten_region(DOCUMENT* doc, int x, int y, int w, int h, int include_template);

@@ -46,6 +46,8 @@ LAYER* layer_new(const char* name, int width, int height) {
     layer->visible = 1;
     layer->locked = 0;
     layer->blend = LAYER_BLEND_NORMAL;
+    static uint32_t serials = 0;
+    layer->serial = ++serials;
 
     int flags = al_get_new_bitmap_flags();
     int format = al_get_new_bitmap_format();
@@ -105,9 +107,15 @@ int layer_set_name(LAYER* layer, const char* name) {
     return 1;
 }
 
+void layer_touch(LAYER* layer) {
+    __t_assert_void(layer);
+    layer->revision++;
+}
+
 void layer_settle(LAYER* layer) {
     __t_assert_void(layer);
     if (!layer->needs_clear || !layer->bitmap) return;
+    layer->revision++;
     ALLEGRO_STATE state;
     al_store_state(&state, ALLEGRO_STATE_TARGET_BITMAP | ALLEGRO_STATE_BLENDER | ALLEGRO_STATE_TRANSFORM);
     al_set_target_bitmap(layer->bitmap);
@@ -151,6 +159,7 @@ int layer_restore(LAYER* layer) {
     }
     al_set_new_bitmap_flags(flags);
     al_set_new_bitmap_format(format);
+    layer->revision++;
     if (!layer->bitmap) {
         t_log(LOG_ERR, "could not restore layer %s", layer_name_text(layer));
         return 0;

@@ -20,6 +20,8 @@ typedef struct LAYER {
     uint8_t locked;
     int32_t blend;
     uint8_t needs_clear; /* video contents undefined until cleared */
+    uint32_t serial;     /* unique in the process: tells layers apart after an address is reused */
+    uint32_t revision;   /* grows whenever the video bitmap's pixels change (layer_touch) */
 } LAYER;
 
 /* Display name of a blend mode; "Normal" for unknown modes. */
@@ -37,5 +39,8 @@ int layer_set_name(LAYER* layer, const char* name);
 void layer_settle(LAYER* layer);
 /* Rebuilds the video bitmap from the backup. */
 int layer_restore(LAYER* layer);
+/* Says that the video bitmap's pixels changed: whatever keeps a flattened
+ * copy of the layer draws it again. Every writer of a layer's pixels calls it. */
+void layer_touch(LAYER* layer);
 /* Name text for messages ("NULL" without a name). */
 const char* layer_name_text(const LAYER* layer);

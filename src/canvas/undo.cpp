@@ -350,6 +350,8 @@ int _undo_commit(DOCUMENT* doc, const uint8_t* pixels, int width, int height) {
     }
     free(current);
     _undo_close(undo);
+    /* The tool changed the video bitmap before this commit. */
+    layer_touch(layer);
     if (!record) return 1;
     if (record->tiles->nb_items == 0) {
         _undo_record_destroy(record);
@@ -383,6 +385,7 @@ void undo_revert(DOCUMENT* doc) {
             }
         }
         free(buf);
+        layer_touch(layer);
     }
     _undo_close(undo);
 }
@@ -460,6 +463,7 @@ static int _undo_apply_tiles(UNDO_SYSTEM* undo, UNDO_RECORD* record, int backwar
         if (!_undo_write_rect(layer->bitmap, tile->x, tile->y, tile->w, tile->h, source, (size_t)tile->w * 4)) ok = 0;
         if (!_undo_write_rect(layer->backup, tile->x, tile->y, tile->w, tile->h, source, (size_t)tile->w * 4)) ok = 0;
     }
+    layer_touch(layer);
     return ok;
 }
 
