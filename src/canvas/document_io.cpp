@@ -553,12 +553,53 @@ DOCUMENT* document_load(const char* path) {
 
 /* -------------------------------------------------------------------- PNG */
 
-// zlib's one-shot compression.
+/* Bytes the deflate takes at a time: each piece is compressed with what
+ * suits it, one zlib stream for the whole image. */
+#define PNG_PIECE (256 * 1024)
+
+// Whether a piece of raw image repeats itself enough for the full match
+// search to pay: a quarter of its 4-byte words equal the word before them.
+static int _png_piece_repeats(const uint8_t* p, size_t n) {
+    size_t same = 0, words = 0;
+    for (size_t i = 4; i + 4 <= n; i += 4, words++) {
+        uint32_t a, b;
+        memcpy(&a, p + i - 4, 4);
+        memcpy(&b, p + i, 4);
+        same += a == b;
+    }
+    return same * 4 >= words;
+}
+
+// zlib deflate at `level`, piece by piece: pieces that repeat (paper, flat
+// colour) get the full match search, pieces that do not (noise, photographs)
+// only run lengths, where the search finds nothing and costs the most.
 static int _zlib_compress(uint8_t* dest, unsigned long* dest_len, const uint8_t* src, unsigned long src_len,
                           int level) {
-    uLongf out = *dest_len;
-    int rc = compress2(dest, &out, src, src_len, level);
-    *dest_len = out;
+    if (*dest_len > 0xFFFFFFFFul || src_len > 0xFFFFFFFFul) return Z_BUF_ERROR;
+    z_stream z;
+    memset(&z, 0, sizeof(z));
+    int rc = deflateInit2(&z, level, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY);
+    if (rc != Z_OK) return rc;
+    z.next_out = dest;
+    z.avail_out = (uInt)*dest_len;
+    int strategy = Z_DEFAULT_STRATEGY;
+    size_t at = 0;
+    do {
+        size_t n = src_len - at < PNG_PIECE ? src_len - at : PNG_PIECE;
+        int wanted = _png_piece_repeats(src + at, n) ? Z_DEFAULT_STRATEGY : Z_RLE;
+        if (wanted != strategy) {
+            rc = deflateParams(&z, level, wanted);
+            if (rc != Z_OK) break;
+            strategy = wanted;
+        }
+        z.next_in = (Bytef*)(src + at);
+        z.avail_in = (uInt)n;
+        at += n;
+        rc = deflate(&z, at >= src_len ? Z_FINISH : Z_NO_FLUSH);
+        if (at >= src_len) rc = rc == Z_STREAM_END ? Z_OK : (rc == Z_OK ? Z_BUF_ERROR : rc);
+    } while (rc == Z_OK && at < src_len);
+    *dest_len = z.total_out;
+    deflateEnd(&z);
     return rc;
 }
 
@@ -676,8 +717,12 @@ int document_export_png_region(DOCUMENT* doc, const char* path, int x, int y, in
     char written[1024];
     int n = snprintf(written, sizeof(written), "%s", path);
     size_t size = 0;
-    uint8_t* bytes = _bitmap_encode(flat, ".png", &size);
-    if (!bytes) bytes = document_png_encode(flat, &size);
+    /* The program's own writer first: it un-premultiplies (a flattened
+     * canvas is opaque, so the pixels are the same) and is several times
+     * faster than the library's saver, whose adaptive filters buy nothing
+     * on paper and cost the most on noise. */
+    uint8_t* bytes = document_png_encode(flat, &size);
+    if (!bytes) bytes = _bitmap_encode(flat, ".png", &size);
     if (!bytes) {
         bytes = _bitmap_encode(flat, ".tga", &size);
         n = snprintf(written, sizeof(written), "%s.tga", path);
