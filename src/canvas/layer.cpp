@@ -18,16 +18,42 @@ const char* layer_name_text(const LAYER* layer) {
     return (layer && layer->name && layer->name->data) ? layer->name->data : "NULL";
 }
 
-// Zeroes every row of a bitmap through a write-only lock in RGBA byte order.
-static int _layer_zero_bitmap(ALLEGRO_BITMAP* bitmap) {
+// Zeroes every row of a bitmap through a write-only lock in RGBA byte order;
+// memory that came zeroed from the system is only locked, not written, so
+// its pages cost nothing until something is drawn there.
+static int _layer_zero_bitmap(ALLEGRO_BITMAP* bitmap, int zeroed) {
     ALLEGRO_LOCKED_REGION* lock =
         al_lock_bitmap(bitmap, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_WRITEONLY);
     if (!lock) return 0;
     int w = al_get_bitmap_width(bitmap), h = al_get_bitmap_height(bitmap);
-    for (int y = 0; y < h; y++) memset((uint8_t*)lock->data + (intptr_t)y * lock->pitch, 0, (size_t)w * 4);
+    if (!zeroed)
+        for (int y = 0; y < h; y++) memset((uint8_t*)lock->data + (intptr_t)y * lock->pitch, 0, (size_t)w * 4);
     al_unlock_bitmap(bitmap);
     return 1;
 }
+
+/* The graphics library's allocator while a backup is made: zeroed memory. */
+static void* _layer_calloc_malloc(size_t n, int line, const char* file, const char* func) {
+    (void)line, (void)file, (void)func;
+    return calloc(1, n);
+}
+static void _layer_calloc_free(void* ptr, int line, const char* file, const char* func) {
+    (void)line, (void)file, (void)func;
+    free(ptr);
+}
+static void* _layer_calloc_realloc(void* ptr, size_t n, int line, const char* file, const char* func) {
+    (void)line, (void)file, (void)func;
+    return realloc(ptr, n);
+}
+static void* _layer_calloc_calloc(size_t count, size_t n, int line, const char* file, const char* func) {
+    (void)line, (void)file, (void)func;
+    return calloc(count, n);
+}
+
+/* Set while the next layers' video bitmaps are to be made later. */
+static int _defer_video = 0;
+
+void layer_defer_video(int defer) { _defer_video = defer != 0; }
 
 LAYER* layer_new(const char* name, int width, int height) {
     __t_assert_null(name);
@@ -54,17 +80,23 @@ LAYER* layer_new(const char* name, int width, int height) {
     /* Created in the byte order raw access uses, so locks copy instead of converting. */
     al_set_new_bitmap_format(ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE);
     al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR);
-    layer->bitmap = al_create_bitmap(width, height);
+    if (!_defer_video) layer->bitmap = al_create_bitmap(width, height);
     al_set_new_bitmap_flags(ALLEGRO_MEMORY_BITMAP);
+    /* A zeroed allocation: a 4096 x 4096 backup is 64 MiB that would
+     * otherwise all be written (and faulted in) before the first frame. */
+    static ALLEGRO_MEMORY_INTERFACE zeroed = {_layer_calloc_malloc, _layer_calloc_free, _layer_calloc_realloc,
+                                              _layer_calloc_calloc};
+    al_set_memory_interface(&zeroed);
     layer->backup = al_create_bitmap(width, height);
+    al_set_memory_interface(NULL);
     al_set_new_bitmap_flags(flags);
     al_set_new_bitmap_format(format);
-    if (!layer->bitmap || !layer->backup) {
+    if ((!layer->bitmap && !_defer_video) || !layer->backup) {
         t_log(LOG_ERR, "could not create %dx%d layer bitmaps", width, height);
         layer_free(&layer);
         return NULL;
     }
-    if (!_layer_zero_bitmap(layer->backup)) {
+    if (!_layer_zero_bitmap(layer->backup, 1)) {
         t_log(LOG_ERR, "could not clear new layer backup");
         layer_free(&layer);
         return NULL;
@@ -129,6 +161,28 @@ void layer_settle(LAYER* layer) {
     }
     al_restore_state(&state);
     layer->needs_clear = 0;
+}
+
+int layer_make_bitmap(LAYER* layer) {
+    __t_assert(layer);
+    if (layer->bitmap) return 1;
+    int w = layer->backup ? al_get_bitmap_width(layer->backup) : 0;
+    int h = layer->backup ? al_get_bitmap_height(layer->backup) : 0;
+    if (w < 1 || h < 1) return 0;
+    int flags = al_get_new_bitmap_flags();
+    int format = al_get_new_bitmap_format();
+    al_set_new_bitmap_format(ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE);
+    al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR);
+    layer->bitmap = al_create_bitmap(w, h);
+    al_set_new_bitmap_flags(flags);
+    al_set_new_bitmap_format(format);
+    if (!layer->bitmap) {
+        t_log(LOG_ERR, "could not create %dx%d video bitmap of layer %s", w, h, layer_name_text(layer));
+        return 0;
+    }
+    layer->needs_clear = 1;
+    layer->revision++;
+    return 1;
 }
 
 int layer_restore(LAYER* layer) {

@@ -37,6 +37,12 @@ int layer_set_name(LAYER* layer, const char* name);
 /* Makes a video bitmap whose contents are still undefined equal to the
  * backup (transparent without one) before anything reads or draws on it. */
 void layer_settle(LAYER* layer);
+/* While set, new layers are made without their video bitmap, which
+ * layer_make_bitmap adds later (start-up shows its first frame sooner). */
+void layer_defer_video(int defer);
+/* Makes the video bitmap a layer was created without: transparent like its
+ * untouched backup, cleared before first use. 1 when the layer has one. */
+int layer_make_bitmap(LAYER* layer);
 /* Rebuilds the video bitmap from the backup. */
 int layer_restore(LAYER* layer);
 /* Says that the video bitmap's pixels changed: whatever keeps a flattened
