@@ -19,7 +19,12 @@
 
 #include <allegro5/allegro_primitives.h>
 
+#include <math.h>
+#include <stdlib.h>
 #include <string.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "canvas/templates.h"
 #include "t_log.h"
@@ -305,5 +310,92 @@ ALLEGRO_BITMAP* compositor_flatten_region(DOCUMENT* doc, int x, int y, int w, in
         al_set_target_bitmap(previous);
         al_use_transform(&saved);
     }
+    return out;
+}
+
+// Blends a premultiplied row over another as the device's "over" does:
+// d = s + d * (255 - s alpha) / 255 per channel, rounded like a normalised
+// product, (p + (p >> 8) + 128) >> 8, and saturated.
+static void _flatten_row(uint8_t* d, const uint8_t* s, int pixels) {
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128(), k255 = _mm_set1_epi16(255), k128 = _mm_set1_epi16(128);
+    for (; i + 4 <= pixels; i += 4) {
+        __m128i sv = _mm_loadu_si128((const __m128i*)(s + 4 * i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(sv, zero)) == 0xFFFF) continue; /* nothing to lay over */
+        __m128i dv = _mm_loadu_si128((const __m128i*)(d + 4 * i));
+        __m128i slo = _mm_unpacklo_epi8(sv, zero), shi = _mm_unpackhi_epi8(sv, zero);
+        __m128i flo = _mm_sub_epi16(k255, _mm_shufflehi_epi16(_mm_shufflelo_epi16(slo, 0xFF), 0xFF));
+        __m128i fhi = _mm_sub_epi16(k255, _mm_shufflehi_epi16(_mm_shufflelo_epi16(shi, 0xFF), 0xFF));
+        __m128i lo = _mm_mullo_epi16(_mm_unpacklo_epi8(dv, zero), flo);
+        __m128i hi = _mm_mullo_epi16(_mm_unpackhi_epi8(dv, zero), fhi);
+        lo = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(lo, _mm_srli_epi16(lo, 8)), k128), 8);
+        hi = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(hi, _mm_srli_epi16(hi, 8)), k128), 8);
+        _mm_storeu_si128((__m128i*)(d + 4 * i), _mm_adds_epu8(sv, _mm_packus_epi16(lo, hi)));
+    }
+#endif
+    for (; i < pixels; i++) {
+        unsigned f = 255u - s[4 * i + 3];
+        for (int c = 0; c < 4; c++) {
+            unsigned p = (unsigned)d[4 * i + c] * f;
+            unsigned v = s[4 * i + c] + ((p + (p >> 8) + 128u) >> 8);
+            d[4 * i + c] = (uint8_t)(v > 255u ? 255u : v);
+        }
+    }
+}
+
+uint8_t* compositor_flatten_region_bytes(DOCUMENT* doc, int x, int y, int w, int h, int include_template) {
+    __t_assert_null(doc);
+    if (w <= 0 || h <= 0) return NULL;
+    if (include_template && doc->template_index != 0) return NULL; /* lines only the device draws */
+    for (LIST_NODE* node = doc->layers ? doc->layers->start : NULL; node; node = node->next) {
+        LAYER* layer = (LAYER*)node->ptr;
+        if (!layer || !layer->visible || !layer->bitmap || !(layer->opacity > 0.0f)) continue;
+        if (layer->blend == LAYER_BLEND_MULTIPLY || layer->blend == LAYER_BLEND_SCREEN ||
+            layer->blend == LAYER_BLEND_ADD)
+            return NULL;
+    }
+    size_t row = (size_t)w * 4;
+    uint8_t* out = NULL;
+    Malloc(out, uint8_t, row * (size_t)h, return NULL);
+    /* The paper, as a clear to it stores it. */
+    ALLEGRO_COLOR bg = doc->background;
+    uint8_t paper[4] = {(uint8_t)lrintf(fminf(fmaxf(bg.r, 0.0f), 1.0f) * 255.0f),
+                        (uint8_t)lrintf(fminf(fmaxf(bg.g, 0.0f), 1.0f) * 255.0f),
+                        (uint8_t)lrintf(fminf(fmaxf(bg.b, 0.0f), 1.0f) * 255.0f),
+                        (uint8_t)lrintf(fminf(fmaxf(bg.a, 0.0f), 1.0f) * 255.0f)};
+    for (size_t i = 0; i < (size_t)w * (size_t)h; i++) memcpy(out + 4 * i, paper, 4);
+    int x0 = x > 0 ? x : 0, y0 = y > 0 ? y : 0;
+    int x1 = x + w < doc->width ? x + w : doc->width, y1 = y + h < doc->height ? y + h : doc->height;
+    uint8_t* tinted = NULL;
+    if (x0 < x1 && y0 < y1) Malloc(tinted, uint8_t, (size_t)(x1 - x0) * 4, free(out); return NULL);
+    for (LIST_NODE* node = doc->layers ? doc->layers->start : NULL; node && x0 < x1 && y0 < y1; node = node->next) {
+        LAYER* layer = (LAYER*)node->ptr;
+        if (!layer || !layer->visible || !layer->bitmap || !(layer->opacity > 0.0f)) continue;
+        if (layer->needs_clear) continue; /* transparent once anything shows it */
+        ALLEGRO_LOCKED_REGION* lock = al_lock_bitmap_region(layer->bitmap, x0, y0, x1 - x0, y1 - y0,
+                                                            ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
+        if (!lock) {
+            free(tinted);
+            free(out);
+            return NULL;
+        }
+        /* The opacity tint as the device scales a texel: texel / 255 * o * 255, to nearest even. */
+        float o = layer->opacity > 1.0f ? 1.0f : layer->opacity;
+        uint8_t lut[256];
+        for (int c = 0; c < 256; c++) lut[c] = (uint8_t)lrintf(((float)c * (1.0f / 255.0f)) * o * 255.0f);
+        int identity = 1;
+        for (int c = 0; c < 256 && identity; c++) identity = lut[c] == c;
+        for (int j = y0; j < y1; j++) {
+            const uint8_t* src = (const uint8_t*)lock->data + (intptr_t)(j - y0) * lock->pitch;
+            if (!identity) {
+                for (int i = 0; i < (x1 - x0) * 4; i++) tinted[i] = lut[src[i]];
+                src = tinted;
+            }
+            _flatten_row(out + (size_t)(j - y) * row + (size_t)(x0 - x) * 4, src, x1 - x0);
+        }
+        al_unlock_bitmap(layer->bitmap);
+    }
+    free(tinted);
     return out;
 }

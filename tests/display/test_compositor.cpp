@@ -409,3 +409,36 @@ TEST_F(CompositorFrames, AMovingViewBuildsNothing) {
     frame();
     EXPECT_EQ(_compositor_picture_builds(), builds + 2);
 }
+
+/* The export's CPU flattening gives what the device's gives: noise layers at
+ * several opacities (one above 1, one hidden) over the paper, on a region
+ * that runs off the document; it declines what only the device draws. */
+TEST_F(Compositor, BytesFlattenLikeTheDevice) {
+    doc->background = al_map_rgb(255, 255, 255);
+    const float opacity[4] = {1.0f, 0.37f, 3.0f, 0.8f};
+    for (int i = 0; i < 4; i++) {
+        LAYER* layer = document_add_layer(doc, NULL);
+        test_paint_noise(layer, 40 + i);
+        layer->opacity = opacity[i];
+    }
+    document_layer_at(doc, 2)->visible = 0;
+    ALLEGRO_BITMAP* flat = compositor_flatten_region(doc, -3, 5, 30, 22, 1);
+    uint8_t* bytes = compositor_flatten_region_bytes(doc, -3, 5, 30, 22, 1);
+    ASSERT_NE(bytes, nullptr);
+    std::vector<uint8_t> want = test_bitmap_bytes(flat);
+    al_destroy_bitmap(flat);
+    ASSERT_EQ(want.size(), (size_t)30 * 22 * 4);
+    int worst = 0;
+    for (size_t i = 0; i < want.size(); i++) worst = std::max(worst, abs((int)want[i] - (int)bytes[i]));
+    EXPECT_LE(worst, 1);
+    EXPECT_EQ(bytes[0], 255) << "paper left of the document";
+    free(bytes);
+
+    doc->template_index = 2;
+    EXPECT_EQ(compositor_flatten_region_bytes(doc, 0, 0, 8, 8, 1), nullptr);
+    uint8_t* without = compositor_flatten_region_bytes(doc, 0, 0, 8, 8, 0);
+    EXPECT_NE(without, nullptr);
+    free(without);
+    document_layer_at(doc, 1)->blend = LAYER_BLEND_SCREEN;
+    EXPECT_EQ(compositor_flatten_region_bytes(doc, 0, 0, 8, 8, 0), nullptr);
+}
