@@ -2,19 +2,19 @@
  * and the same layer rules at 1:1 for export. All blending is the graphics
  * library's blender on premultiplied colours.
  *
- * A frame keeps two flattened pictures of the screen between frames: "below"
- * (paper, border, template and every layer under the active one, drawn
- * exactly as a frame draws them, so copying it gives the same pixels) and
- * "above" (the layers over the active one, flattened onto transparent, kept
- * only while they all blend as Normal, the one mode that can be flattened
- * apart from what lies under it). A frame then costs the two copies and the
- * active layer, which is the layer that changes while the user works. Each
- * picture remembers a key of everything it shows: the view, the target, the
- * document's paper and template, and per layer its identity, pixel revision,
- * visibility, opacity, blend and bitmap; any difference rebuilds it. They are
- * screen pictures, so they are not built while the view moves (a pan or zoom
- * draws as it always did) but at the first frame that shows the same view
- * again. */
+ * A frame keeps two pictures of the screen between frames, each drawn with
+ * exactly the operations a frame performs, so that copying one gives the
+ * same pixels: "below" (paper, border, template and the layers under the
+ * active one) and "whole" (below, then the active layer and the layers over
+ * it). A frame that shows nothing new copies the whole picture; when only
+ * the active layer or those over it changed, it copies below and draws the
+ * rest. Each picture remembers a key of everything it shows: the view, the
+ * target, the document's paper and template, and per layer its identity,
+ * pixel revision, visibility, opacity, blend and bitmap; any difference
+ * rebuilds it. They are screen pictures, so nothing is built while the view
+ * moves (a pan or zoom draws as it always did), and the whole picture is
+ * built only once what it shows has stayed the same for two frames (an
+ * eraser stroke changes the active layer at every frame). */
 #include "canvas/compositor.h"
 
 #include <allegro5/allegro_primitives.h>
@@ -54,11 +54,11 @@ static ALLEGRO_COLOR _compositor_template_colour(void) {
 
 /* The two kept pictures and what they show (0: nothing). */
 static ALLEGRO_BITMAP* _below = NULL;
-static ALLEGRO_BITMAP* _above = NULL;
-static uint64_t _below_key = 0, _above_key = 0;
-/* View and target of the last frame: a picture is only built for a view that
- * was already shown, so a moving view never pays for it. */
-static uint64_t _last_view_key = 0;
+static ALLEGRO_BITMAP* _whole = NULL;
+static uint64_t _below_key = 0, _whole_key = 0;
+/* View and target, and everything shown, at the last frame: a picture is
+ * only built for what was already shown once. */
+static uint64_t _last_view_key = 0, _last_whole_key = 0;
 static int _builds = 0;
 
 // Adds bytes to an FNV-1a key.
@@ -139,20 +139,11 @@ static void _compositor_copy_picture(ALLEGRO_BITMAP* picture) {
     al_draw_bitmap(picture, 0, 0, 0);
 }
 
-// Rebuilds a kept picture: cleared to transparent, then paper and the layers
-// [from, to) through the view (with_paper), or those layers alone.
-static int _compositor_build(ALLEGRO_BITMAP** picture, ALLEGRO_BITMAP* target, DOCUMENT* doc, const VIEW* view,
-                             int from, int to, int with_paper) {
+// Makes a kept picture of the target's size the target, cleared to transparent.
+static int _compositor_begin_picture(ALLEGRO_BITMAP** picture, ALLEGRO_BITMAP* target) {
     if (!_compositor_picture(picture, al_get_bitmap_width(target), al_get_bitmap_height(target))) return 0;
     al_set_target_bitmap(*picture);
     al_clear_to_color(al_map_rgba(0, 0, 0, 0));
-    if (with_paper)
-        _compositor_draw_paper(doc, view);
-    else
-        view_apply(view);
-    _compositor_draw_range(doc, from, to);
-    al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
-    al_set_target_bitmap(target);
     _builds++;
     return 1;
 }
@@ -161,9 +152,9 @@ int _compositor_picture_builds(void) { return _builds; }
 
 void compositor_release(void) {
     if (_below) al_destroy_bitmap(_below);
-    if (_above) al_destroy_bitmap(_above);
-    _below = _above = NULL;
-    _below_key = _above_key = _last_view_key = 0;
+    if (_whole) al_destroy_bitmap(_whole);
+    _below = _whole = NULL;
+    _below_key = _whole_key = _last_view_key = _last_whole_key = 0;
 }
 
 // Draws the document onto the current target through the view.
@@ -199,39 +190,55 @@ void compositor_draw(DOCUMENT* doc, const VIEW* view) {
     _key_add(&view_key, &view->zoom, sizeof(view->zoom));
     _key_add(&view_key, &view->angle, sizeof(view->angle));
     _key_add(&view_key, &doc, sizeof(doc));
-    uint64_t below_key = view_key, above_key = view_key ^ 0x9E3779B97F4A7C15ull;
+    uint64_t below_key = view_key;
     _key_add(&below_key, &doc->width, sizeof(doc->width));
     _key_add(&below_key, &doc->height, sizeof(doc->height));
     _key_add(&below_key, &doc->background, sizeof(doc->background));
     _key_add(&below_key, &doc->template_index, sizeof(doc->template_index));
-    int shown_below = 0, shown_above = 0, above_normal = 1, i = 0;
-    for (LIST_NODE* node = doc->layers ? doc->layers->start : NULL; node; node = node->next, i++) {
+    int shown_below = 0, i = 0;
+    LIST_NODE* node = doc->layers ? doc->layers->start : NULL;
+    for (; node && i < active; node = node->next, i++) {
         LAYER* layer = (LAYER*)node->ptr;
-        if (i == active || !layer) continue;
-        _key_add_layer(i < active ? &below_key : &above_key, layer);
-        if (!_compositor_shows(layer)) continue;
-        if (i < active)
-            shown_below++;
-        else {
-            shown_above++;
-            if (layer->blend == LAYER_BLEND_MULTIPLY || layer->blend == LAYER_BLEND_SCREEN ||
-                layer->blend == LAYER_BLEND_ADD)
-                above_normal = 0;
-        }
+        if (!layer) continue;
+        _key_add_layer(&below_key, layer);
+        shown_below += _compositor_shows(layer);
     }
+    uint64_t whole_key = below_key ^ 0x9E3779B97F4A7C15ull;
+    _key_add(&whole_key, &active, sizeof(active));
+    for (; node; node = node->next)
+        if (node->ptr) _key_add_layer(&whole_key, (const LAYER*)node->ptr);
     if (below_key == 0) below_key = 1;
-    if (above_key == 0) above_key = 1;
-    int steady = view_key == _last_view_key;
+    if (whole_key == 0) whole_key = 1;
+    int steady = view_key == _last_view_key, unchanged = whole_key == _last_whole_key;
     _last_view_key = view_key;
+    _last_whole_key = whole_key;
 
-    /* Paper and the layers below: one copy when that saves a layer draw. */
+    ALLEGRO_TRANSFORM identity;
+    al_identity_transform(&identity);
+    if (_whole && _whole_key == whole_key) {
+        _compositor_copy_picture(_whole);
+        al_use_transform(&identity);
+        return;
+    }
+
+    /* Paper and the layers below: a copy when that saves a layer draw. */
     int below_kept = shown_below >= 1 && _below && _below_key == below_key;
     if (shown_below >= 1 && !below_kept && steady) {
         _below_key = 0;
-        if (_compositor_build(&_below, target, doc, view, 0, active, 1)) {
+        if (_compositor_begin_picture(&_below, target)) {
+            _compositor_draw_paper(doc, view);
+            _compositor_draw_range(doc, 0, active);
+            al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
+            al_set_target_bitmap(target);
             _below_key = below_key;
             below_kept = 1;
         }
+    }
+    /* The rest goes to the whole picture when it has stayed the same. */
+    int whole = steady && unchanged;
+    if (whole) {
+        _whole_key = 0;
+        whole = _compositor_begin_picture(&_whole, target);
     }
     if (below_kept) {
         _compositor_copy_picture(_below);
@@ -240,29 +247,13 @@ void compositor_draw(DOCUMENT* doc, const VIEW* view) {
         _compositor_draw_paper(doc, view);
         _compositor_draw_range(doc, 0, active);
     }
-
-    LAYER* current = active < count ? doc->active_layer : NULL;
-    if (_compositor_shows(current)) _compositor_draw_layer(current);
-
-    /* The layers above: one copy when there are two or more, all Normal. */
-    int above_wanted = shown_above >= 2 && above_normal;
-    int above_kept = above_wanted && _above && _above_key == above_key;
-    if (above_wanted && !above_kept && steady) {
-        _above_key = 0;
-        if (_compositor_build(&_above, target, doc, view, active + 1, count, 0)) {
-            _above_key = above_key;
-            above_kept = 1;
-        }
-    }
-    if (above_kept)
-        _compositor_copy_picture(_above);
-    else {
-        view_apply(view);
-        _compositor_draw_range(doc, active + 1, count);
-    }
+    _compositor_draw_range(doc, active, count);
     al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
-    ALLEGRO_TRANSFORM identity;
-    al_identity_transform(&identity);
+    if (whole) {
+        al_set_target_bitmap(target);
+        _whole_key = whole_key;
+        _compositor_copy_picture(_whole);
+    }
     al_use_transform(&identity);
 }
 
