@@ -335,6 +335,7 @@ static void _flatten_row(uint8_t* d, const uint8_t* s, int pixels) {
     }
 }
 
+// Flattens on the CPU from the layers' textures, read back one by one.
 uint8_t* compositor_flatten_region_bytes(DOCUMENT* doc, int x, int y, int w, int h, int include_template) {
     __t_assert_null(doc);
     if (w <= 0 || h <= 0) return NULL;
@@ -355,7 +356,10 @@ uint8_t* compositor_flatten_region_bytes(DOCUMENT* doc, int x, int y, int w, int
                         (uint8_t)lrintf(fminf(fmaxf(bg.g, 0.0f), 1.0f) * 255.0f),
                         (uint8_t)lrintf(fminf(fmaxf(bg.b, 0.0f), 1.0f) * 255.0f),
                         (uint8_t)lrintf(fminf(fmaxf(bg.a, 0.0f), 1.0f) * 255.0f)};
-    for (size_t i = 0; i < (size_t)w * (size_t)h; i++) memcpy(out + 4 * i, paper, 4);
+    uint32_t paper_word;
+    memcpy(&paper_word, paper, 4);
+    uint32_t* words = (uint32_t*)out;
+    for (size_t i = 0; i < (size_t)w * (size_t)h; i++) words[i] = paper_word;
     int x0 = x > 0 ? x : 0, y0 = y > 0 ? y : 0;
     int x1 = x + w < doc->width ? x + w : doc->width, y1 = y + h < doc->height ? y + h : doc->height;
     uint8_t* tinted = NULL;
@@ -364,7 +368,9 @@ uint8_t* compositor_flatten_region_bytes(DOCUMENT* doc, int x, int y, int w, int
         LAYER* layer = (LAYER*)node->ptr;
         if (!layer || !layer->visible || !layer->bitmap || !(layer->opacity > 0.0f)) continue;
         if (layer->needs_clear) continue; /* transparent once anything shows it */
-        ALLEGRO_LOCKED_REGION* lock = al_lock_bitmap_region(layer->bitmap, x0, y0, x1 - x0, y1 - y0,
+        /* The texture, not the backup: it may hold paint not yet committed. */
+        ALLEGRO_BITMAP* source = layer->bitmap;
+        ALLEGRO_LOCKED_REGION* lock = al_lock_bitmap_region(source, x0, y0, x1 - x0, y1 - y0,
                                                             ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
         if (!lock) {
             free(tinted);
@@ -385,7 +391,7 @@ uint8_t* compositor_flatten_region_bytes(DOCUMENT* doc, int x, int y, int w, int
             }
             _flatten_row(out + (size_t)(j - y) * row + (size_t)(x0 - x) * 4, src, x1 - x0);
         }
-        al_unlock_bitmap(layer->bitmap);
+        al_unlock_bitmap(source);
     }
     free(tinted);
     return out;

@@ -618,6 +618,13 @@ static uint8_t* _png_encode_rows(const uint8_t* data, intptr_t pitch, int w, int
         uint8_t* o = raw + (size_t)y * stride;
         *o++ = 0; /* filter: none */
         for (int x = 0; x < w; x++, s += 4, o += 4) {
+            /* Four pixels that are each opaque or empty are copied as they are. */
+            if (x + 4 <= w && (uint8_t)(s[3] + 1) <= 1 && (uint8_t)(s[7] + 1) <= 1 && (uint8_t)(s[11] + 1) <= 1 &&
+                (uint8_t)(s[15] + 1) <= 1) {
+                memcpy(o, s, 16);
+                x += 3, s += 12, o += 12;
+                continue;
+            }
             unsigned a = s[3];
             if (a > 0 && a < 255) {
                 o[0] = (uint8_t)((a / 2 + s[0] * 255u) / a);

@@ -1,5 +1,6 @@
 /* Compositor: the four blend equations and the opacity tint read back from
  * flattened regions, pending clears in frame drawing, and region edges. */
+#include <allegro5/allegro_primitives.h>
 #include <gtest/gtest.h>
 #include <math.h>
 #include <stdlib.h>
@@ -433,6 +434,23 @@ TEST_F(Compositor, BytesFlattenLikeTheDevice) {
     for (size_t i = 0; i < want.size(); i++) worst = std::max(worst, abs((int)want[i] - (int)bytes[i]));
     EXPECT_LE(worst, 1);
     EXPECT_EQ(bytes[0], 255) << "paper left of the document";
+    free(bytes);
+
+    /* Paint on a texture that its backup does not have yet is flattened too. */
+    LAYER* top = document_layer_at(doc, 3);
+    ALLEGRO_BITMAP* previous = al_get_target_bitmap();
+    al_set_target_bitmap(top->bitmap);
+    al_draw_filled_rectangle(4, 6, 20, 15, al_map_rgba(0, 200, 0, 255));
+    al_set_target_bitmap(previous);
+    layer_touch(top);
+    flat = compositor_flatten_region(doc, 0, 0, 32, 24, 1);
+    bytes = compositor_flatten_region_bytes(doc, 0, 0, 32, 24, 1);
+    ASSERT_NE(bytes, nullptr);
+    want = test_bitmap_bytes(flat);
+    al_destroy_bitmap(flat);
+    worst = 0;
+    for (size_t i = 0; i < want.size(); i++) worst = std::max(worst, abs((int)want[i] - (int)bytes[i]));
+    EXPECT_LE(worst, 1) << "unsaved paint";
     free(bytes);
 
     doc->template_index = 2;
