@@ -1,7 +1,9 @@
-/* bench_canvas: dab throughput of the brush tips, the cost of ending a
- * stroke on canvases of growing size, and the cost of one canvas frame with
- * 1, 4 and 16 layers at three zooms next to one full-display tinted bitmap
- * draw. Needs an X display (OpenGL video bitmaps). */
+/* bench_canvas: dab throughput of the brush tips (round at radius 2 to 128,
+ * next to libmypaint in bench_mypaint.cpp), the cost of ending a stroke on
+ * canvases of growing size, the cost of one canvas frame with 1, 4 and 16
+ * layers at three zooms next to one full-display tinted bitmap draw, the
+ * first frame after switching the active layer, and a frame while panning.
+ * Needs an X display (OpenGL video bitmaps). */
 #include <allegro5/allegro.h>
 #include <allegro5/allegro_primitives.h>
 #include <benchmark/benchmark.h>
@@ -106,8 +108,11 @@ void BM_BrushDabs(benchmark::State& state) {
 }
 BENCHMARK(BM_BrushDabs)
     ->Args({BRUSH_TIP_ROUND, 4})
+    ->Args({BRUSH_TIP_ROUND, 16})
     ->Args({BRUSH_TIP_ROUND, 24})
+    ->Args({BRUSH_TIP_ROUND, 64})
     ->Args({BRUSH_TIP_ROUND, 128})
+    ->Args({BRUSH_TIP_ROUND, 256})
     ->Args({BRUSH_TIP_SQUARE, 128})
     ->Args({BRUSH_TIP_SPRAY, 64})
     ->Unit(benchmark::kMillisecond)
@@ -151,7 +156,38 @@ DOCUMENT* _bench_frame_document(void) {
     return doc;
 }
 
-// One canvas frame (_canvas_draw) of the 1280 x 800 display.
+// An application record showing the frame document through a view: zoom 1
+// centred (0), fitted (1) or zoom 8 (2).
+PLUMARO_APP* _bench_frame_app(DOCUMENT* doc, int zoom_mode, const char** zoom_name) {
+    static PLUMARO_APP app;
+    app.doc = doc;
+    app.display_w = kDisplayW;
+    app.display_h = kDisplayH;
+    brush_defaults(&app.brush);
+    view_init(&app.view);
+    view_center(&app.view, doc->width, doc->height, kDisplayW, kDisplayH);
+    *zoom_name = "zoom 1";
+    if (zoom_mode == 1) {
+        view_fit(&app.view, doc->width, doc->height, kDisplayW, kDisplayH);
+        *zoom_name = "fitted";
+    } else if (zoom_mode == 2) {
+        view_zoom_at(&app.view, 8.0f, kDisplayW / 2.0f, kDisplayH / 2.0f);
+        *zoom_name = "zoom 8";
+    }
+    return &app;
+}
+
+// Clears the back buffer, draws the canvas and waits for the device.
+void _bench_frame(ALLEGRO_DISPLAY* display, PLUMARO_APP* app) {
+    al_set_target_backbuffer(display);
+    al_clear_to_color(al_map_rgb(40, 42, 46));
+    _canvas_draw(app);
+    _bench_sync(al_get_backbuffer(display));
+}
+
+// One canvas frame (_canvas_draw) of the 1280 x 800 display, the first N
+// layers shown and the middle one of them active; the first frame at a view
+// is drawn before timing.
 void BM_CanvasFrame(benchmark::State& state) {
     ALLEGRO_DISPLAY* display = _bench_canvas_display();
     DOCUMENT* doc = display ? _bench_frame_document() : NULL;
@@ -161,35 +197,67 @@ void BM_CanvasFrame(benchmark::State& state) {
     }
     int shown = (int)state.range(0), zoom_mode = (int)state.range(1);
     for (int i = 0; i < document_layer_count(doc); i++) document_layer_at(doc, i)->visible = i < shown;
-    static PLUMARO_APP app;
-    app.doc = doc;
-    app.display_w = kDisplayW;
-    app.display_h = kDisplayH;
-    brush_defaults(&app.brush);
-    view_init(&app.view);
-    view_center(&app.view, doc->width, doc->height, kDisplayW, kDisplayH);
-    const char* zoom_name = "zoom 1";
-    if (zoom_mode == 1) {
-        view_fit(&app.view, doc->width, doc->height, kDisplayW, kDisplayH);
-        zoom_name = "fitted";
-    } else if (zoom_mode == 2) {
-        view_zoom_at(&app.view, 8.0f, kDisplayW / 2.0f, kDisplayH / 2.0f);
-        zoom_name = "zoom 8";
-    }
-    ALLEGRO_BITMAP* backbuffer = al_get_backbuffer(display);
-    for (auto _ : state) {
-        al_set_target_backbuffer(display);
-        al_clear_to_color(al_map_rgb(40, 42, 46));
-        _canvas_draw(&app);
-        _bench_sync(backbuffer);
-    }
-    app.doc = NULL;
+    doc->active_layer = document_layer_at(doc, shown / 2);
+    const char* zoom_name = "";
+    PLUMARO_APP* app = _bench_frame_app(doc, zoom_mode, &zoom_name);
+    _bench_frame(display, app);
+    for (auto _ : state) _bench_frame(display, app);
+    app->doc = NULL;
     state.SetLabel(std::to_string(shown) + " layers, " + zoom_name);
 }
 BENCHMARK(BM_CanvasFrame)
     ->ArgsProduct({{1, 4, 16}, {0, 1, 2}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// The first frame after the active layer changed (between layers 4 and 11 of
+// 16, all shown): whatever the frame keeps between frames is rebuilt here.
+void BM_LayerSwitchFrame(benchmark::State& state) {
+    ALLEGRO_DISPLAY* display = _bench_canvas_display();
+    DOCUMENT* doc = display ? _bench_frame_document() : NULL;
+    if (!doc) {
+        state.SkipWithError("no display or document");
+        return;
+    }
+    for (int i = 0; i < document_layer_count(doc); i++) document_layer_at(doc, i)->visible = 1;
+    const char* zoom_name = "";
+    PLUMARO_APP* app = _bench_frame_app(doc, (int)state.range(0), &zoom_name);
+    doc->active_layer = document_layer_at(doc, 11);
+    _bench_frame(display, app);
+    int flip = 0;
+    for (auto _ : state) {
+        flip = !flip;
+        doc->active_layer = document_layer_at(doc, flip ? 4 : 11);
+        _bench_frame(display, app);
+    }
+    app->doc = NULL;
+    state.SetLabel(std::string("16 layers, ") + zoom_name);
+}
+BENCHMARK(BM_LayerSwitchFrame)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A frame while panning: the view moves by one pixel before every frame
+// (16 layers shown, the middle one active).
+void BM_PanFrame(benchmark::State& state) {
+    ALLEGRO_DISPLAY* display = _bench_canvas_display();
+    DOCUMENT* doc = display ? _bench_frame_document() : NULL;
+    if (!doc) {
+        state.SkipWithError("no display or document");
+        return;
+    }
+    for (int i = 0; i < document_layer_count(doc); i++) document_layer_at(doc, i)->visible = 1;
+    doc->active_layer = document_layer_at(doc, 8);
+    const char* zoom_name = "";
+    PLUMARO_APP* app = _bench_frame_app(doc, (int)state.range(0), &zoom_name);
+    float dx = 1.0f;
+    for (auto _ : state) {
+        dx = -dx;
+        view_pan(&app->view, dx, 0.0f);
+        _bench_frame(display, app);
+    }
+    app->doc = NULL;
+    state.SetLabel(std::string("16 layers, ") + zoom_name);
+}
+BENCHMARK(BM_PanFrame)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // One full-display tinted bitmap draw, the unit a frame's cost is measured in.
 void BM_FullDisplayTintedDraw(benchmark::State& state) {

@@ -195,7 +195,6 @@ int plumaro_app_open_sketch(PLUMARO_APP* app) {
         name = "sketch.ora";
     }
     int loaded = plumaro_app_load_document(app, path);
-    if (loaded) plumaro_gui_document_opened(app, path);
     char notice[1100];
     snprintf(notice, sizeof(notice), i18n_tr("Loaded: %s"), name);
     if (!plumaro_app_load_notice_given())

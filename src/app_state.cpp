@@ -65,6 +65,7 @@ void _splash_draw(PLUMARO_APP* app) {
 void _canvas_enter(PLUMARO_APP* app) {
     __t_assert_void(app);
     __t_assert_void(app->doc);
+    document_make_bitmaps(app->doc);
     view_center(&app->view, app->doc->width, app->doc->height, app->display_w, app->display_h);
     t_log(LOG_INFO, "canvas ready, %dx%d document on %dx%d display", app->doc->width, app->doc->height,
           app->display_w, app->display_h);

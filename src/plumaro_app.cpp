@@ -13,6 +13,7 @@
 #include "app_persist.h"
 #include "app_state.h"
 #include "app_tools.h"
+#include "canvas/compositor.h"
 #include "canvas/undo.h"
 #include "gui/gui.h"
 #include "gui/i18n.h"
@@ -265,7 +266,12 @@ int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
     int side = plumaro_app_first_canvas_side(al_get_display_option(app->display, ALLEGRO_MAX_BITMAP_SIZE));
     app->doc = document_new(side, side);
     if (!app->doc) _INIT_FAIL("could not create document");
-    if (!document_add_layer(app->doc, "Layer 1")) _INIT_FAIL("could not create initial layer");
+    /* Its texture waits until the first frame is up (or the canvas state
+     * begins, if that comes first): the first frame comes sooner. */
+    layer_defer_video(1);
+    LAYER* first = document_add_layer(app->doc, "Layer 1");
+    layer_defer_video(0);
+    if (!first) _INIT_FAIL("could not create initial layer");
 
     brush_defaults(&app->brush);
     app->tool = TOOL_BRUSH;
@@ -584,6 +590,8 @@ void plumaro_app_draw_frame(PLUMARO_APP* app) {
         first_frame_logged = 1;
         t_log(LOG_DEBUG, "first frame drawn");
     }
+    /* Textures start-up left for later, now that a frame is up. */
+    if (app->doc) document_make_bitmaps(app->doc);
 }
 
 // Stores the settings, the layout and the drawing before the program ends; 1 when all of it was stored.
@@ -610,6 +618,9 @@ int plumaro_app_run(PLUMARO_APP* app) {
     __t_assert(app->queue);
     __t_assert(app->state);
     if (app->timer) al_start_timer(app->timer);
+    /* The first frame need not wait for the first event (a timer tick away). */
+    if (app->running && app->dirty && !app->halted && al_is_event_queue_empty(app->queue))
+        plumaro_app_draw_frame(app);
     for (;;) {
         while (app->running) {
             ALLEGRO_EVENT event;
@@ -658,6 +669,7 @@ void plumaro_app_shutdown(PLUMARO_APP* app) {
     }
     plumaro_gui_shutdown(app);
     brush_shutdown();
+    compositor_release();
     if (app->doc) document_free(&app->doc);
     if (app->queue) {
         al_destroy_event_queue(app->queue);

@@ -4,11 +4,23 @@
  * opacity caps the whole stroke. The eraser works on the layer directly.
  * The stroke buffer is only ever cleared and composited inside the rectangle
  * the dabs touched: outside it the buffer is transparent, so clearing it
- * again or compositing it would not change a pixel. */
+ * again or compositing it would not change a pixel.
+ *
+ * The buffer's paint is white, so its four channels are always equal: dabs
+ * are stamped on the CPU into one coverage byte per pixel, with the graphics
+ * device's own rounding, and the rectangle they changed is uploaded once,
+ * when the buffer is next shown or laid down. Drawing one textured quad per
+ * dab costs far more in the driver than the pixels themselves. The eraser
+ * draws on the layer's video bitmap, one batch per segment. */
 #include "canvas/brush.h"
 
 #include <math.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "canvas/undo.h"
 #include "t_hash.h"
@@ -35,6 +47,34 @@ static HASH_TABLE* _stamp_cache = NULL;
 static HASH_TABLE* _preset_index = NULL;
 /* Touched rectangle of the stroke buffer, x1/y1 exclusive; empty when x0 >= x1. */
 static int _touched_x0 = 0, _touched_y0 = 0, _touched_x1 = 0, _touched_y1 = 0;
+
+/* A cached tip: its coverage, and the video bitmap made from it on demand. */
+typedef struct _STAMP {
+    int n;             /* side in pixels */
+    uint8_t* coverage; /* n * n bytes */
+    ALLEGRO_BITMAP* bitmap;
+} _STAMP;
+
+/* The stamp the last lookup found, so a stroke's dabs skip the key text. */
+static _STAMP* _stamp_last = NULL;
+static int _stamp_last_d = 0, _stamp_last_h = 0, _stamp_last_tip = 0;
+
+/* The stroke buffer's coverage on the CPU (one byte per pixel, rows of
+ * _coverage_w), and the rectangle not yet uploaded (x1/y1 exclusive). */
+static uint8_t* _coverage = NULL;
+static int _coverage_w = 0, _coverage_h = 0;
+static int _pending_x0 = 0, _pending_y0 = 0, _pending_x1 = 0, _pending_y1 = 0;
+
+/* A stamp scaled by one dab alpha, as the device would round it, and the
+ * first and past-last non-zero column of each row. */
+typedef struct _SCALED {
+    const _STAMP* stamp;
+    uint32_t alpha_bits;
+    int n;
+    uint8_t* s;
+    int16_t* span; /* 2 per row */
+} _SCALED;
+static _SCALED _scaled = {};
 
 /* ------------------------------------------------------------------------ */
 /* Parameters, presets and tips                                              */
@@ -141,10 +181,32 @@ static float _tip_distance(int tip, float u, float v) {
     }
 }
 
-// Computes a stamp on the CPU and uploads it as a video bitmap.
-ALLEGRO_BITMAP* _stamp_generate(const BRUSH* brush) {
-    __t_assert_null(brush);
-    int n = _stamp_diameter(brush->size);
+// Computes a tip's coverage on the CPU: n * n bytes, null on failure.
+static uint8_t* _stamp_coverage(const BRUSH* brush, int n) {
+    uint8_t* coverage = NULL;
+    Malloc(coverage, uint8_t, (size_t)n * (size_t)n, return NULL);
+    float c = (float)(n - 1) / 2.0f, h = (float)n / 2.0f, hardness = brush->hardness;
+    for (int i = 0; i < n; i++) {
+        uint8_t* row = coverage + (size_t)i * (size_t)n;
+        for (int j = 0; j < n; j++) {
+            float d = _tip_distance(brush->tip, ((float)j - c) / h, ((float)i - c) / h);
+            int value;
+            if (d >= 1.0f)
+                value = 0;
+            else if (d <= hardness)
+                value = 255;
+            else {
+                float t = (d - hardness) / (1.0f - hardness);
+                value = (int)((1.0f - (3.0f - 2.0f * t) * t * t) * 255.0f + 0.5f);
+            }
+            row[j] = (uint8_t)value;
+        }
+    }
+    return coverage;
+}
+
+// Uploads n * n coverage bytes as a premultiplied-white video bitmap.
+static ALLEGRO_BITMAP* _stamp_upload(const uint8_t* coverage, int n) {
     int flags = al_get_new_bitmap_flags();
     int format = al_get_new_bitmap_format();
     al_set_new_bitmap_format(ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE);
@@ -159,26 +221,9 @@ ALLEGRO_BITMAP* _stamp_generate(const BRUSH* brush) {
         al_set_new_bitmap_format(format);
         return NULL;
     }
-    float c = (float)(n - 1) / 2.0f, h = (float)n / 2.0f, hardness = brush->hardness;
     for (int i = 0; i < n; i++) {
-        uint8_t* row = (uint8_t*)lock->data + (intptr_t)i * lock->pitch;
-        for (int j = 0; j < n; j++) {
-            float d = _tip_distance(brush->tip, ((float)j - c) / h, ((float)i - c) / h);
-            int coverage;
-            if (d >= 1.0f)
-                coverage = 0;
-            else if (d <= hardness)
-                coverage = 255;
-            else {
-                float t = (d - hardness) / (1.0f - hardness);
-                coverage = (int)((1.0f - (3.0f - 2.0f * t) * t * t) * 255.0f + 0.5f);
-            }
-            uint8_t b = (uint8_t)coverage;
-            row[j * 4 + 0] = b;
-            row[j * 4 + 1] = b;
-            row[j * 4 + 2] = b;
-            row[j * 4 + 3] = b;
-        }
+        uint32_t* row = (uint32_t*)((uint8_t*)lock->data + (intptr_t)i * lock->pitch);
+        for (int j = 0; j < n; j++) row[j] = (uint32_t)coverage[(size_t)i * (size_t)n + j] * 0x01010101u;
     }
     al_unlock_bitmap(memory);
     al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR);
@@ -190,33 +235,77 @@ ALLEGRO_BITMAP* _stamp_generate(const BRUSH* brush) {
     return stamp;
 }
 
-// Cache destructor for stamps.
-static void _stamp_destroy(void* ptr) {
-    if (ptr) al_destroy_bitmap((ALLEGRO_BITMAP*)ptr);
+// Computes a stamp on the CPU and uploads it as a video bitmap.
+ALLEGRO_BITMAP* _stamp_generate(const BRUSH* brush) {
+    __t_assert_null(brush);
+    int n = _stamp_diameter(brush->size);
+    uint8_t* coverage = _stamp_coverage(brush, n);
+    if (!coverage) return NULL;
+    ALLEGRO_BITMAP* stamp = _stamp_upload(coverage, n);
+    free(coverage);
+    return stamp;
 }
 
-// The brush's stamp from the cache, generated on a miss.
-ALLEGRO_BITMAP* _stamp_get(const BRUSH* brush) {
-    __t_assert_null(brush);
+// Cache destructor for stamps.
+static void _stamp_destroy(void* ptr) {
+    _STAMP* stamp = (_STAMP*)ptr;
+    if (!stamp) return;
+    if (stamp->bitmap) al_destroy_bitmap(stamp->bitmap);
+    free(stamp->coverage);
+    free(stamp);
+}
+
+// Empties the stamp cache and forgets everything that pointed into it.
+static void _stamp_cache_empty(void) {
+    if (_stamp_cache) empty_ht(_stamp_cache);
+    _stamp_last = NULL;
+    _scaled.stamp = NULL;
+}
+
+// The brush's cached stamp (coverage only until a bitmap is asked for), computed on a miss.
+static _STAMP* _stamp_entry(const BRUSH* brush) {
+    int d = _stamp_diameter(brush->size), hp = _stamp_hardness_percent(brush->hardness), tip = (int)brush->tip;
+    if (_stamp_last && d == _stamp_last_d && hp == _stamp_last_h && tip == _stamp_last_tip) return _stamp_last;
     if (!_stamp_cache) {
         _stamp_cache = new_ht(BRUSH_STAMP_CACHE_MAX);
         __t_assert_null(_stamp_cache);
     }
     char key[64];
-    snprintf(key, sizeof(key), "d%d_h%d_s%d", _stamp_diameter(brush->size), _stamp_hardness_percent(brush->hardness),
-             (int)brush->tip);
+    snprintf(key, sizeof(key), "d%d_h%d_s%d", d, hp, tip);
     void* hit = NULL;
-    if (ht_get_ptr(_stamp_cache, key, &hit)) return (ALLEGRO_BITMAP*)hit;
-    /* Bounded without per-entry bookkeeping: a full cache starts over. */
-    if (_stamp_cache->nb_keys > BRUSH_STAMP_CACHE_MAX - 1) empty_ht(_stamp_cache);
-    ALLEGRO_BITMAP* stamp = _stamp_generate(brush);
-    if (!stamp) return NULL;
-    if (!ht_put_ptr(_stamp_cache, key, stamp, _stamp_destroy)) {
-        t_log(LOG_ERR, "could not cache stamp %s", key);
-        al_destroy_bitmap(stamp);
-        return NULL;
+    _STAMP* stamp = NULL;
+    if (ht_get_ptr(_stamp_cache, key, &hit)) {
+        stamp = (_STAMP*)hit;
+    } else {
+        /* Bounded without per-entry bookkeeping: a full cache starts over. */
+        if (_stamp_cache->nb_keys > BRUSH_STAMP_CACHE_MAX - 1) _stamp_cache_empty();
+        Malloc(stamp, _STAMP, 1, return NULL);
+        stamp->n = d;
+        stamp->coverage = _stamp_coverage(brush, d);
+        if (!stamp->coverage) {
+            free(stamp);
+            return NULL;
+        }
+        if (!ht_put_ptr(_stamp_cache, key, stamp, _stamp_destroy)) {
+            t_log(LOG_ERR, "could not cache stamp %s", key);
+            _stamp_destroy(stamp);
+            return NULL;
+        }
     }
+    _stamp_last = stamp;
+    _stamp_last_d = d;
+    _stamp_last_h = hp;
+    _stamp_last_tip = tip;
     return stamp;
+}
+
+// The brush's stamp from the cache as a video bitmap, generated on a miss.
+ALLEGRO_BITMAP* _stamp_get(const BRUSH* brush) {
+    __t_assert_null(brush);
+    _STAMP* stamp = _stamp_entry(brush);
+    if (!stamp) return NULL;
+    if (!stamp->bitmap) stamp->bitmap = _stamp_upload(stamp->coverage, stamp->n);
+    return stamp->bitmap;
 }
 
 int _stamp_cache_count(void) { return _stamp_cache ? (int)_stamp_cache->nb_keys : 0; }
@@ -269,6 +358,127 @@ int brush_stroke_buffer_bounds(int* x, int* y, int* w, int* h) {
     return 1;
 }
 
+/* ---- coverage on the CPU ---- */
+
+// Forgets the rectangle waiting for upload.
+static void _pending_reset(void) { _pending_x0 = _pending_y0 = _pending_x1 = _pending_y1 = 0; }
+
+// Drops the CPU coverage (it is made again with the stroke buffer).
+static void _coverage_free(void) {
+    free(_coverage);
+    _coverage = NULL;
+    _coverage_w = _coverage_h = 0;
+    _pending_reset();
+}
+
+// Uploads the coverage changed since the last upload into the stroke buffer,
+// each byte as four equal channels of premultiplied white.
+static void _coverage_flush(void) {
+    if (_pending_x0 >= _pending_x1 || _pending_y0 >= _pending_y1) return;
+    int x = _pending_x0, y = _pending_y0, w = _pending_x1 - _pending_x0, h = _pending_y1 - _pending_y0;
+    _pending_reset();
+    if (!_stroke_buffer || !_coverage) return;
+    ALLEGRO_LOCKED_REGION* lock =
+        al_lock_bitmap_region(_stroke_buffer, x, y, w, h, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_WRITEONLY);
+    if (!lock) {
+        t_log(LOG_ERR, "could not lock %dx%d of the stroke buffer at (%d, %d)", w, h, x, y);
+        return;
+    }
+    for (int j = 0; j < h; j++) {
+        uint32_t* out = (uint32_t*)((uint8_t*)lock->data + (intptr_t)j * lock->pitch);
+        const uint8_t* in = _coverage + (size_t)(y + j) * (size_t)_coverage_w + (size_t)x;
+        for (int i = 0; i < w; i++) out[i] = (uint32_t)in[i] * 0x01010101u;
+    }
+    al_unlock_bitmap(_stroke_buffer);
+}
+
+// The stamp scaled by a dab alpha exactly as the device scales a tinted texel
+// (texel / 255 * alpha * 255, rounded to nearest even), cached for the next dab.
+static const _SCALED* _scaled_get(const _STAMP* stamp, float a) {
+    uint32_t bits;
+    memcpy(&bits, &a, sizeof(bits));
+    if (_scaled.stamp == stamp && _scaled.alpha_bits == bits && _scaled.n == stamp->n) return &_scaled;
+    int n = stamp->n;
+    if (n != _scaled.n || !_scaled.s) {
+        free(_scaled.s);
+        free(_scaled.span);
+        _scaled.s = NULL;
+        _scaled.span = NULL;
+        _scaled.stamp = NULL;
+        _scaled.n = 0;
+        Malloc(_scaled.s, uint8_t, (size_t)n * (size_t)n, return NULL);
+        Malloc(_scaled.span, int16_t, (size_t)n * 2, return NULL);
+        _scaled.n = n;
+    }
+    uint8_t lut[256];
+    for (int c = 0; c < 256; c++) lut[c] = (uint8_t)lrintf(((float)c * (1.0f / 255.0f)) * a * 255.0f);
+    for (int i = 0; i < n; i++) {
+        const uint8_t* in = stamp->coverage + (size_t)i * (size_t)n;
+        uint8_t* out = _scaled.s + (size_t)i * (size_t)n;
+        int first = n, last = 0;
+        for (int j = 0; j < n; j++) {
+            out[j] = lut[in[j]];
+            if (out[j]) {
+                if (j < first) first = j;
+                last = j + 1;
+            }
+        }
+        _scaled.span[2 * i] = (int16_t)(first < last ? first : 0);
+        _scaled.span[2 * i + 1] = (int16_t)(first < last ? last : 0);
+    }
+    _scaled.stamp = stamp;
+    _scaled.alpha_bits = bits;
+    return &_scaled;
+}
+
+// Blends n scaled coverage bytes over a coverage row: d = s + d * (255 - s) / 255,
+// with the device's rounding of a normalised product, (p + (p >> 8) + 128) >> 8.
+static void _coverage_row(uint8_t* d, const uint8_t* s, int n) {
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128(), k255 = _mm_set1_epi16(255), k128 = _mm_set1_epi16(128);
+    for (; i + 16 <= n; i += 16) {
+        __m128i sv = _mm_loadu_si128((const __m128i*)(s + i));
+        __m128i dv = _mm_loadu_si128((const __m128i*)(d + i));
+        __m128i lo = _mm_mullo_epi16(_mm_unpacklo_epi8(dv, zero), _mm_sub_epi16(k255, _mm_unpacklo_epi8(sv, zero)));
+        __m128i hi = _mm_mullo_epi16(_mm_unpackhi_epi8(dv, zero), _mm_sub_epi16(k255, _mm_unpackhi_epi8(sv, zero)));
+        lo = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(lo, _mm_srli_epi16(lo, 8)), k128), 8);
+        hi = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(hi, _mm_srli_epi16(hi, 8)), k128), 8);
+        _mm_storeu_si128((__m128i*)(d + i), _mm_adds_epu8(sv, _mm_packus_epi16(lo, hi)));
+    }
+#endif
+    for (; i < n; i++) {
+        unsigned p = (unsigned)d[i] * (255u - s[i]);
+        unsigned v = s[i] + ((p + (p >> 8) + 128u) >> 8);
+        d[i] = (uint8_t)(v > 255u ? 255u : v);
+    }
+}
+
+// Stamps a scaled tip into the coverage with its top-left corner at (left, top).
+static void _coverage_dab(const _SCALED* sc, int left, int top) {
+    int n = sc->n;
+    int x0 = left > 0 ? left : 0, y0 = top > 0 ? top : 0;
+    int x1 = left > _coverage_w - n ? _coverage_w : left + n, y1 = top > _coverage_h - n ? _coverage_h : top + n;
+    if (x0 >= x1 || y0 >= y1) return;
+    for (int y = y0; y < y1; y++) {
+        int r = y - top;
+        int c0 = x0 - left, c1 = x1 - left;
+        if (c0 < sc->span[2 * r]) c0 = sc->span[2 * r];
+        if (c1 > sc->span[2 * r + 1]) c1 = sc->span[2 * r + 1];
+        if (c0 >= c1) continue;
+        _coverage_row(_coverage + (size_t)y * (size_t)_coverage_w + (size_t)(left + c0),
+                      sc->s + (size_t)r * (size_t)n + (size_t)c0, c1 - c0);
+    }
+    if (_pending_x0 >= _pending_x1) {
+        _pending_x0 = x0, _pending_y0 = y0, _pending_x1 = x1, _pending_y1 = y1;
+        return;
+    }
+    if (x0 < _pending_x0) _pending_x0 = x0;
+    if (y0 < _pending_y0) _pending_y0 = y0;
+    if (x1 > _pending_x1) _pending_x1 = x1;
+    if (y1 > _pending_y1) _pending_y1 = y1;
+}
+
 // Clears the stroke buffer to transparent; only the touched part can hold paint.
 static void _stroke_buffer_clear(void) {
     if (!_stroke_buffer) return;
@@ -280,7 +490,10 @@ static void _stroke_buffer_clear(void) {
         al_clear_to_color(al_map_rgba(0, 0, 0, 0));
         al_reset_clipping_rectangle();
         al_set_target_bitmap(target);
+        if (_coverage)
+            for (int j = y; j < y + h; j++) memset(_coverage + (size_t)j * (size_t)_coverage_w + (size_t)x, 0, (size_t)w);
     }
+    _pending_reset();
     _touched_reset();
 }
 
@@ -294,8 +507,20 @@ ALLEGRO_BITMAP* _stroke_buffer_get(DOCUMENT* doc) {
         _buffer_shown = 0;
         _buffer_preview = 0;
     }
-    if (_stroke_buffer) return _stroke_buffer;
+    if (_stroke_buffer) {
+        _coverage_flush();
+        return _stroke_buffer;
+    }
+    _coverage_free();
     if (doc->width <= 0 || doc->height <= 0) return NULL;
+    /* Zeroed pages cost nothing until a dab writes them. */
+    _coverage = (uint8_t*)calloc((size_t)doc->width * (size_t)doc->height, 1);
+    if (!_coverage) {
+        t_log(LOG_ERR, "could not create %dx%d stroke coverage", doc->width, doc->height);
+        return NULL;
+    }
+    _coverage_w = doc->width;
+    _coverage_h = doc->height;
     int flags = al_get_new_bitmap_flags();
     int format = al_get_new_bitmap_format();
     al_set_new_bitmap_format(ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE);
@@ -305,6 +530,7 @@ ALLEGRO_BITMAP* _stroke_buffer_get(DOCUMENT* doc) {
     al_set_new_bitmap_format(format);
     if (!_stroke_buffer) {
         t_log(LOG_ERR, "could not create %dx%d stroke buffer", doc->width, doc->height);
+        _coverage_free();
         return NULL;
     }
     /* A new video bitmap's contents are undefined: clear it whole once, after
@@ -317,7 +543,12 @@ ALLEGRO_BITMAP* _stroke_buffer_get(DOCUMENT* doc) {
     return _stroke_buffer;
 }
 
-ALLEGRO_BITMAP* brush_stroke_buffer_shown(void) { return _buffer_shown ? _stroke_buffer : NULL; }
+// The stroke buffer, brought up to date, while it is to be shown.
+ALLEGRO_BITMAP* brush_stroke_buffer_shown(void) {
+    if (!_buffer_shown) return NULL;
+    _coverage_flush();
+    return _stroke_buffer;
+}
 
 // Hides a preview; a live stroke's buffer stays shown.
 void brush_preview_clear(void) {
@@ -359,16 +590,16 @@ static int _brush_spray(DOCUMENT* doc, BRUSH_STROKE* stroke, const BRUSH* brush,
     dot.size = fmaxf(2.0f, 0.18f * brush->size);
     dot.hardness = 0.0f;
     dot.tip = BRUSH_TIP_ROUND;
-    ALLEGRO_BITMAP* stamp = _stamp_get(&dot);
+    _STAMP* stamp = _stamp_entry(&dot);
     if (!stamp) return 0;
-    float v = (float)al_get_bitmap_width(stamp) / 2.0f;
+    float v = (float)stamp->n / 2.0f;
     float R = brush->size / 2.0f;
     int n = (int)fminf(fmaxf(0.75f * R, 4.0f), 96.0f);
     if (R > 0.0f) a = a / fmaxf(0.001f, (float)n * v * v / (R * R));
     a = fminf(a, 1.0f);
-    ALLEGRO_COLOR tint = al_map_rgba_f(a, a, a, a);
-    int dw = al_get_bitmap_width(stamp);
-    al_hold_bitmap_drawing(true);
+    const _SCALED* scaled = _scaled_get(stamp, a);
+    if (!scaled) return 0;
+    int dw = stamp->n;
     for (int p = 0; p < count; p++) {
         float px = points[2 * p], py = points[2 * p + 1];
         uint32_t s = _spray_seed(px, py);
@@ -379,15 +610,38 @@ static int _brush_spray(DOCUMENT* doc, BRUSH_STROKE* stroke, const BRUSH* brush,
             float theta = _unit(s) * 6.2831855f;
             float dx = floorf(px + r * R * cosf(theta) - v + 0.5f);
             float dy = floorf(py + r * R * sinf(theta) - v + 0.5f);
-            al_draw_tinted_bitmap(stamp, tint, dx, dy, 0);
+            _coverage_dab(scaled, _clamp_to_int(dx), _clamp_to_int(dy));
         }
         float reach = fabsf(R) + v + 1.0f;
         _touched_add(_clamp_to_int(floorf(px - reach)), _clamp_to_int(floorf(py - reach)),
                      _clamp_to_int(ceilf(px + reach)) + dw, _clamp_to_int(ceilf(py + reach)) + dw);
         if (!stroke->preview) undo_mark_dirty(doc, px, py, v + R);
     }
-    al_hold_bitmap_drawing(false);
     return 1;
+}
+
+/* An eraser segment draws all its dabs with one target, blender and held batch. */
+static int _erase_batch = 0;
+static ALLEGRO_BITMAP* _erase_previous = NULL;
+
+// Makes the layer the target with the eraser's blender and holds drawing.
+static void _erase_begin(LAYER* layer) {
+    _erase_previous = al_get_target_bitmap();
+    al_set_target_bitmap(layer->bitmap);
+    al_set_separate_blender(ALLEGRO_ADD, ALLEGRO_ZERO, ALLEGRO_INVERSE_ALPHA, ALLEGRO_ADD, ALLEGRO_ZERO,
+                            ALLEGRO_INVERSE_ALPHA);
+    al_hold_bitmap_drawing(true);
+    _erase_batch = 1;
+}
+
+// Draws the held dabs and puts the blender and the target back.
+static void _erase_end(LAYER* layer) {
+    al_hold_bitmap_drawing(false);
+    al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
+    al_set_target_bitmap(_erase_previous);
+    _erase_previous = NULL;
+    _erase_batch = 0;
+    layer_touch(layer);
 }
 
 // Places one dab (and its mirror images) on the buffer or, erasing, on the layer.
@@ -399,47 +653,43 @@ int _brush_dab(DOCUMENT* doc, BRUSH_STROKE* stroke, const BRUSH* brush, float x,
         __t_assert(stroke->layer);
         __t_assert(stroke->layer->bitmap);
     }
-    ALLEGRO_BITMAP* stamp = _stamp_get(brush);
-    if (!stamp) return 0;
-    int w = al_get_bitmap_width(stamp);
+    _STAMP* entry = _stamp_entry(brush);
+    if (!entry) return 0;
+    int w = entry->n;
     float a = fminf(fmaxf(pressure * brush->flow, 0.0f), 1.0f);
     if (!(a == a)) a = 0.0f;
-    int erasing = brush->eraser == 1 && !stroke->preview;
-    ALLEGRO_BITMAP* target = erasing ? stroke->layer->bitmap : _stroke_buffer;
-    __t_assert(target);
-
-    ALLEGRO_BITMAP* previous = al_get_target_bitmap();
-    al_set_target_bitmap(target);
-    ALLEGRO_COLOR tint;
-    if (erasing) {
-        al_set_separate_blender(ALLEGRO_ADD, ALLEGRO_ZERO, ALLEGRO_INVERSE_ALPHA, ALLEGRO_ADD, ALLEGRO_ZERO,
-                                ALLEGRO_INVERSE_ALPHA);
-        tint = al_map_rgba_f(0.0f, 0.0f, 0.0f, a);
-    } else {
-        al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
-        tint = al_map_rgba_f(a, a, a, a);
-    }
     float points[2 * SYMMETRY_MAX_POINTS];
     int count = symmetry_mirror(&stroke->symmetry, x, y, points, SYMMETRY_MAX_POINTS);
-    int result = 1;
-    if (!erasing && brush->tip == BRUSH_TIP_SPRAY) {
-        result = _brush_spray(doc, stroke, brush, points, count, a);
-    } else {
-        float half = (float)w / 2.0f;
+    float half = (float)w / 2.0f;
+
+    if (brush->eraser == 1 && !stroke->preview) {
+        ALLEGRO_BITMAP* stamp = _stamp_get(brush);
+        if (!stamp) return 0;
+        int own = !_erase_batch;
+        if (own) _erase_begin(stroke->layer);
+        ALLEGRO_COLOR tint = al_map_rgba_f(0.0f, 0.0f, 0.0f, a);
         for (int p = 0; p < count; p++) {
             float px = points[2 * p], py = points[2 * p + 1];
-            float left = floorf(px - half + 0.5f), top = floorf(py - half + 0.5f);
-            al_draw_tinted_bitmap(stamp, tint, left, top, 0);
-            if (!erasing) {
-                int ix = _clamp_to_int(left), iy = _clamp_to_int(top);
-                _touched_add(ix, iy, ix + w, iy + w);
-            }
-            if (!stroke->preview) undo_mark_dirty(doc, px, py, half);
+            al_draw_tinted_bitmap(stamp, tint, floorf(px - half + 0.5f), floorf(py - half + 0.5f), 0);
+            undo_mark_dirty(doc, px, py, half);
         }
+        if (own) _erase_end(stroke->layer);
+        return 1;
     }
-    al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
-    al_set_target_bitmap(previous);
-    return result;
+
+    __t_assert(_stroke_buffer);
+    __t_assert(_coverage);
+    if (brush->tip == BRUSH_TIP_SPRAY) return _brush_spray(doc, stroke, brush, points, count, a);
+    const _SCALED* scaled = _scaled_get(entry, a);
+    if (!scaled) return 0;
+    for (int p = 0; p < count; p++) {
+        float px = points[2 * p], py = points[2 * p + 1];
+        int ix = _clamp_to_int(floorf(px - half + 0.5f)), iy = _clamp_to_int(floorf(py - half + 0.5f));
+        _coverage_dab(scaled, ix, iy);
+        _touched_add(ix, iy, ix + w, iy + w);
+        if (!stroke->preview) undo_mark_dirty(doc, px, py, half);
+    }
+    return 1;
 }
 
 /* ------------------------------------------------------------------------ */
@@ -455,6 +705,13 @@ static int _stroke_walk(BRUSH_STROKE* stroke, DOCUMENT* doc, const BRUSH* brush,
     float skip = (0.9f * step) * (0.9f * step);
     float l = step - stroke->carried;
     int result = 1;
+    /* The eraser's dabs of one segment go to the device as one batch; the
+     * stamp is made before, since nothing may be uploaded while it is held. */
+    LAYER* erased = brush->eraser == 1 && !stroke->preview && stroke->layer && stroke->layer->bitmap && l <= g &&
+                            _stamp_get(brush)
+                        ? stroke->layer
+                        : NULL;
+    if (erased) _erase_begin(erased);
     while (l <= g) {
         float px = stroke->last_x + (l / g) * gx, py = stroke->last_y + (l / g) * gy;
         float dx = px - stroke->last_dab_x, dy = py - stroke->last_dab_y;
@@ -465,6 +722,7 @@ static int _stroke_walk(BRUSH_STROKE* stroke, DOCUMENT* doc, const BRUSH* brush,
         }
         l += step;
     }
+    if (erased) _erase_end(erased);
     stroke->last_x = x;
     stroke->last_y = y;
     stroke->carried = g - (l - step);
@@ -544,6 +802,7 @@ int brush_stroke_end(BRUSH_STROKE* stroke, DOCUMENT* doc) {
         ALLEGRO_COLOR tint =
             al_map_rgba_f(k * stroke->color.r, k * stroke->color.g, k * stroke->color.b, k);
         int x, y, w, h;
+        _coverage_flush();
         if (brush_stroke_buffer_bounds(&x, &y, &w, &h)) {
             ALLEGRO_BITMAP* previous = al_get_target_bitmap();
             al_set_target_bitmap(stroke->layer->bitmap);
@@ -551,6 +810,7 @@ int brush_stroke_end(BRUSH_STROKE* stroke, DOCUMENT* doc) {
             al_draw_tinted_bitmap_region(_stroke_buffer, tint, (float)x, (float)y, (float)w, (float)h, (float)x,
                                          (float)y, 0);
             al_set_target_bitmap(previous);
+            layer_touch(stroke->layer);
         }
         _buffer_shown = 0;
     }
@@ -669,9 +929,10 @@ float brush_pressure_from_speed(float speed, float previous) {
 
 // Drops the stamps and the stroke buffer (video bitmaps) and both flags.
 void brush_release_resources(void) {
-    if (_stamp_cache) empty_ht(_stamp_cache);
+    _stamp_cache_empty();
     if (_stroke_buffer) al_destroy_bitmap(_stroke_buffer);
     _stroke_buffer = NULL;
+    _coverage_free();
     _touched_reset();
     _buffer_shown = 0;
     _buffer_preview = 0;
@@ -684,8 +945,13 @@ void brush_shutdown(void) {
     if (_preset_index) destroy_ht(&_preset_index);
     _stamp_cache = NULL;
     _preset_index = NULL;
+    _stamp_last = NULL;
+    free(_scaled.s);
+    free(_scaled.span);
+    _scaled = _SCALED{};
     if (_stroke_buffer) al_destroy_bitmap(_stroke_buffer);
     _stroke_buffer = NULL;
+    _coverage_free();
     _touched_reset();
     _buffer_shown = 0;
     _buffer_preview = 0;

@@ -8,6 +8,14 @@
 
 /* Draws the document onto the current target through the view. */
 void compositor_draw(DOCUMENT* doc, const VIEW* view);
+/* The same rectangle as compositor_flatten_region, blended on the CPU into
+ * w * h premultiplied RGBA bytes (rows packed) that the caller frees; null
+ * where only the device can draw it (a blend other than Normal, a template). */
+uint8_t* compositor_flatten_region_bytes(DOCUMENT* doc, int x, int y, int w, int h, int include_template);
+/* Drops the pictures frames keep between them (they are rebuilt on demand). */
+void compositor_release(void);
+/* Number of kept pictures built so far, for the tests. */
+int _compositor_picture_builds(void);
 /* Renders the canvas rectangle (x, y, w, h) into a new video bitmap owned by the caller. */
 ALLEGRO_BITMAP* compositor_flatten_region(DOCUMENT* doc, int x, int y, int w, int h, int include_template);
 /* The colour seen at canvas pixel (x, y): paper and visible layers with

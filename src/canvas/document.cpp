@@ -203,3 +203,12 @@ int document_restore_all(DOCUMENT* doc) {
         if (!layer_restore((LAYER*)node->ptr)) ok = 0;
     return ok;
 }
+
+int document_make_bitmaps(DOCUMENT* doc) {
+    __t_assert(doc);
+    __t_assert(doc->layers);
+    int ok = 1;
+    for (LIST_NODE* node = doc->layers->start; node; node = node->next)
+        if (!layer_make_bitmap((LAYER*)node->ptr)) ok = 0;
+    return ok;
+}

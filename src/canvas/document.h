@@ -56,5 +56,7 @@ LAYER* document_detach_layer(DOCUMENT* doc, int index);
 int document_insert_layer(DOCUMENT* doc, LAYER* layer, int index);
 /* Moves a layer from one index to another, keeping the active layer. */
 int document_move_layer(DOCUMENT* doc, int from, int to);
+/* Makes the video bitmaps that layers were created without (layer_make_bitmap). */
+int document_make_bitmaps(DOCUMENT* doc);
 /* Rebuilds every layer's video bitmap from its backup. */
 int document_restore_all(DOCUMENT* doc);

@@ -603,12 +603,53 @@ DOCUMENT* document_load(const char* path) {
 
 /* -------------------------------------------------------------------- PNG */
 
-// zlib's one-shot compression.
+/* Bytes the deflate takes at a time: each piece is compressed with what
+ * suits it, one zlib stream for the whole image. */
+#define PNG_PIECE (256 * 1024)
+
+// Whether a piece of raw image repeats itself enough for the full match
+// search to pay: a quarter of its 4-byte words equal the word before them.
+static int _png_piece_repeats(const uint8_t* p, size_t n) {
+    size_t same = 0, words = 0;
+    for (size_t i = 4; i + 4 <= n; i += 4, words++) {
+        uint32_t a, b;
+        memcpy(&a, p + i - 4, 4);
+        memcpy(&b, p + i, 4);
+        same += a == b;
+    }
+    return same * 4 >= words;
+}
+
+// zlib deflate at `level`, piece by piece: pieces that repeat (paper, flat
+// colour) get the full match search, pieces that do not (noise, photographs)
+// only run lengths, where the search finds nothing and costs the most.
 static int _zlib_compress(uint8_t* dest, unsigned long* dest_len, const uint8_t* src, unsigned long src_len,
                           int level) {
-    uLongf out = *dest_len;
-    int rc = compress2(dest, &out, src, src_len, level);
-    *dest_len = out;
+    if (*dest_len > 0xFFFFFFFFul || src_len > 0xFFFFFFFFul) return Z_BUF_ERROR;
+    z_stream z;
+    memset(&z, 0, sizeof(z));
+    int rc = deflateInit2(&z, level, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY);
+    if (rc != Z_OK) return rc;
+    z.next_out = dest;
+    z.avail_out = (uInt)*dest_len;
+    int strategy = Z_DEFAULT_STRATEGY;
+    size_t at = 0;
+    do {
+        size_t n = src_len - at < PNG_PIECE ? src_len - at : PNG_PIECE;
+        int wanted = _png_piece_repeats(src + at, n) ? Z_DEFAULT_STRATEGY : Z_RLE;
+        if (wanted != strategy) {
+            rc = deflateParams(&z, level, wanted);
+            if (rc != Z_OK) break;
+            strategy = wanted;
+        }
+        z.next_in = (Bytef*)(src + at);
+        z.avail_in = (uInt)n;
+        at += n;
+        rc = deflate(&z, at >= src_len ? Z_FINISH : Z_NO_FLUSH);
+        if (at >= src_len) rc = rc == Z_STREAM_END ? Z_OK : (rc == Z_OK ? Z_BUF_ERROR : rc);
+    } while (rc == Z_OK && at < src_len);
+    *dest_len = z.total_out;
+    deflateEnd(&z);
     return rc;
 }
 
@@ -616,27 +657,24 @@ static DOCUMENT_DEFLATE_FN _deflate = _zlib_compress;
 
 void document_set_deflate(DOCUMENT_DEFLATE_FN fn) { _deflate = fn ? fn : _zlib_compress; }
 
-uint8_t* document_png_encode(ALLEGRO_BITMAP* bitmap, size_t* size) {
-    __t_assert_null(bitmap);
-    __t_assert_null(size);
-    *size = 0;
-    int w = al_get_bitmap_width(bitmap), h = al_get_bitmap_height(bitmap);
-    if (w < 1 || h < 1) return NULL;
+// A PNG file of premultiplied RGBA rows `pitch` bytes apart, un-premultiplied, no filter.
+static uint8_t* _png_encode_rows(const uint8_t* data, intptr_t pitch, int w, int h, size_t* size) {
     size_t stride = 1 + (size_t)w * 4;
     size_t raw_size = stride * (size_t)h;
     uint8_t* raw = NULL;
     Malloc(raw, uint8_t, raw_size, return NULL);
-    ALLEGRO_LOCKED_REGION* lock = al_lock_bitmap(bitmap, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
-    if (!lock) {
-        t_log(LOG_ERR, "could not lock the bitmap for the png encode");
-        free(raw);
-        return NULL;
-    }
     for (int y = 0; y < h; y++) {
-        const uint8_t* s = (const uint8_t*)lock->data + (intptr_t)y * lock->pitch;
+        const uint8_t* s = data + (intptr_t)y * pitch;
         uint8_t* o = raw + (size_t)y * stride;
         *o++ = 0; /* filter: none */
         for (int x = 0; x < w; x++, s += 4, o += 4) {
+            /* Four pixels that are each opaque or empty are copied as they are. */
+            if (x + 4 <= w && (uint8_t)(s[3] + 1) <= 1 && (uint8_t)(s[7] + 1) <= 1 && (uint8_t)(s[11] + 1) <= 1 &&
+                (uint8_t)(s[15] + 1) <= 1) {
+                memcpy(o, s, 16);
+                x += 3, s += 12, o += 12;
+                continue;
+            }
             unsigned a = s[3];
             if (a > 0 && a < 255) {
                 o[0] = (uint8_t)((a / 2 + s[0] * 255u) / a);
@@ -650,7 +688,6 @@ uint8_t* document_png_encode(ALLEGRO_BITMAP* bitmap, size_t* size) {
             o[3] = (uint8_t)a;
         }
     }
-    al_unlock_bitmap(bitmap);
     unsigned long bound = compressBound((uLong)raw_size);
     uint8_t* file = NULL;
     Malloc(file, uint8_t, (size_t)bound + 57, {
@@ -686,6 +723,22 @@ uint8_t* document_png_encode(ALLEGRO_BITMAP* bitmap, size_t* size) {
     return file;
 }
 
+uint8_t* document_png_encode(ALLEGRO_BITMAP* bitmap, size_t* size) {
+    __t_assert_null(bitmap);
+    __t_assert_null(size);
+    *size = 0;
+    int w = al_get_bitmap_width(bitmap), h = al_get_bitmap_height(bitmap);
+    if (w < 1 || h < 1) return NULL;
+    ALLEGRO_LOCKED_REGION* lock = al_lock_bitmap(bitmap, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
+    if (!lock) {
+        t_log(LOG_ERR, "could not lock the bitmap for the png encode");
+        return NULL;
+    }
+    uint8_t* file = _png_encode_rows((const uint8_t*)lock->data, lock->pitch, w, h, size);
+    al_unlock_bitmap(bitmap);
+    return file;
+}
+
 // Encodes with the graphics library's saver for `ext` into a new buffer.
 static uint8_t* _bitmap_encode(ALLEGRO_BITMAP* bitmap, const char* ext, size_t* size) {
     __t_assert_null(bitmap);
@@ -718,21 +771,36 @@ int document_export_png_region(DOCUMENT* doc, const char* path, int x, int y, in
     __t_assert(doc);
     __t_assert(path);
     if (out_path && out_size) out_path[0] = 0;
-    ALLEGRO_BITMAP* flat = compositor_flatten_region(doc, x, y, w, h, include_template);
-    if (!flat) {
-        t_log(LOG_ERR, "could not export %s", path);
-        return 0;
-    }
     char written[1024];
     int n = snprintf(written, sizeof(written), "%s", path);
     size_t size = 0;
-    uint8_t* bytes = _bitmap_encode(flat, ".png", &size);
-    if (!bytes) bytes = document_png_encode(flat, &size);
-    if (!bytes) {
-        bytes = _bitmap_encode(flat, ".tga", &size);
-        n = snprintf(written, sizeof(written), "%s.tga", path);
+    uint8_t* bytes = NULL;
+    /* Layers that all blend as Normal are flattened on the CPU, with the
+     * device's arithmetic, straight from their textures: drawing 4096 x 4096
+     * layers and reading the result back cost more than the encoding. */
+    uint8_t* rgba = w > 0 && h > 0 ? compositor_flatten_region_bytes(doc, x, y, w, h, include_template) : NULL;
+    if (rgba) {
+        bytes = _png_encode_rows(rgba, (intptr_t)w * 4, w, h, &size);
+        free(rgba);
     }
-    al_destroy_bitmap(flat);
+    if (!bytes) {
+        ALLEGRO_BITMAP* flat = compositor_flatten_region(doc, x, y, w, h, include_template);
+        if (!flat) {
+            t_log(LOG_ERR, "could not export %s", path);
+            return 0;
+        }
+        /* The program's own writer first: it un-premultiplies (a flattened
+         * canvas is opaque, so the pixels are the same) and is several times
+         * faster than the library's saver, whose adaptive filters buy nothing
+         * on paper and cost the most on noise. */
+        bytes = document_png_encode(flat, &size);
+        if (!bytes) bytes = _bitmap_encode(flat, ".png", &size);
+        if (!bytes) {
+            bytes = _bitmap_encode(flat, ".tga", &size);
+            n = snprintf(written, sizeof(written), "%s.tga", path);
+        }
+        al_destroy_bitmap(flat);
+    }
     int ok = bytes && n >= 0 && (size_t)n < sizeof(written) && t_file_write_atomic_shared(written, bytes, size);
     free(bytes);
     if (!ok) {

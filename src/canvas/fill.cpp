@@ -76,6 +76,7 @@ static int _layer_write_rect(LAYER* layer, const uint32_t* pixels, int stride, i
         memcpy((uint8_t*)lock->data + (intptr_t)y * lock->pitch, pixels + (size_t)(y0 + y) * (size_t)stride + x0, row);
     al_unlock_bitmap(layer->bitmap);
     layer->needs_clear = 0;
+    layer_touch(layer);
     return 1;
 }
 

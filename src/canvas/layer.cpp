@@ -14,9 +14,12 @@
  * can come back without their pixels when memory runs out, so every
  * creation compares this count before and after. */
 static unsigned long _layer_alloc_failures = 0;
+/* Set while a backup is made: its pixels come zeroed from the system, so a
+ * 4096 x 4096 backup is not written (and faulted in) before the first frame. */
+static int _layer_zeroed_alloc = 0;
 
 static void* _layer_malloc(size_t n, int, const char*, const char*) {
-    void* p = malloc(n);
+    void* p = _layer_zeroed_alloc ? calloc(1, n) : malloc(n);
     if (!p && n) _layer_alloc_failures++;
     return p;
 }
@@ -44,7 +47,8 @@ static void _layer_guard_memory(void) {
     al_set_memory_interface(&guard);
 }
 
-ALLEGRO_BITMAP* layer_create_bitmap(int width, int height, int flags) {
+// A bitmap in the raw byte order, checked for pixels that never came; zeroed on request.
+static ALLEGRO_BITMAP* _layer_create_checked(int width, int height, int flags, int zeroed) {
     if (width <= 0 || height <= 0) return NULL;
     _layer_guard_memory();
     int old_flags = al_get_new_bitmap_flags();
@@ -52,7 +56,9 @@ ALLEGRO_BITMAP* layer_create_bitmap(int width, int height, int flags) {
     al_set_new_bitmap_format(ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE);
     al_set_new_bitmap_flags(flags);
     unsigned long failures = _layer_alloc_failures;
+    _layer_zeroed_alloc = zeroed;
     ALLEGRO_BITMAP* bitmap = al_create_bitmap(width, height);
+    _layer_zeroed_alloc = 0;
     al_set_new_bitmap_flags(old_flags);
     al_set_new_bitmap_format(old_format);
     if (bitmap && _layer_alloc_failures != failures) {
@@ -61,6 +67,10 @@ ALLEGRO_BITMAP* layer_create_bitmap(int width, int height, int flags) {
         bitmap = NULL;
     }
     return bitmap;
+}
+
+ALLEGRO_BITMAP* layer_create_bitmap(int width, int height, int flags) {
+    return _layer_create_checked(width, height, flags, 0);
 }
 
 const char* layer_blend_name(int mode) {
@@ -76,16 +86,24 @@ const char* layer_name_text(const LAYER* layer) {
     return (layer && layer->name && layer->name->data) ? layer->name->data : "NULL";
 }
 
-// Zeroes every row of a bitmap through a write-only lock in RGBA byte order.
-static int _layer_zero_bitmap(ALLEGRO_BITMAP* bitmap) {
+// Zeroes every row of a bitmap through a write-only lock in RGBA byte order;
+// memory that came zeroed from the system is only locked, not written, so
+// its pages cost nothing until something is drawn there.
+static int _layer_zero_bitmap(ALLEGRO_BITMAP* bitmap, int zeroed) {
     ALLEGRO_LOCKED_REGION* lock =
         al_lock_bitmap(bitmap, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_WRITEONLY);
     if (!lock) return 0;
     int w = al_get_bitmap_width(bitmap), h = al_get_bitmap_height(bitmap);
-    for (int y = 0; y < h; y++) memset((uint8_t*)lock->data + (intptr_t)y * lock->pitch, 0, (size_t)w * 4);
+    if (!zeroed)
+        for (int y = 0; y < h; y++) memset((uint8_t*)lock->data + (intptr_t)y * lock->pitch, 0, (size_t)w * 4);
     al_unlock_bitmap(bitmap);
     return 1;
 }
+
+/* Set while the next layers' video bitmaps are to be made later. */
+static int _defer_video = 0;
+
+void layer_defer_video(int defer) { _defer_video = defer != 0; }
 
 LAYER* layer_new(const char* name, int width, int height) {
     __t_assert_null(name);
@@ -104,16 +122,18 @@ LAYER* layer_new(const char* name, int width, int height) {
     layer->visible = 1;
     layer->locked = 0;
     layer->blend = LAYER_BLEND_NORMAL;
+    static uint32_t serials = 0;
+    layer->serial = ++serials;
 
     /* Created in the byte order raw access uses, so locks copy instead of converting. */
-    layer->bitmap = layer_create_bitmap(width, height, ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR);
-    layer->backup = layer->bitmap ? layer_create_bitmap(width, height, ALLEGRO_MEMORY_BITMAP) : NULL;
-    if (!layer->bitmap || !layer->backup) {
+    if (!_defer_video) layer->bitmap = layer_create_bitmap(width, height, ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR);
+    if (layer->bitmap || _defer_video) layer->backup = _layer_create_checked(width, height, ALLEGRO_MEMORY_BITMAP, 1);
+    if ((!layer->bitmap && !_defer_video) || !layer->backup) {
         t_log(LOG_ERR, "could not create %dx%d layer bitmaps", width, height);
         layer_free(&layer);
         return NULL;
     }
-    if (!_layer_zero_bitmap(layer->backup)) {
+    if (!_layer_zero_bitmap(layer->backup, 1)) {
         t_log(LOG_ERR, "could not clear new layer backup");
         layer_free(&layer);
         return NULL;
@@ -156,9 +176,15 @@ int layer_set_name(LAYER* layer, const char* name) {
     return 1;
 }
 
+void layer_touch(LAYER* layer) {
+    __t_assert_void(layer);
+    layer->revision++;
+}
+
 void layer_settle(LAYER* layer) {
     __t_assert_void(layer);
     if (!layer->needs_clear || !layer->bitmap) return;
+    layer->revision++;
     ALLEGRO_STATE state;
     al_store_state(&state, ALLEGRO_STATE_TARGET_BITMAP | ALLEGRO_STATE_BLENDER | ALLEGRO_STATE_TRANSFORM);
     al_set_target_bitmap(layer->bitmap);
@@ -172,6 +198,28 @@ void layer_settle(LAYER* layer) {
     }
     al_restore_state(&state);
     layer->needs_clear = 0;
+}
+
+int layer_make_bitmap(LAYER* layer) {
+    __t_assert(layer);
+    if (layer->bitmap) return 1;
+    int w = layer->backup ? al_get_bitmap_width(layer->backup) : 0;
+    int h = layer->backup ? al_get_bitmap_height(layer->backup) : 0;
+    if (w < 1 || h < 1) return 0;
+    int flags = al_get_new_bitmap_flags();
+    int format = al_get_new_bitmap_format();
+    al_set_new_bitmap_format(ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE);
+    al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR);
+    layer->bitmap = al_create_bitmap(w, h);
+    al_set_new_bitmap_flags(flags);
+    al_set_new_bitmap_format(format);
+    if (!layer->bitmap) {
+        t_log(LOG_ERR, "could not create %dx%d video bitmap of layer %s", w, h, layer_name_text(layer));
+        return 0;
+    }
+    layer->needs_clear = 1;
+    layer->revision++;
+    return 1;
 }
 
 int layer_restore(LAYER* layer) {
@@ -202,6 +250,7 @@ int layer_restore(LAYER* layer) {
         layer->bitmap = layer_create_bitmap(w, h, ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR);
         layer->needs_clear = 1;
     }
+    layer->revision++;
     if (!layer->bitmap) {
         t_log(LOG_ERR, "could not restore layer %s", layer_name_text(layer));
         return 0;

@@ -20,6 +20,8 @@ typedef struct LAYER {
     uint8_t locked;
     int32_t blend;
     uint8_t needs_clear; /* video contents undefined until cleared */
+    uint32_t serial;     /* unique in the process: tells layers apart after an address is reused */
+    uint32_t revision;   /* grows whenever the video bitmap's pixels change (layer_touch) */
 } LAYER;
 
 /* Display name of a blend mode; "Normal" for unknown modes. */
@@ -35,8 +37,17 @@ int layer_set_name(LAYER* layer, const char* name);
 /* Makes a video bitmap whose contents are still undefined equal to the
  * backup (transparent without one) before anything reads or draws on it. */
 void layer_settle(LAYER* layer);
+/* While set, new layers are made without their video bitmap, which
+ * layer_make_bitmap adds later (start-up shows its first frame sooner). */
+void layer_defer_video(int defer);
+/* Makes the video bitmap a layer was created without: transparent like its
+ * untouched backup, cleared before first use. 1 when the layer has one. */
+int layer_make_bitmap(LAYER* layer);
 /* Rebuilds the video bitmap from the backup. */
 int layer_restore(LAYER* layer);
+/* Says that the video bitmap's pixels changed: whatever keeps a flattened
+ * copy of the layer draws it again. Every writer of a layer's pixels calls it. */
+void layer_touch(LAYER* layer);
 /* Name text for messages ("NULL" without a name). */
 const char* layer_name_text(const LAYER* layer);
 /* Creates a bitmap in the RGBA byte order raw access uses, with these flags,

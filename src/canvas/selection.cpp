@@ -214,6 +214,7 @@ static void _selection_clear_region(LAYER* layer, int x, int y, int w, int h) {
     al_set_clipping_rectangle(x, y, w, h);
     al_clear_to_color(al_map_rgba(0, 0, 0, 0));
     al_reset_clipping_rectangle();
+    layer_touch(layer);
 }
 
 // Cuts the lasso: the float keeps what is inside, the layer what is outside,
@@ -252,6 +253,7 @@ static void _selection_cut_lasso(SELECTION* sel, LAYER* layer) {
     }
     al_unlock_bitmap(sel->bitmap);
     al_unlock_bitmap(layer->bitmap);
+    layer_touch(layer);
     free(mask);
 }
 
@@ -619,6 +621,7 @@ int selection_commit(SELECTION* sel, DOCUMENT* doc, const SYMMETRY* sym) {
     al_identity_transform(&identity);
     al_use_transform(&identity);
     al_set_target_bitmap(previous);
+    layer_touch(layer);
     /* A copy covers the pixels from floor(min) to ceil(max) - 1; marking its
      * far edge itself would take in a row and column of tiles it never
      * touches whenever it ends on a tile boundary. */
@@ -643,6 +646,7 @@ void selection_cancel(SELECTION* sel) {
         al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
         al_draw_bitmap(sel->bitmap, (float)sel->x, (float)sel->y, 0);
         al_set_target_bitmap(previous);
+        layer_touch(sel->layer);
     }
     _selection_reset(sel);
 }

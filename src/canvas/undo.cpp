@@ -413,6 +413,8 @@ int _undo_commit(DOCUMENT* doc, const uint8_t* pixels, int width, int height) {
     }
     free(current);
     _undo_close(undo);
+    /* The tool changed the video bitmap before this commit. */
+    layer_touch(layer);
     if (lost || !record) {
         if (record) _undo_record_destroy(record);
         /* Without its old pixels the change cannot be undone, and the steps
@@ -464,6 +466,7 @@ int undo_revert(DOCUMENT* doc) {
             layer->needs_clear = 1;
             t_log(LOG_ERR, "could not put layer %s back as it was; it is rebuilt from its copy", layer_name_text(layer));
         }
+        layer_touch(layer);
     }
     _undo_close(undo);
     return ok;
@@ -542,6 +545,7 @@ static int _undo_apply_tiles(UNDO_SYSTEM* undo, UNDO_RECORD* record, int backwar
         if (!_undo_write_rect(layer->bitmap, tile->x, tile->y, tile->w, tile->h, source, (size_t)tile->w * 4)) ok = 0;
         if (!_undo_write_rect(layer->backup, tile->x, tile->y, tile->w, tile->h, source, (size_t)tile->w * 4)) ok = 0;
     }
+    layer_touch(layer);
     return ok;
 }
 

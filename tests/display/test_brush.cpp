@@ -4,8 +4,10 @@
  * pixels are computed here from the formulas. */
 #include <gtest/gtest.h>
 #include <math.h>
+#include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -559,4 +561,144 @@ TEST_F(Brush, TipPreviewBackgroundAndTip) {
         for (int x = 0; x < 40; x++) painted += p.at(x, y)[0] != 225;
     EXPECT_GT(painted, 20);
     al_destroy_bitmap(dest);
+}
+
+namespace {
+
+// A cleared video bitmap of the document's size with `dabs` drawn the way a
+// device draws them: the cached stamp tinted by (a, a, a, a) over
+// premultiplied "over", one draw per dab at its rounded corner.
+ALLEGRO_BITMAP* _device_dabs(const BRUSH* b, const std::vector<std::pair<float, float>>& dabs, float a) {
+    al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP);
+    ALLEGRO_BITMAP* ref = al_create_bitmap(128, 96);
+    ALLEGRO_BITMAP* previous = al_get_target_bitmap();
+    al_set_target_bitmap(ref);
+    al_clear_to_color(al_map_rgba(0, 0, 0, 0));
+    al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
+    ALLEGRO_BITMAP* stamp = _stamp_get(b);
+    float half = al_get_bitmap_width(stamp) / 2.0f;
+    for (auto& d : dabs)
+        al_draw_tinted_bitmap(stamp, al_map_rgba_f(a, a, a, a), floorf(d.first - half + 0.5f),
+                              floorf(d.second - half + 0.5f), 0);
+    al_set_target_bitmap(previous);
+    return ref;
+}
+
+// Largest difference of any byte of two equally sized pictures, and how many pixels are painted in `a`.
+int _max_difference(const Pixels& a, const Pixels& b, int* painted) {
+    int worst = 0;
+    *painted = 0;
+    for (size_t i = 0; i < a.data.size() && i < b.data.size(); i++) {
+        worst = std::max(worst, abs((int)a.data[i] - (int)b.data[i]));
+        if (i % 4 == 3 && a.data[i]) ++*painted;
+    }
+    return a.data.size() == b.data.size() ? worst : 256;
+}
+
+}  // namespace
+
+/* Overlapping soft dabs at fractional positions, below full strength and
+ * running off two edges: the buffer holds what drawing each dab on the
+ * device gave, for every tip that stamps its own shape. */
+TEST_F(Brush, DabsMatchTheDeviceOnEveryStampedTip) {
+    const std::vector<std::pair<float, float>> dabs = {
+        {20.3f, 30.7f}, {24.9f, 31.2f}, {27.5f, 29.5f}, {26.0f, 33.1f}, {1.2f, 2.0f}, {126.6f, 94.8f}};
+    for (int tip : {0, 1, 2, 4, 5, 6}) {
+        BRUSH b;
+        brush_defaults(&b);
+        b.tip = tip;
+        b.size = 13.5f;
+        b.hardness = 0.35f;
+        b.flow = 0.55f;
+        BRUSH_STROKE st = {};
+        ASSERT_TRUE(brush_stroke_begin(&st, doc, &b, dabs[0].first, dabs[0].second, 0.8f, NULL));
+        for (size_t i = 1; i < dabs.size(); i++)
+            ASSERT_TRUE(_brush_dab(doc, &st, &b, dabs[i].first, dabs[i].second, 0.8f));
+        Pixels got = _read(brush_stroke_buffer_shown());
+        ALLEGRO_BITMAP* ref = _device_dabs(&b, dabs, 0.8f * 0.55f);
+        int painted = 0;
+        EXPECT_LE(_max_difference(got, _read(ref), &painted), 1) << "tip " << tip;
+        EXPECT_GT(painted, 100) << "tip " << tip;
+        al_destroy_bitmap(ref);
+        brush_stroke_abort(&st, doc);
+    }
+}
+
+/* The spray's dots, placed as the pattern rule says and scaled so the paint
+ * per dab does not grow with their number, land as the device drew them. */
+TEST_F(Brush, SprayDotsMatchTheDevice) {
+    BRUSH b;
+    brush_defaults(&b);
+    b.tip = BRUSH_TIP_SPRAY;
+    b.size = 40.0f;
+    b.flow = 0.9f;
+    BRUSH_STROKE st = {};
+    ASSERT_TRUE(brush_stroke_begin(&st, doc, &b, 50.5f, 40.25f, 1.0f, NULL));
+    Pixels got = _read(brush_stroke_buffer_shown());
+    BRUSH dot = b;
+    dot.size = fmaxf(2.0f, 0.18f * b.size);
+    dot.hardness = 0.0f;
+    dot.tip = BRUSH_TIP_ROUND;
+    float v = al_get_bitmap_width(_stamp_get(&dot)) / 2.0f, R = b.size / 2.0f;
+    int n = (int)fminf(fmaxf(0.75f * R, 4.0f), 96.0f);
+    float a = fminf(0.9f / fmaxf(0.001f, n * v * v / (R * R)), 1.0f);
+    uint32_t h = (uint32_t)(int)floorf(50.5f / 2) * 0x9E3779B1u ^ (uint32_t)(int)floorf(40.25f / 2) * 0x85EBCA77u;
+    h ^= h >> 16;
+    h *= 0x7FEB352Du;
+    uint32_t s = h ^ (h >> 15);
+    auto next = [&s]() {
+        s ^= s << 13;
+        s ^= s >> 17;
+        s ^= s << 5;
+        return (float)(s >> 8) / 16777216.0f;
+    };
+    std::vector<std::pair<float, float>> dots;
+    for (int i = 0; i < n; i++) {
+        float r = sqrtf(next()), theta = next() * 6.2831855f;
+        /* Centres whose rounded corner is the dot's top-left corner. */
+        dots.push_back({floorf(50.5f + r * R * cosf(theta) - v + 0.5f) + v, floorf(40.25f + r * R * sinf(theta) - v + 0.5f) + v});
+    }
+    ALLEGRO_BITMAP* ref = _device_dabs(&dot, dots, a);
+    int painted = 0;
+    EXPECT_LE(_max_difference(got, _read(ref), &painted), 1);
+    EXPECT_GT(painted, 50);
+    al_destroy_bitmap(ref);
+    brush_stroke_abort(&st, doc);
+}
+
+/* Two eraser segments over noise, soft and below full flow: each segment's
+ * dabs go to the device together, and the layer ends as one erasing draw
+ * per dab left it. */
+TEST_F(Brush, BatchedEraserMatchesOneDrawPerDab) {
+    test_paint_noise(layer, 5);
+    Pixels before = _read(layer->bitmap);
+    al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP);
+    ALLEGRO_BITMAP* ref = al_clone_bitmap(layer->bitmap);
+    BRUSH b;
+    brush_defaults(&b);
+    b.eraser = 1;
+    b.size = 16.0f; /* step 4: dabs at every 4 px from the start */
+    b.hardness = 0.5f;
+    b.flow = 0.7f;
+    BRUSH_STROKE st = {};
+    ASSERT_TRUE(brush_stroke_begin(&st, doc, &b, 10.0f, 40.0f, 1.0f, NULL));
+    ASSERT_TRUE(brush_stroke_segment(&st, doc, &b, 50.0f, 40.0f, 1.0f));
+    ASSERT_TRUE(brush_stroke_segment(&st, doc, &b, 50.0f, 60.0f, 1.0f));
+    ASSERT_TRUE(brush_stroke_end(&st, doc));
+    ALLEGRO_BITMAP* previous = al_get_target_bitmap();
+    al_set_target_bitmap(ref);
+    al_set_separate_blender(ALLEGRO_ADD, ALLEGRO_ZERO, ALLEGRO_INVERSE_ALPHA, ALLEGRO_ADD, ALLEGRO_ZERO,
+                            ALLEGRO_INVERSE_ALPHA);
+    ALLEGRO_BITMAP* stamp = _stamp_get(&b);
+    for (int i = 0; i <= 10; i++) al_draw_tinted_bitmap(stamp, al_map_rgba_f(0, 0, 0, 0.7f), 10 + 4 * i - 8, 32, 0);
+    for (int i = 1; i <= 5; i++) al_draw_tinted_bitmap(stamp, al_map_rgba_f(0, 0, 0, 0.7f), 42, 40 + 4 * i - 8, 0);
+    al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
+    al_set_target_bitmap(previous);
+    Pixels got = _read(layer->bitmap), want = _read(ref);
+    int painted = 0;
+    EXPECT_LE(_max_difference(got, want, &painted), 1);
+    int changed = 0;
+    for (size_t i = 0; i < got.data.size(); i++) changed += got.data[i] != before.data[i];
+    EXPECT_GT(changed, 1000);
+    al_destroy_bitmap(ref);
 }

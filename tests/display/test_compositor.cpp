@@ -1,12 +1,18 @@
 /* Compositor: the four blend equations and the opacity tint read back from
  * flattened regions, pending clears in frame drawing, and region edges. */
+#include <allegro5/allegro_primitives.h>
 #include <gtest/gtest.h>
 #include <math.h>
+#include <stdlib.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
+#include "canvas/brush.h"
 #include "canvas/compositor.h"
 #include "canvas/document.h"
+#include "canvas/undo.h"
 #include "canvas/view.h"
 #include "t_log.h"
 #include "test_support.h"
@@ -245,4 +251,213 @@ TEST_F(Compositor, TemplateOnlyWhenRequested) {
     EXPECT_EQ(white, 1);
     al_destroy_bitmap(with);
     al_destroy_bitmap(without);
+}
+
+namespace {
+
+/* A 48 x 32 document of six noise layers, the third active, shown at 1:1
+ * on a bitmap of its size, as the canvas shows it frame after frame. */
+class CompositorFrames : public ::testing::Test {
+  protected:
+    DOCUMENT* doc = nullptr;
+    ALLEGRO_BITMAP* screen = nullptr;
+    VIEW view;
+    LAYER* l[6] = {};
+    void SetUp() override {
+        ASSERT_NE(test_display(), nullptr);
+        compositor_release();
+        doc = document_new(48, 32);
+        ASSERT_NE(doc, nullptr);
+        for (int i = 0; i < 6; i++) {
+            l[i] = document_add_layer(doc, NULL);
+            ASSERT_NE(l[i], nullptr);
+            test_paint_noise(l[i], 11 + i);
+        }
+        doc->active_layer = l[2];
+        al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP);
+        screen = al_create_bitmap(48, 32);
+        ASSERT_NE(screen, nullptr);
+        view_init(&view);
+    }
+    void TearDown() override {
+        compositor_release();
+        if (screen) al_destroy_bitmap(screen);
+        if (doc) document_free(&doc);
+    }
+    // One frame on the screen bitmap, cleared first as the display is.
+    void frame() {
+        ALLEGRO_BITMAP* previous = al_get_target_bitmap();
+        al_set_target_bitmap(screen);
+        al_clear_to_color(al_map_rgb(40, 42, 46));
+        compositor_draw(doc, &view);
+        al_set_target_bitmap(previous);
+    }
+    // Largest channel difference between the last frame and the document
+    // flattened afresh, inside the outermost rows and columns the border covers.
+    int stale() {
+        ALLEGRO_BITMAP* flat = compositor_flatten_region(doc, 0, 0, 48, 32, 1);
+        std::vector<uint8_t> want = test_bitmap_bytes(flat), got = test_bitmap_bytes(screen);
+        al_destroy_bitmap(flat);
+        int worst = 0;
+        for (int y = 1; y < 31; y++)
+            for (int x = 1; x < 47; x++)
+                for (int c = 0; c < 3; c++) {
+                    size_t i = ((size_t)y * 48 + x) * 4 + c;
+                    worst = std::max(worst, abs((int)want[i] - (int)got[i]));
+                }
+        return worst;
+    }
+};
+
+}  // namespace
+
+/* The frame keeps pictures of the layers below the active one and of the
+ * whole canvas: a second frame of the same view builds them and a third
+ * reuses them, and every change that alters what they show gets them drawn
+ * again. They are drawn as a frame draws, so the pixels are the same. */
+TEST_F(CompositorFrames, KeptPicturesFollowEveryChange) {
+    frame();
+    int builds = _compositor_picture_builds();
+    frame();
+    EXPECT_EQ(_compositor_picture_builds(), builds + 2);
+    frame();
+    EXPECT_EQ(_compositor_picture_builds(), builds + 2);
+    EXPECT_EQ(stale(), 0);
+
+    /* Each change comes after two frames have kept the pictures, and is
+     * checked at the first frame after it and once the pictures are new. */
+    auto check = [this](const char* what) {
+        frame();
+        EXPECT_EQ(stale(), 0) << what;
+        frame();
+        EXPECT_EQ(stale(), 0) << what << ", settled";
+    };
+
+    /* A stroke on the layer below, then its undo and redo while another is active. */
+    BRUSH b;
+    brush_defaults(&b);
+    b.size = 10.0f;
+    b.color = al_map_rgb(255, 255, 0);
+    BRUSH_STROKE st = {};
+    doc->active_layer = l[0];
+    ASSERT_TRUE(brush_stroke_begin(&st, doc, &b, 10, 10, 1.0f, NULL));
+    brush_stroke_segment(&st, doc, &b, 30, 20, 1.0f);
+    ASSERT_TRUE(brush_stroke_end(&st, doc));
+    doc->active_layer = l[2];
+    check("stroke below");
+    ASSERT_TRUE(undo_perform(doc));
+    EXPECT_EQ(doc->active_layer, l[2]);
+    check("undo below");
+    ASSERT_TRUE(redo_perform(doc));
+    check("redo below");
+
+    l[0]->visible = 0;
+    check("hidden below");
+    l[0]->visible = 1;
+    check("shown below");
+    l[5]->visible = 0;
+    check("hidden above");
+    l[5]->visible = 1;
+    check("shown above");
+    l[2]->visible = 0;
+    check("hidden active");
+    l[2]->visible = 1;
+    check("shown active");
+    l[1]->blend = LAYER_BLEND_MULTIPLY;
+    check("blend below");
+    l[5]->blend = LAYER_BLEND_SCREEN;
+    check("blend above");
+    l[4]->opacity = 0.3f;
+    check("opacity above");
+    l[0]->opacity = 0.6f;
+    check("opacity below");
+
+    ASSERT_TRUE(document_move_layer(doc, 5, 0));
+    check("move");
+    LAYER* added = document_add_layer(doc, NULL);
+    ASSERT_NE(added, nullptr);
+    test_paint_noise(added, 99);
+    doc->active_layer = l[2];
+    check("add");
+    int index = 0;
+    ASSERT_TRUE(document_layer_index(doc, l[4], &index));
+    LAYER* removed = document_detach_layer(doc, index);
+    layer_free(&removed);
+    check("delete");
+    doc->template_index = 3;
+    check("template");
+}
+
+/* A view that moves is drawn layer by layer, as before, and builds nothing:
+ * a pan must never pay for pictures it throws away at the next frame. Back
+ * at the view they show, the pictures are good again; a new view that stays
+ * gets its own at its second frame. */
+TEST_F(CompositorFrames, AMovingViewBuildsNothing) {
+    frame();
+    frame();
+    int builds = _compositor_picture_builds();
+    for (int i = 0; i < 3; i++) {
+        view_pan(&view, 1.0f, 0.0f);
+        frame();
+    }
+    EXPECT_EQ(_compositor_picture_builds(), builds);
+    view_pan(&view, -3.0f, 0.0f);
+    frame();
+    EXPECT_EQ(_compositor_picture_builds(), builds);
+    EXPECT_EQ(stale(), 0);
+    view_pan(&view, 0.0f, 1.0f);
+    frame();
+    EXPECT_EQ(_compositor_picture_builds(), builds);
+    frame();
+    EXPECT_EQ(_compositor_picture_builds(), builds + 2);
+}
+
+/* The export's CPU flattening gives what the device's gives: noise layers at
+ * several opacities (one above 1, one hidden) over the paper, on a region
+ * that runs off the document; it declines what only the device draws. */
+TEST_F(Compositor, BytesFlattenLikeTheDevice) {
+    doc->background = al_map_rgb(255, 255, 255);
+    const float opacity[4] = {1.0f, 0.37f, 3.0f, 0.8f};
+    for (int i = 0; i < 4; i++) {
+        LAYER* layer = document_add_layer(doc, NULL);
+        test_paint_noise(layer, 40 + i);
+        layer->opacity = opacity[i];
+    }
+    document_layer_at(doc, 2)->visible = 0;
+    ALLEGRO_BITMAP* flat = compositor_flatten_region(doc, -3, 5, 30, 22, 1);
+    uint8_t* bytes = compositor_flatten_region_bytes(doc, -3, 5, 30, 22, 1);
+    ASSERT_NE(bytes, nullptr);
+    std::vector<uint8_t> want = test_bitmap_bytes(flat);
+    al_destroy_bitmap(flat);
+    ASSERT_EQ(want.size(), (size_t)30 * 22 * 4);
+    int worst = 0;
+    for (size_t i = 0; i < want.size(); i++) worst = std::max(worst, abs((int)want[i] - (int)bytes[i]));
+    EXPECT_LE(worst, 1);
+    EXPECT_EQ(bytes[0], 255) << "paper left of the document";
+    free(bytes);
+
+    /* Paint on a texture that its backup does not have yet is flattened too. */
+    LAYER* top = document_layer_at(doc, 3);
+    ALLEGRO_BITMAP* previous = al_get_target_bitmap();
+    al_set_target_bitmap(top->bitmap);
+    al_draw_filled_rectangle(4, 6, 20, 15, al_map_rgba(0, 200, 0, 255));
+    al_set_target_bitmap(previous);
+    layer_touch(top);
+    flat = compositor_flatten_region(doc, 0, 0, 32, 24, 1);
+    bytes = compositor_flatten_region_bytes(doc, 0, 0, 32, 24, 1);
+    ASSERT_NE(bytes, nullptr);
+    want = test_bitmap_bytes(flat);
+    al_destroy_bitmap(flat);
+    worst = 0;
+    for (size_t i = 0; i < want.size(); i++) worst = std::max(worst, abs((int)want[i] - (int)bytes[i]));
+    EXPECT_LE(worst, 1) << "unsaved paint";
+    free(bytes);
+
+    doc->template_index = 2;
+    EXPECT_EQ(compositor_flatten_region_bytes(doc, 0, 0, 8, 8, 1), nullptr);
+    uint8_t* without = compositor_flatten_region_bytes(doc, 0, 0, 8, 8, 0);
+    EXPECT_NE(without, nullptr);
+    free(without);
+    document_layer_at(doc, 1)->blend = LAYER_BLEND_SCREEN;
+    EXPECT_EQ(compositor_flatten_region_bytes(doc, 0, 0, 8, 8, 0), nullptr);
 }

@@ -181,21 +181,18 @@ TEST_F(DocFiles, ExportRegionAsPng) {
     document_free(&doc);
 }
 
-TEST_F(DocFiles, ExportFallsBackToOwnPngThenTga) {
+TEST_F(DocFiles, ExportFallsBackToLibraryPngThenTga) {
     DOCUMENT* doc = document_new(9, 7);
     document_add_layer(doc, "L");
     std::string path = dir + "/fallback.png";
     char written[1024];
 
-    /* Without the library's PNG saver, the program's own writer takes over. */
-    ASSERT_TRUE(al_register_bitmap_saver(".png", NULL));
-    ASSERT_TRUE(al_register_bitmap_saver_f(".png", NULL));
+    /* The program's own writer comes first: 0x78 0x9C zlib header, its layout. */
     test_log_capture_begin(LOG_INFO);
     ASSERT_EQ(document_export_png_region(doc, path.c_str(), 0, 0, 9, 7, 0, written, sizeof(written)), 1);
     std::string first_log = test_log_capture_end();
-    EXPECT_NE(first_log.find(".png encode failed"), std::string::npos) << first_log;
+    EXPECT_EQ(first_log.find("encode failed"), std::string::npos) << first_log;
     EXPECT_EQ(std::string(written), path);
-    /* The program's writer: 0x78 0x9C zlib header, no filters, un-premultiplied. */
     EXPECT_EQ((uint8_t)test_read_file(path)[41], 0x78);
     EXPECT_EQ((uint8_t)test_read_file(path)[42], 0x9C);
     std::string png = test_read_file(path);
@@ -203,8 +200,19 @@ TEST_F(DocFiles, ExportFallsBackToOwnPngThenTga) {
     uint32_t L = ((uint8_t)png[33] << 24) | ((uint8_t)png[34] << 16) | ((uint8_t)png[35] << 8) | (uint8_t)png[36];
     EXPECT_EQ(png.size(), 57u + L) << "the program's own layout";
 
-    /* And when that fails too, a TGA beside it. */
+    /* When its deflate fails, the library's saver takes over. */
     document_set_deflate([](uint8_t*, unsigned long*, const uint8_t*, unsigned long, int) { return Z_BUF_ERROR; });
+    std::string by_library = dir + "/library.png";
+    test_log_capture_begin(LOG_INFO);
+    ASSERT_EQ(document_export_png_region(doc, by_library.c_str(), 0, 0, 9, 7, 0, written, sizeof(written)), 1);
+    std::string library_log = test_log_capture_end();
+    EXPECT_EQ(std::string(written), by_library);
+    EXPECT_NE(library_log.find("png deflate failed (-5)"), std::string::npos) << library_log;
+    EXPECT_EQ(test_read_file(by_library).substr(1, 3), "PNG");
+
+    /* And when the library cannot either, a TGA beside it. */
+    ASSERT_TRUE(al_register_bitmap_saver(".png", NULL));
+    ASSERT_TRUE(al_register_bitmap_saver_f(".png", NULL));
     std::string second = dir + "/second.png";
     test_log_capture_begin(LOG_INFO);
     ASSERT_EQ(document_export_png_region(doc, second.c_str(), 0, 0, 9, 7, 0, written, sizeof(written)), 1);

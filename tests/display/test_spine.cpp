@@ -90,6 +90,38 @@ TEST_F(Spine, SplashEndsAfterTwoSecondsOfTicks) {
     EXPECT_EQ(app_.running, 0);
 }
 
+/* The first layer's texture is made once the first frame is up, or when the
+ * canvas begins before any frame: either way a stroke lands on a clean layer. */
+TEST_F(Spine, TheFirstLayerIsReadyAfterTheFirstFrameOrTheCanvas) {
+    ASSERT_EQ(ok_, 1);
+    plumaro_app_draw_frame(&app_);
+    LAYER* layer = app_.doc->active_layer;
+    ASSERT_NE(layer->bitmap, nullptr);
+    EXPECT_EQ(al_get_bitmap_width(layer->bitmap), app_.doc->width);
+    key(ALLEGRO_KEY_A);
+    ASSERT_EQ(app_.state_id, APP_STATE_CANVAS);
+    plumaro_app_draw_frame(&app_);
+    unsigned char px[4];
+    test_pixel_rgba(layer->bitmap, 7, 9, px);
+    EXPECT_EQ(px[0] | px[1] | px[2] | px[3], 0);
+}
+
+TEST_F(Spine, TheCanvasBeforeAnyFrameGetsTheFirstLayerReady) {
+    ASSERT_EQ(ok_, 1);
+    key(ALLEGRO_KEY_A);
+    ASSERT_EQ(app_.state_id, APP_STATE_CANVAS);
+    LAYER* layer = app_.doc->active_layer;
+    ASSERT_NE(layer->bitmap, nullptr);
+    BRUSH_STROKE stroke = {};
+    EXPECT_TRUE(brush_stroke_begin(&stroke, app_.doc, &app_.brush, 20, 20, 1.0f, NULL));
+    EXPECT_TRUE(brush_stroke_end(&stroke, app_.doc));
+    unsigned char px[4];
+    test_pixel_rgba(layer->backup, 20, 20, px);
+    EXPECT_GT(px[3], 200);
+    test_pixel_rgba(layer->bitmap, 200, 200, px);
+    EXPECT_EQ(px[0] | px[1] | px[2] | px[3], 0);
+}
+
 TEST_F(Spine, AKeyOrButtonLeavesTheSplashAtOnce) {
     ASSERT_EQ(ok_, 1);
     key(ALLEGRO_KEY_A);

@@ -911,6 +911,34 @@ TEST_F(DocIo, PngWriterOutputReadByIndependentDecoders) {
     }
 }
 
+/* A canvas of flat paper, then noise, then paper again spans several pieces
+ * of the compressor, so the stream changes its way of compressing twice:
+ * still one valid stream that gives back every byte, smaller than the raw
+ * image, and read by pngcheck. */
+TEST_F(DocIo, PngWriterMixesPaperAndNoiseInOneStream) {
+    const int w = 512, h = 384;
+    Bytes px((size_t)w * h * 4, 255);
+    std::mt19937 rng(5);
+    for (size_t i = (size_t)w * 128 * 4; i < (size_t)w * 256 * 4; i++) px[i] = (i % 4 == 3) ? 255 : (uint8_t)rng();
+    ALLEGRO_BITMAP* b = _bitmap_from(w, h, px);
+    size_t size = 0;
+    uint8_t* png = document_png_encode(b, &size);
+    al_destroy_bitmap(b);
+    ASSERT_NE(png, nullptr);
+    uint32_t L = _get32be(png + 33);
+    EXPECT_LT(size, (size_t)w * h * 4 * 2 / 5) << "paper compresses";
+    Bytes raw = _inflate(png + 41, L, (size_t)(1 + w * 4) * h);
+    ASSERT_EQ(raw.size(), (size_t)(1 + w * 4) * h);
+    for (int y = 0; y < h; y++) {
+        ASSERT_EQ(raw[(size_t)y * (1 + w * 4)], 0) << "row " << y;
+        ASSERT_EQ(memcmp(&raw[(size_t)y * (1 + w * 4) + 1], &px[(size_t)y * w * 4], (size_t)w * 4), 0) << "row " << y;
+    }
+    std::string path = dir + "/mixed.png";
+    test_write_file(path, std::string((const char*)png, size));
+    free(png);
+    EXPECT_NE(_run("/usr/bin/pngcheck " + path + " 2>&1").find("OK:"), std::string::npos);
+}
+
 TEST_F(DocIo, PngWriterFailures) {
     document_set_deflate([](uint8_t*, unsigned long*, const uint8_t*, unsigned long, int) { return Z_MEM_ERROR; });
     ALLEGRO_BITMAP* b = _bitmap_from(2, 2, Bytes(16, 1));
