@@ -3,7 +3,8 @@
  * writer and with the graphics library's TGA encoder, and PNG export of two
  * documents, the sketch (the empty and the strokes layers) and the noise
  * document (all three), next to libpng at zlib level 6 with its default
- * filters and without filtering. Needs an X display (video bitmaps). */
+ * filters and without filtering; the same drawing saved and opened as an
+ * OpenRaster archive. Needs an X display (video bitmaps). */
 #include <allegro5/allegro.h>
 #include <allegro5/allegro_image.h>
 #include <allegro5/allegro_memfile.h>
@@ -21,6 +22,7 @@
 
 #include "app_persist.h"
 #include "canvas/compositor.h"
+#include "canvas/document_exchange.h"
 #include "canvas/document_io.h"
 #include "canvas/templates.h"
 #include "platform/platform.h"
@@ -189,6 +191,32 @@ void BM_LoadRunLength(benchmark::State& state) {
     }
 }
 
+// The drawings as OpenRaster archives, next to the same drawings as drawing files.
+// Argument 0: the three-layer drawing with noise; 1: the sketch; each in both formats.
+void BM_SaveAs(benchmark::State& state) {
+    if (!_setup()) return state.SkipWithError("no display");
+    DOCUMENT* doc = state.range(0) ? g_sketch : g_doc;
+    int ora = (int)state.range(1);
+    std::string path = g_dir + (ora ? "/shared" : "/own") + std::to_string(state.range(0)) + (ora ? ".ora" : ".plm");
+    for (auto _ : state)
+        if (!(ora ? document_save_ora(doc, path.c_str()) : document_save(doc, path.c_str())))
+            state.SkipWithError("save failed");
+    state.counters["file_MiB"] = _file_size(path) / 1048576.0;
+}
+
+void BM_OpenAs(benchmark::State& state) {
+    if (!_setup()) return state.SkipWithError("no display");
+    DOCUMENT* doc = state.range(0) ? g_sketch : g_doc;
+    int ora = (int)state.range(1);
+    std::string path = g_dir + (ora ? "/shared" : "/own") + std::to_string(state.range(0)) + (ora ? ".ora" : ".plm");
+    if (_file_size(path) <= 0) ora ? document_save_ora(doc, path.c_str()) : document_save(doc, path.c_str());
+    for (auto _ : state) {
+        DOCUMENT* d = document_load_any(path.c_str());
+        if (!d) state.SkipWithError("load failed");
+        else document_free(&d);
+    }
+}
+
 // Reading and decoding alone, without building layers on the display.
 void BM_ParseRunLength(benchmark::State& state) {
     if (!_setup()) return state.SkipWithError("no display");
@@ -335,6 +363,8 @@ BENCHMARK(BM_SaveRunLength)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_SessionAutosave)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_SaveLibraryTga)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(BM_LoadRunLength)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_SaveAs)->ArgsProduct({{0, 1}, {0, 1}})->ArgNames({"sketch", "ora"})->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_OpenAs)->ArgsProduct({{0, 1}, {0, 1}})->ArgNames({"sketch", "ora"})->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_ParseRunLength)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_LoadLibraryTgaWithOwnReader)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_LoadLibraryTgaWithLibraryLoader)->Unit(benchmark::kMillisecond)->Iterations(2);

@@ -40,6 +40,8 @@ int document_path_is_ora(const char* path) {
 /* ------------------------------------------------------------------------ */
 
 // Adds a buffer (handed to libzip, which frees it) as an entry; 1 on success.
+// PNGs are stored as they are: deflating them again costs seconds on a large
+// drawing and saves next to nothing.
 static int _zip_add(zip_t* za, const char* name, void* data, size_t len, int store) {
     zip_source_t* src = zip_source_buffer(za, data, len, 1);
     if (!src) {
@@ -119,35 +121,76 @@ static uint8_t* _png_of(ALLEGRO_BITMAP* bitmap, int x, int y, int w, int h, size
     return png;
 }
 
+// The flattened drawing as premultiplied RGBA rows: on the CPU where the
+// layers allow it, read back from the device otherwise. Null on failure.
+static uint8_t* _flat_bytes(DOCUMENT* doc) {
+    uint8_t* rgba = compositor_flatten_region_bytes(doc, 0, 0, doc->width, doc->height, 0);
+    if (rgba) return rgba;
+    ALLEGRO_BITMAP* flat = compositor_flatten_region(doc, 0, 0, doc->width, doc->height, 0);
+    if (!flat) return NULL;
+    size_t row = (size_t)doc->width * 4;
+    rgba = (uint8_t*)malloc(row * (size_t)doc->height);
+    ALLEGRO_LOCKED_REGION* lock =
+        rgba ? al_lock_bitmap(flat, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY) : NULL;
+    if (lock) {
+        for (int y = 0; y < doc->height; y++)
+            memcpy(rgba + row * (size_t)y, (const uint8_t*)lock->data + (intptr_t)y * lock->pitch, row);
+        al_unlock_bitmap(flat);
+    } else {
+        free(rgba);
+        rgba = NULL;
+    }
+    al_destroy_bitmap(flat);
+    return rgba;
+}
+
+// A box-filtered reduction of premultiplied rows to tw x th: every source
+// pixel counts, so thin lines still show in the thumbnail.
+static uint8_t* _reduce(const uint8_t* rgba, int w, int h, int tw, int th) {
+    uint8_t* out = (uint8_t*)malloc((size_t)tw * (size_t)th * 4);
+    if (!out) return NULL;
+    for (int ty = 0; ty < th; ty++) {
+        int y0 = (int)((int64_t)ty * h / th), y1 = (int)((int64_t)(ty + 1) * h / th);
+        if (y1 <= y0) y1 = y0 + 1;
+        for (int tx = 0; tx < tw; tx++) {
+            int x0 = (int)((int64_t)tx * w / tw), x1 = (int)((int64_t)(tx + 1) * w / tw);
+            if (x1 <= x0) x1 = x0 + 1;
+            uint64_t sum[4] = {0, 0, 0, 0};
+            for (int y = y0; y < y1; y++) {
+                const uint8_t* p = rgba + ((size_t)y * (size_t)w + (size_t)x0) * 4;
+                for (int x = x0; x < x1; x++, p += 4)
+                    sum[0] += p[0], sum[1] += p[1], sum[2] += p[2], sum[3] += p[3];
+            }
+            uint64_t n = (uint64_t)(x1 - x0) * (uint64_t)(y1 - y0);
+            uint8_t* o = out + ((size_t)ty * (size_t)tw + (size_t)tx) * 4;
+            for (int c = 0; c < 4; c++) o[c] = (uint8_t)((sum[c] + n / 2) / n);
+        }
+    }
+    return out;
+}
+
 // The merged picture and a thumbnail of at most 256 pixels a side, as PNGs.
 static int _add_merged(zip_t* za, DOCUMENT* doc) {
-    ALLEGRO_BITMAP* flat = compositor_flatten_region(doc, 0, 0, doc->width, doc->height, 0);
-    if (!flat) return 0;
-    int ok = 0;
+    uint8_t* rgba = _flat_bytes(doc);
+    if (!rgba) return 0;
     size_t size = 0;
-    uint8_t* merged = document_png_encode(flat, &size);
-    if (merged) ok = _zip_add(za, "mergedimage.png", merged, size, 0);
-    float scale = fminf(1.0f, (float)ORA_THUMB_SIDE / (float)(doc->width > doc->height ? doc->width : doc->height));
-    int tw = (int)fmaxf(1.0f, floorf((float)doc->width * scale + 0.5f));
-    int th = (int)fmaxf(1.0f, floorf((float)doc->height * scale + 0.5f));
-    int flags = al_get_new_bitmap_flags();
-    al_set_new_bitmap_flags((flags & ~ALLEGRO_MEMORY_BITMAP) | ALLEGRO_MIN_LINEAR | ALLEGRO_MAG_LINEAR);
-    ALLEGRO_BITMAP* thumb = al_create_bitmap(tw, th);
-    al_set_new_bitmap_flags(flags);
-    if (ok && thumb) {
-        ALLEGRO_STATE state;
-        al_store_state(&state, ALLEGRO_STATE_TARGET_BITMAP | ALLEGRO_STATE_BLENDER);
-        al_set_target_bitmap(thumb);
-        al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_ZERO);
-        al_draw_scaled_bitmap(flat, 0, 0, (float)doc->width, (float)doc->height, 0, 0, (float)tw, (float)th, 0);
-        al_restore_state(&state);
-        uint8_t* png = document_png_encode(thumb, &size);
-        ok = png && _zip_add(za, "Thumbnails/thumbnail.png", png, size, 0);
-    } else {
-        ok = 0;
+    uint8_t* merged = document_png_encode_rgba(rgba, (intptr_t)doc->width * 4, doc->width, doc->height, &size);
+    int ok = merged && _zip_add(za, "mergedimage.png", merged, size, 1);
+    int longer = doc->width > doc->height ? doc->width : doc->height;
+    int tw = doc->width, th = doc->height;
+    if (longer > ORA_THUMB_SIDE) {
+        tw = (int)(((int64_t)doc->width * ORA_THUMB_SIDE + longer / 2) / longer);
+        th = (int)(((int64_t)doc->height * ORA_THUMB_SIDE + longer / 2) / longer);
+        if (tw < 1) tw = 1;
+        if (th < 1) th = 1;
     }
-    if (thumb) al_destroy_bitmap(thumb);
-    al_destroy_bitmap(flat);
+    uint8_t* small = ok ? _reduce(rgba, doc->width, doc->height, tw, th) : NULL;
+    free(rgba);
+    if (ok) {
+        uint8_t* png = small ? document_png_encode_rgba(small, (intptr_t)tw * 4, tw, th, &size) : NULL;
+        ok = png && _zip_add(za, "Thumbnails/thumbnail.png", png, size, 1);
+    }
+    free(small);
     return ok;
 }
 
@@ -201,7 +244,7 @@ int document_save_ora(DOCUMENT* doc, const char* path) {
         snprintf(name, sizeof(name), "data/layer%03d.png", i);
         size_t size = 0;
         uint8_t* png = _png_of(layer->backup, x0, y0, x1 - x0 + 1, y1 - y0 + 1, &size);
-        ok = png && _zip_add(za, name, png, size, 0);
+        ok = png && _zip_add(za, name, png, size, 1);
         int blend = layer->blend >= 0 && layer->blend < 4 ? layer->blend : 0;
         char attrs[512];
         snprintf(attrs, sizeof(attrs),

@@ -739,6 +739,14 @@ uint8_t* document_png_encode(ALLEGRO_BITMAP* bitmap, size_t* size) {
     return file;
 }
 
+uint8_t* document_png_encode_rgba(const uint8_t* rgba, intptr_t pitch, int w, int h, size_t* size) {
+    __t_assert_null(rgba);
+    __t_assert_null(size);
+    *size = 0;
+    if (w < 1 || h < 1) return NULL;
+    return _png_encode_rows(rgba, pitch, w, h, size);
+}
+
 // Encodes with the graphics library's saver for `ext` into a new buffer.
 static uint8_t* _bitmap_encode(ALLEGRO_BITMAP* bitmap, const char* ext, size_t* size) {
     __t_assert_null(bitmap);

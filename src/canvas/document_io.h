@@ -98,6 +98,8 @@ int document_export_png_region(DOCUMENT* doc, const char* path, int x, int y, in
 int document_export_png(DOCUMENT* doc, const char* path);
 /* Encodes a bitmap as an RGBA PNG with the program's own writer; the caller frees the buffer. */
 uint8_t* document_png_encode(ALLEGRO_BITMAP* bitmap, size_t* size);
+/* The same from premultiplied RGBA rows `pitch` bytes apart. */
+uint8_t* document_png_encode_rgba(const uint8_t* rgba, intptr_t pitch, int w, int h, size_t* size);
 /* Inclusive bounds of every pixel with non-zero alpha in the visible layers' backups. */
 int document_content_bbox(DOCUMENT* doc, int* x0, int* y0, int* x1, int* y1);
 
