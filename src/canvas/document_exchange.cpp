@@ -14,6 +14,7 @@
 #include <string.h>
 #include <strings.h>
 #include <zip.h>
+#include <zlib.h>
 
 #include <string>
 #include <vector>
@@ -372,6 +373,17 @@ static void XMLCALL _ora_end(void* user, const char* element) {
     s->depth--;
 }
 
+// The zip checksum of a buffer, fed to zlib in pieces its length type holds.
+static uint32_t _crc32(const uint8_t* data, size_t size) {
+    uLong crc = crc32(0L, Z_NULL, 0);
+    while (size > 0) {
+        uInt n = size > (1u << 30) ? (1u << 30) : (uInt)size;
+        crc = crc32(crc, data, n);
+        data += n, size -= n;
+    }
+    return (uint32_t)crc;
+}
+
 // An entry's bytes, refused (with a reason) past the memory there is; 1 on success.
 static int _zip_read(zip_t* za, const char* name, std::vector<uint8_t>* out, uint64_t limit) {
     zip_stat_t st;
@@ -392,7 +404,9 @@ static int _zip_read(zip_t* za, const char* name, std::vector<uint8_t>* out, uin
     out->resize((size_t)st.size);
     zip_int64_t got = st.size ? zip_fread(f, out->data(), st.size) : 0;
     zip_fclose(f);
-    if (got != (zip_int64_t)st.size) {
+    /* The checksum is compared here: the zip library does not always. */
+    if (got != (zip_int64_t)st.size ||
+        ((st.valid & ZIP_STAT_CRC) && _crc32(out->data(), out->size()) != (uint32_t)st.crc)) {
         document_load_status_fail(DOCUMENT_LOAD_MALFORMED, "an entry is damaged");
         return 0;
     }
@@ -448,6 +462,10 @@ static int _place(LAYER* layer, ALLEGRO_BITMAP* image, int x, int y) {
     al_unlock_bitmap(image);
     return 1;
 }
+
+// Makes the layer's picture from its memory copy; a layer whose picture is
+// to be made later (no display yet) keeps only the copy.
+static int _upload(LAYER* layer) { return layer->bitmap ? layer_restore(layer) : 1; }
 
 // Builds the drawing from an opened archive; null (status set) on failure.
 static DOCUMENT* _ora_read(zip_t* za, const char* path) {
@@ -524,7 +542,7 @@ static DOCUMENT* _ora_read(zip_t* za, const char* path) {
             }
             if (!image) document_load_status_fail(DOCUMENT_LOAD_MALFORMED, "a layer's pixels cannot be read");
         }
-        int placed = image && _place(layer, image, rec.x, rec.y) && layer_restore(layer);
+        int placed = image && _place(layer, image, rec.x, rec.y) && _upload(layer);
         if (image) al_destroy_bitmap(image);
         if (!placed) {
             if (image) document_load_status_fail(DOCUMENT_LOAD_MEMORY, NULL);
@@ -638,7 +656,7 @@ DOCUMENT* document_load_image(const char* path) {
         } else {
             doc = document_new(w, h);
             LAYER* layer = doc ? document_add_layer(doc, "Layer 1") : NULL;
-            if (!layer || !_place(layer, image, 0, 0) || !layer_restore(layer)) {
+            if (!layer || !_place(layer, image, 0, 0) || !_upload(layer)) {
                 document_load_status_fail(DOCUMENT_LOAD_MEMORY, NULL);
                 if (doc) document_free(&doc);
             }

@@ -159,6 +159,15 @@ TEST_F(Exchange, RefusedArchivesSayWhyAndOddOnesStillOpen) {
     cut.resize(cut.size() - 20);
     _write_zip(p, {{"mimetype", mime}, {"stack.xml", _stack("w='4' h='4'", "<layer src='x.png'/>")}, {"x.png", cut}});
     EXPECT_EQ(refused(p, DOCUMENT_LOAD_MALFORMED), "a layer's pixels cannot be read");
+    /* A changed byte inside an entry is caught by its checksum. */
+    _write_zip(p, {{"mimetype", mime}, {"stack.xml", _stack("w='4' h='4'", "<layer src='x.png'/>")},
+                   {"x.png", _png(64, 64, al_map_rgba(1, 2, 3, 255))}});
+    std::string bytes = test_read_file(p);
+    size_t entry = bytes.find("x.png");
+    ASSERT_NE(entry, std::string::npos);
+    bytes[entry + 5 + 20] ^= 0x10;
+    test_write_file(p, bytes);
+    EXPECT_EQ(refused(p, DOCUMENT_LOAD_MALFORMED), "an entry is damaged");
     /* The drawing's own size is weighed before any layer is made. */
     setenv("PLUMARO_MAX_DOC_MB", "8", 1);
     _write_zip(p, {{"mimetype", mime}, {"stack.xml", _stack("w='4096' h='4096'", "<layer src='x.png'/>")},
