@@ -463,8 +463,9 @@ static int _place(LAYER* layer, ALLEGRO_BITMAP* image, int x, int y) {
     return 1;
 }
 
-// Makes the layer's picture from its memory copy; a layer whose picture is
-// to be made later (no display yet) keeps only the copy.
+// Makes the layer's picture from its memory copy. Only a reader with no
+// display (the fuzz target, layers deferred) keeps the copy alone: a
+// deferred picture would otherwise be made blank.
 static int _upload(LAYER* layer) { return layer->bitmap ? layer_restore(layer) : 1; }
 
 // Builds the drawing from an opened archive; null (status set) on failure.

@@ -73,12 +73,6 @@ static void _load_failed(int error) {
     if (_load_status.error != DOCUMENT_LOAD_MEMORY) _load_status.error = error;
 }
 
-static ALLEGRO_BITMAP* _new_memory_bitmap(int w, int h) {
-    ALLEGRO_BITMAP* bitmap = layer_create_bitmap(w, h, ALLEGRO_MEMORY_BITMAP);
-    if (!bitmap) _load_failed(DOCUMENT_LOAD_MEMORY);
-    return bitmap;
-}
-
 /* -------------------------------------------------------------------- TGA */
 
 #define TGA_HEADER 18
@@ -197,6 +191,8 @@ typedef struct _TGA_CURSOR {
     int pitch, w, h, top_down, step;
     int x, row;
     uint8_t* dst;
+    int zeroed;   /* the bitmap came zeroed: runs of empty pixels are not written */
+    uint32_t any; /* non-zero once any pixel that is not empty was stored */
 } _TGA_CURSOR;
 
 // Points the cursor at the first pixel of file row `row`.
@@ -220,15 +216,23 @@ static void _tga_cursor_put(_TGA_CURSOR* c, const uint8_t* src, size_t n, int bp
             uint8_t px[4] = {src[2], src[1], src[0], bpp == 4 ? src[3] : (uint8_t)255};
             uint32_t v;
             memcpy(&v, px, 4);
-            for (size_t i = 0; i < k; i++, d += step) memcpy(d, &v, 4);
+            c->any |= v;
+            if (v == 0 && c->zeroed)
+                d += (intptr_t)step * (intptr_t)k;
+            else
+                for (size_t i = 0; i < k; i++, d += step) memcpy(d, &v, 4);
         } else if (bpp == 4) {
+            uint32_t acc = 0;
             for (size_t i = 0; i < k; i++, d += step, src += 4) {
                 d[0] = src[2];
                 d[1] = src[1];
                 d[2] = src[0];
                 d[3] = src[3];
+                acc |= (uint32_t)src[0] | src[1] | src[2] | src[3];
             }
+            c->any |= acc;
         } else {
+            c->any = 1; /* opaque pixels */
             for (size_t i = 0; i < k; i++, d += step, src += 3) {
                 d[0] = src[2];
                 d[1] = src[1];
@@ -243,7 +247,9 @@ static void _tga_cursor_put(_TGA_CURSOR* c, const uint8_t* src, size_t n, int bp
     }
 }
 
-ALLEGRO_BITMAP* document_tga_decode(const void* data, size_t size) {
+ALLEGRO_BITMAP* document_tga_decode(const void* data, size_t size) { return document_tga_decode_ex(data, size, NULL); }
+
+ALLEGRO_BITMAP* document_tga_decode_ex(const void* data, size_t size, int* empty) {
     __t_assert_null(data);
     const uint8_t* d = (const uint8_t*)data;
     _TGA_HEADER hd;
@@ -254,14 +260,22 @@ ALLEGRO_BITMAP* document_tga_decode(const void* data, size_t size) {
      * a packet of 1 + bpp bytes covers at most 128 pixels. */
     if (hd.rle ? avail / (size_t)(1 + hd.bytes_pp) < (total + 127) / 128 : avail / (size_t)hd.bytes_pp < total)
         return NULL;
-    ALLEGRO_BITMAP* bitmap = _new_memory_bitmap(hd.width, hd.height);
-    if (!bitmap) return NULL;
+    /* Zeroed memory: the empty parts of a layer, usually most of it, are
+     * neither written nor even touched. */
+    ALLEGRO_BITMAP* bitmap = layer_create_zeroed_bitmap(hd.width, hd.height);
+    if (!bitmap) {
+        _load_failed(DOCUMENT_LOAD_MEMORY);
+        return NULL;
+    }
     ALLEGRO_LOCKED_REGION* lock = al_lock_bitmap(bitmap, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_WRITEONLY);
     if (!lock) {
         al_destroy_bitmap(bitmap);
         return NULL;
     }
     _TGA_CURSOR c;
+    /* Locked in its own format, the lock is the bitmap's memory itself. */
+    c.zeroed = al_get_bitmap_format(bitmap) == ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE;
+    c.any = 0;
     c.base = (uint8_t*)lock->data;
     c.pitch = lock->pitch;
     c.w = hd.width;
@@ -309,6 +323,7 @@ ALLEGRO_BITMAP* document_tga_decode(const void* data, size_t size) {
         al_destroy_bitmap(bitmap);
         return NULL;
     }
+    if (empty) *empty = c.any == 0;
     return bitmap;
 }
 
@@ -483,7 +498,7 @@ static int _parse_layer(const uint8_t* d, size_t size, size_t* pos, const DOCUME
                 goto stop;
             }
         }
-        out->pixels = document_tga_decode(d + p, data_len);
+        out->pixels = document_tga_decode_ex(d + p, data_len, &out->empty);
         if (!out->pixels) goto stop;
         p += data_len;
     }
@@ -575,7 +590,11 @@ DOCUMENT* document_load(const char* path) {
     doc->template_index = f->template_index;
     for (uint32_t i = 0; i < f->layer_count; i++) {
         DOCUMENT_FILE_LAYER* rec = &f->layers[i];
+        /* The layer's picture is made once, from the pixels read, rather
+         * than blank first and then replaced. */
+        layer_defer_video(1);
         LAYER* layer = document_add_layer(doc, rec->name);
+        layer_defer_video(0);
         if (layer) {
             layer->opacity = rec->opacity;
             layer->blend = rec->blend;
@@ -585,7 +604,8 @@ DOCUMENT* document_load(const char* path) {
             layer->backup = rec->pixels;
             rec->pixels = NULL;
         }
-        if (!layer || !layer_restore(layer)) {
+        /* An empty layer's picture starts blank rather than uploaded. */
+        if (!layer || !(rec->empty ? layer_make_bitmap(layer) : layer_restore(layer))) {
             /* The file was read whole and checked: what failed here is memory. */
             t_log(LOG_ERR, "not enough memory for layer %u of %s (%dx%d)", i + 1, path, f->width, f->height);
             _load_status.error = DOCUMENT_LOAD_MEMORY;

@@ -58,6 +58,7 @@ typedef struct DOCUMENT_FILE_LAYER {
     uint8_t visible;
     uint8_t locked;
     ALLEGRO_BITMAP* pixels;
+    int empty;         /* every pixel is empty: the layer's picture needs no upload */
     size_t end_offset; /* file offset just past this record */
 } DOCUMENT_FILE_LAYER;
 
@@ -89,6 +90,8 @@ int document_tga_info(const void* data, size_t size, int* width, int* height);
 /* Decodes a 24- or 32-bit true-colour TGA (uncompressed or run-length, any
  * origin) into a new memory bitmap holding the stored values as they are. */
 ALLEGRO_BITMAP* document_tga_decode(const void* data, size_t size);
+/* The same, telling whether every pixel of the image is empty. */
+ALLEGRO_BITMAP* document_tga_decode_ex(const void* data, size_t size, int* empty);
 
 /* Renders and writes the canvas rectangle as PNG (TGA as the last resort, with
  * ".tga" appended); `out_path` receives the path written. */

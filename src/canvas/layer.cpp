@@ -73,6 +73,10 @@ ALLEGRO_BITMAP* layer_create_bitmap(int width, int height, int flags) {
     return _layer_create_checked(width, height, flags, 0);
 }
 
+ALLEGRO_BITMAP* layer_create_zeroed_bitmap(int width, int height) {
+    return _layer_create_checked(width, height, ALLEGRO_MEMORY_BITMAP, 1);
+}
+
 const char* layer_blend_name(int mode) {
     switch (mode) {
         case LAYER_BLEND_MULTIPLY: return "Multiply";

@@ -55,3 +55,6 @@ const char* layer_name_text(const LAYER* layer);
  * when any allocation failed while it was made, so a lock never meets a
  * bitmap without pixels. The caller's new-bitmap flags and format are kept. */
 ALLEGRO_BITMAP* layer_create_bitmap(int width, int height, int flags);
+/* A memory bitmap like layer_create_bitmap's whose pixels come zeroed from
+ * the system: pages nothing is written to are never touched. */
+ALLEGRO_BITMAP* layer_create_zeroed_bitmap(int width, int height);

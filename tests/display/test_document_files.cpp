@@ -83,6 +83,11 @@ TEST_F(DocFiles, SaveAndLoadRoundTrip) {
         EXPECT_EQ(l->locked, want[i].locked);
         EXPECT_EQ(test_bitmap_bytes(l->backup), px[i]) << "backup of layer " << i;
         ASSERT_NE(l->bitmap, nullptr);
+        if (i == 2) {
+            /* The empty layer is not uploaded: its picture is cleared before it is first shown. */
+            EXPECT_EQ(l->needs_clear, 1);
+            continue;
+        }
         EXPECT_EQ(l->needs_clear, 0) << "the video bitmap already holds the pixels";
         EXPECT_EQ(test_bitmap_bytes(l->bitmap), px[i]) << "video bitmap of layer " << i;
     }

@@ -310,6 +310,49 @@ TEST_F(DocIo, TgaFromAnIndependentEncoderInEveryLayout) {
     al_destroy_bitmap(b);
 }
 
+TEST_F(DocIo, TgaDecoderTellsAnEmptyImageAndSkipsItsEmptyRuns) {
+    /* Run-length packets by hand: a run of 5 empty pixels, then one raw
+     * pixel, in a 3x2 image read right to left and bottom up. */
+    auto image = [](uint8_t raw_alpha, uint8_t descriptor) {
+        Bytes t(18, 0);
+        t[2] = 10, t[12] = 3, t[14] = 2, t[16] = 32, t[17] = descriptor;
+        Bytes body = {0x84, 0, 0, 0, 0, 0x00, 9, 8, 7, raw_alpha};
+        t.insert(t.end(), body.begin(), body.end());
+        return t;
+    };
+    for (uint8_t descriptor : {0x08, 0x18, 0x28, 0x38}) {
+        int empty = -1;
+        Bytes t = image(200, descriptor);
+        ALLEGRO_BITMAP* b = document_tga_decode_ex(t.data(), t.size(), &empty);
+        ASSERT_NE(b, nullptr);
+        EXPECT_EQ(empty, 0);
+        Bytes px = test_bitmap_bytes(b);
+        int lit = 0;
+        for (size_t i = 0; i < px.size(); i += 4) lit += px[i + 3] != 0;
+        EXPECT_EQ(lit, 1) << "descriptor " << (int)descriptor;
+        /* The sixth pixel in file order: the end of the second file row. */
+        int x = (descriptor & 0x10) ? 0 : 2, y = (descriptor & 0x20) ? 1 : 0;
+        EXPECT_EQ(px[((size_t)y * 3 + (size_t)x) * 4 + 3], 200) << "descriptor " << (int)descriptor;
+        al_destroy_bitmap(b);
+        t = image(0, descriptor);
+        t[24] = t[25] = t[26] = 0; /* the raw pixel empty too */
+        b = document_tga_decode_ex(t.data(), t.size(), &empty);
+        ASSERT_NE(b, nullptr);
+        EXPECT_EQ(empty, 1);
+        for (uint8_t v : test_bitmap_bytes(b)) ASSERT_EQ(v, 0);
+        al_destroy_bitmap(b);
+    }
+    /* 24-bit pixels are opaque, so never empty. */
+    Bytes opaque(18, 0);
+    opaque[2] = 2, opaque[12] = 1, opaque[14] = 1, opaque[16] = 24;
+    opaque.insert(opaque.end(), {0, 0, 0});
+    int empty = -1;
+    ALLEGRO_BITMAP* b = document_tga_decode_ex(opaque.data(), opaque.size(), &empty);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(empty, 0);
+    al_destroy_bitmap(b);
+}
+
 TEST_F(DocIo, TgaDecoderEdgeLayoutsAndRejections) {
     /* Right-to-left columns, an image id and a 24-bit image read as opaque. */
     Bytes px = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};  // 2x2
