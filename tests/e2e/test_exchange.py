@@ -303,6 +303,16 @@ class Exchange(unittest.TestCase):
                 self.apps.remove(app)
                 self.assertEqual([l[0] for l in read_plm(session)[3]], ["Mine"])
 
+    def test_fonts_come_from_the_system_when_the_installed_copies_are_missing(self):
+        alone = os.path.join(self.dir, "alone")
+        os.makedirs(alone)
+        exe = shutil.copy(EXE, os.path.join(alone, "plumaro"))
+        app = Plumaro(exe, appdata=tempfile.mkdtemp(dir=self.dir), preexec_fn=lambda: os.chdir(alone))
+        self.apps.append(app)
+        app.wait_window()
+        self.assertTrue(app.wait_log("state switch: splash -> canvas", timeout=20), app.log())
+        self.assertNotIn("could not load font", app.log())
+
     def test_help_and_version_need_no_display(self):
         env = dict(os.environ)
         env.pop("DISPLAY", None)
