@@ -95,6 +95,23 @@ int32_t _gui_labelled_slider(PLUMARO_APP* app, int32_t win, T_GUI_SECTIONLIST* l
     return slider;
 }
 
+int32_t _gui_build_side_tab(PLUMARO_APP* app, const char* name, float x, const char* glyph, T_GUI_BUTTON_CB expand) {
+    __t_assert_return(app, -1);
+    const GUI_METRICS* m = &app->ui.metrics;
+    float s = m->scale, h = (float)app->display_h - 2.0f * m->margin;
+    int32_t win = t_gui_add_window(app->gui, name, x, m->margin, m->tab_width, h);
+    if (win < 0) {
+        t_log(LOG_ERR, "could not create the %s tab window", name);
+        return -1;
+    }
+    t_gui_window_set_flags(app->gui, win, GUI_WIN_FIXED);
+    t_gui_window_set_zorder(app->gui, win, T_GUI_ZORDER_ALWAYS_ON_TOP, 0);
+    t_gui_add_button(app->gui, win, glyph, 3.0f * s, h / 2.0f - 30.0f * s, m->tab_width - 6.0f * s, 60.0f * s, 1,
+                     expand, app);
+    t_gui_open_window(app->gui, win);
+    return win;
+}
+
 void _gui_commit_pending(PLUMARO_APP* app) {
     __t_assert_void(app);
     plumaro_app_settle(app);

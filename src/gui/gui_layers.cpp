@@ -223,20 +223,9 @@ float _gui_panel_width(const GUI_METRICS* m, float stored, float display_w) {
 // The side tab of a collapsed panel.
 static int _build_panel_tab(PLUMARO_APP* app) {
     const GUI_METRICS* m = &app->ui.metrics;
-    float s = m->scale, h = (float)app->display_h - 2.0f * m->margin;
     float x = (float)app->display_w - m->tab_width - m->margin;
-    int32_t win = t_gui_add_window(app->gui, "layers", x, m->margin, m->tab_width, h);
-    if (win < 0) {
-        t_log(LOG_ERR, "could not create layer tab window");
-        return 0;
-    }
-    app->ui.panel.window = win;
-    t_gui_window_set_flags(app->gui, win, GUI_WIN_FIXED);
-    t_gui_window_set_zorder(app->gui, win, T_GUI_ZORDER_ALWAYS_ON_TOP, 0);
-    t_gui_add_button(app->gui, win, "<", 3.0f * s, h / 2.0f - 30.0f * s, m->tab_width - 6.0f * s, 60.0f * s, 1,
-                     _on_panel_expand, app);
-    t_gui_open_window(app->gui, win);
-    return 1;
+    app->ui.panel.window = _gui_build_side_tab(app, "layers", x, "<", _on_panel_expand);
+    return app->ui.panel.window >= 0;
 }
 
 // Opens a section at y; its first row starts one row below the header.

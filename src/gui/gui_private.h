@@ -42,6 +42,9 @@ int32_t _gui_labelled_slider(PLUMARO_APP* app, int32_t win, T_GUI_SECTIONLIST* l
                              T_GUI_SLIDER_CB callback);
 /* Adds a widget to a section when the widget exists. */
 void _gui_section_add(T_GUI_SECTIONLIST* list, int section, int32_t widget);
+/* The side tab a collapsed window folds to, at x, with the glyph that expands
+ * it; the tab's window id, or -1. */
+int32_t _gui_build_side_tab(PLUMARO_APP* app, const char* name, float x, const char* glyph, T_GUI_BUTTON_CB expand);
 /* Commits the floating selection and the form being edited, in that order. */
 void _gui_commit_pending(PLUMARO_APP* app);
 

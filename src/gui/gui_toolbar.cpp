@@ -418,20 +418,8 @@ void _gui_fill_palette_combo(PLUMARO_APP* app) {
 
 // The side tab of a collapsed toolbar.
 static int _build_toolbar_tab(PLUMARO_APP* app) {
-    const GUI_METRICS* m = &app->ui.metrics;
-    float s = m->scale, h = (float)app->display_h - 2.0f * m->margin;
-    int32_t win = t_gui_add_window(app->gui, "tools", m->margin, m->margin, m->tab_width, h);
-    if (win < 0) {
-        t_log(LOG_ERR, "could not create toolbar tab window");
-        return 0;
-    }
-    app->ui.toolbar.window = win;
-    t_gui_window_set_flags(app->gui, win, GUI_WIN_FIXED);
-    t_gui_window_set_zorder(app->gui, win, T_GUI_ZORDER_ALWAYS_ON_TOP, 0);
-    t_gui_add_button(app->gui, win, ">", 3.0f * s, h / 2.0f - 30.0f * s, m->tab_width - 6.0f * s, 60.0f * s, 1,
-                     _on_toolbar_expand, app);
-    t_gui_open_window(app->gui, win);
-    return 1;
+    app->ui.toolbar.window = _gui_build_side_tab(app, "tools", app->ui.metrics.margin, ">", _on_toolbar_expand);
+    return app->ui.toolbar.window >= 0;
 }
 
 // An icon button (or toggle) in a section, registered with its icon and tooltip.
