@@ -113,26 +113,12 @@ void _gui_name_filter(const char* in, char* out, size_t size) {
     if (!out[0]) snprintf(out, size, "sketch");
 }
 
-// Cuts the extension of a file the program opens off a name; 1 when there was one.
-static int _cut_known_extension(char* name) {
-    static const char* const known[] = {".plm", ".ora", ".png", ".jpg", ".jpeg", ".bmp", ".tga"};
-    size_t len = strlen(name);
-    for (const char* ext : known) {
-        size_t n = strlen(ext);
-        if (len > n && strcasecmp(name + len - n, ext) == 0) {
-            name[len - n] = 0;
-            return 1;
-        }
-    }
-    return 0;
-}
-
 // The document name proposed from a path: the file name without its extension, filtered.
 static void _derive_doc_name(PLUMARO_APP* app, const char* path) {
     if (!path || !path[0]) return;
     char name[72];
     snprintf(name, sizeof(name), "%s", _file_part(path));
-    _cut_known_extension(name);
+    name[strlen(name) - platform_openable_extension(name)] = 0;
     _gui_name_filter(name, app->ui.doc_name, sizeof(app->ui.doc_name));
 }
 
@@ -412,6 +398,14 @@ static void _on_export_go(int32_t, void* user) {
 /* Saving                                                                    */
 /* ------------------------------------------------------------------------ */
 
+// Where the save and load choosers start: the drawing's own file, else "sketch.plm" in the save folder.
+static void _chooser_start(const PLUMARO_APP* app, char* start, size_t size) {
+    if (app->doc_path[0])
+        snprintf(start, size, "%s", app->doc_path);
+    else if (!platform_save_path("sketch.plm", start, size))
+        start[0] = 0;
+}
+
 // Writes the document and tells the user how it went.
 static void _do_save(PLUMARO_APP* app, const char* path, const char* display_name) {
     int ora = document_path_is_ora(path);
@@ -436,10 +430,7 @@ void plumaro_gui_request_save(PLUMARO_APP* app) {
     __t_assert_void(app);
     if (app->stroke.active || platform_storage_ready() != 1) return;
     char start[1024], path[1024];
-    if (app->doc_path[0])
-        snprintf(start, sizeof(start), "%s", app->doc_path);
-    else if (!platform_save_path("sketch.plm", start, sizeof(start)))
-        start[0] = 0;
+    _chooser_start(app, start, sizeof(start));
     int chosen = platform_choose_file(1, start, "*.plm;*.ora", path, sizeof(path));
     if (chosen == 0) return;
     if (chosen == 1) {
@@ -556,10 +547,7 @@ void _on_load_click(int32_t, void* user) {
     _APP(user);
     if (app->stroke.active || platform_storage_ready() != 1) return;
     char start[1024], path[1024];
-    if (app->doc_path[0])
-        snprintf(start, sizeof(start), "%s", app->doc_path);
-    else if (!platform_save_path("sketch.plm", start, sizeof(start)))
-        start[0] = 0;
+    _chooser_start(app, start, sizeof(start));
     int chosen = platform_choose_file(0, start, "*.plm;*.ora;*.png;*.jpg;*.jpeg;*.bmp;*.tga", path, sizeof(path));
     if (chosen == 0) return;
     if (chosen == 1) {

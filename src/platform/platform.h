@@ -13,6 +13,9 @@ int platform_save_dir(char* out, size_t out_len);
 int platform_save_path(const char* filename, char* out, size_t out_len);
 /* Lists the saved documents (newline separated); the count, or -1. */
 int platform_list_documents(char* out, size_t out_len);
+/* The length of the extension of a file Load opens (a drawing, an OpenRaster
+ * archive or a picture) that ends `name`, any case; 0 for other names. */
+size_t platform_openable_extension(const char* name);
 /* Finds an asset file through the search order; 1 when a path was written. */
 int platform_asset_path(const char* resource, char* out, size_t out_len);
 /* Asks for a file: 1 chosen, 0 cancelled, -1 no chooser. */

@@ -113,12 +113,13 @@ int platform_save_path(const char* filename, char* out, size_t out_len) {
     return n >= 0 && (size_t)n < out_len;
 }
 
-// 1 for the names of files Load opens: drawings, OpenRaster archives and pictures.
-static int _desktop_openable_name(const char* name, size_t len) {
+size_t platform_openable_extension(const char* name) {
+    __t_assert_return(name, 0);
     static const char* const kinds[] = {".plm", ".ora", ".png", ".jpg", ".jpeg", ".bmp", ".tga"};
+    size_t len = strlen(name);
     for (const char* ext : kinds) {
         size_t n = strlen(ext);
-        if (len > n && strcasecmp(name + len - n, ext) == 0) return 1;
+        if (len > n && strcasecmp(name + len - n, ext) == 0) return n;
     }
     return 0;
 }
@@ -135,8 +136,7 @@ int platform_list_documents(char* out, size_t out_len) {
     struct dirent* entry;
     while ((entry = readdir(folder)) != NULL) {
         const char* name = entry->d_name;
-        size_t len = strlen(name);
-        if (!_desktop_openable_name(name, len)) continue;
+        if (!platform_openable_extension(name)) continue;
         struct stat info;
         std::string full = std::string(dir) + "/" + name;
         time_t when = stat(full.c_str(), &info) == 0 ? info.st_mtime : 0;
