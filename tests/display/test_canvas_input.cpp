@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "plumaro_app.h"
 #include "t_log.h"
+#include "app_fixture.h"
 #include "test_support.h"
 
 class CanvasInput : public ::testing::Test {
@@ -20,22 +21,8 @@ class CanvasInput : public ::testing::Test {
         ASSERT_NE(test_display(), nullptr) << "no X display";
         dir_ = test_make_temp_dir("canvas-input");
         setenv("APPDATA", dir_.c_str(), 1);
-        memset(&app, 0, sizeof(app));
-        app.display = test_display();
-        app.display_w = 320;
-        app.display_h = 240;
-        app.gui_visible = 1;
-        app.doc = document_new(512, 512);
-        ASSERT_NE(app.doc, nullptr);
-        ASSERT_NE(document_add_layer(app.doc, "Layer 1"), nullptr);
-        brush_defaults(&app.brush);
+        ASSERT_TRUE(test_app_on_canvas(&app, 512));
         app.brush_preset = -1;
-        view_init(&app.view); /* screen and canvas coincide */
-        grid_init(&app.grid);
-        symmetry_init(&app.symmetry, app.doc);
-        gesture_init(&app.gesture);
-        app.state = app_state_get(APP_STATE_CANVAS);
-        app.state_id = APP_STATE_CANVAS;
         app.running = 1;
     }
     void TearDown() override {

@@ -11,29 +11,13 @@
 #include "canvas/undo.h"
 #include "plumaro_app.h"
 #include "t_log.h"
+#include "app_fixture.h"
 #include "test_support.h"
 
 class Tools : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_NE(test_display(), nullptr) << "no X display";
-        memset(&app, 0, sizeof(app));
-        app.display = test_display();
-        app.display_w = 320;
-        app.display_h = 240;
-        app.gui_visible = 1;
-        app.doc = document_new(512, 512);
-        ASSERT_NE(app.doc, nullptr);
-        ASSERT_NE(document_add_layer(app.doc, "Layer 1"), nullptr);
-        brush_defaults(&app.brush);
-        view_init(&app.view);
-        grid_init(&app.grid);
-        symmetry_init(&app.symmetry, app.doc);
-        selection_init(&app.selection);
-        form_init(&app.form);
-        gesture_init(&app.gesture);
-        app.state = app_state_get(APP_STATE_CANVAS);
-        app.state_id = APP_STATE_CANVAS;
+        ASSERT_TRUE(test_app_on_canvas(&app, 512)) << "no X display";
         app.running = 1;
     }
     void TearDown() override {
