@@ -81,38 +81,6 @@ static std::string _xml_escape(const char* text) {
     return out;
 }
 
-// The painted box of one layer's memory copy; 0 when it holds nothing.
-static int _layer_box(LAYER* layer, int* x0, int* y0, int* x1, int* y1) {
-    ALLEGRO_LOCKED_REGION* lock = al_lock_bitmap(layer->backup, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
-    if (!lock) return 0;
-    int w = al_get_bitmap_width(layer->backup), h = al_get_bitmap_height(layer->backup);
-    int bx0 = w, by0 = h, bx1 = -1, by1 = -1;
-    for (int y = 0; y < h; y++) {
-        const uint32_t* row = (const uint32_t*)((const uint8_t*)lock->data + (intptr_t)y * lock->pitch);
-        int first = -1;
-        for (int x = 0; x < w; x++)
-            if (row[x]) {
-                first = x;
-                break;
-            }
-        if (first < 0) continue;
-        int last = first;
-        for (int x = w - 1; x > first; x--)
-            if (row[x]) {
-                last = x;
-                break;
-            }
-        if (first < bx0) bx0 = first;
-        if (last > bx1) bx1 = last;
-        if (y < by0) by0 = y;
-        by1 = y;
-    }
-    al_unlock_bitmap(layer->backup);
-    if (bx1 < 0) return 0;
-    *x0 = bx0, *y0 = by0, *x1 = bx1, *y1 = by1;
-    return 1;
-}
-
 // A PNG of part of a bitmap (straight alpha, as the format keeps it); null on failure.
 static uint8_t* _png_of(ALLEGRO_BITMAP* bitmap, int x, int y, int w, int h, size_t* size) {
     ALLEGRO_BITMAP* part = al_create_sub_bitmap(bitmap, x, y, w, h);
@@ -240,7 +208,7 @@ int document_save_ora(DOCUMENT* doc, const char* path) {
             break;
         }
         int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-        if (!_layer_box(layer, &x0, &y0, &x1, &y1)) x0 = y0 = x1 = y1 = 0; /* an empty layer is one clear pixel */
+        if (!layer_content_box(layer, &x0, &y0, &x1, &y1)) x0 = y0 = x1 = y1 = 0; /* an empty layer is one clear pixel */
         char name[64];
         snprintf(name, sizeof(name), "data/layer%03d.png", i);
         size_t size = 0;

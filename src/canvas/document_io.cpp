@@ -857,34 +857,13 @@ int document_content_bbox(DOCUMENT* doc, int* x0, int* y0, int* x1, int* y1) {
     int count = document_layer_count(doc);
     for (int i = 0; i < count; i++) {
         LAYER* layer = document_layer_at(doc, i);
-        if (!layer || !layer->visible || !(layer->opacity > 0.0f) || !layer->backup) continue;
-        ALLEGRO_LOCKED_REGION* lock =
-            al_lock_bitmap(layer->backup, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
-        if (!lock) {
-            t_log(LOG_ERR, "could not lock layer %s for the content scan", layer_name_text(layer));
-            continue;
-        }
-        int w = al_get_bitmap_width(layer->backup), h = al_get_bitmap_height(layer->backup);
-        for (int y = 0; y < h; y++) {
-            const uint8_t* row = (const uint8_t*)lock->data + (intptr_t)y * lock->pitch;
-            int first = -1, last = -1;
-            for (int x = 0; x < w; x++)
-                if (row[x * 4 + 3]) {
-                    first = x;
-                    break;
-                }
-            if (first < 0) continue;
-            for (int x = w - 1; x >= first; x--)
-                if (row[x * 4 + 3]) {
-                    last = x;
-                    break;
-                }
-            if (first < bx0) bx0 = first;
-            if (last > bx1) bx1 = last;
-            if (y < by0) by0 = y;
-            if (y > by1) by1 = y;
-        }
-        al_unlock_bitmap(layer->backup);
+        int lx0, ly0, lx1, ly1;
+        if (!layer || !layer->visible || !(layer->opacity > 0.0f)) continue;
+        if (!layer_content_box(layer, &lx0, &ly0, &lx1, &ly1)) continue;
+        if (lx0 < bx0) bx0 = lx0;
+        if (ly0 < by0) by0 = ly0;
+        if (lx1 > bx1) bx1 = lx1;
+        if (ly1 > by1) by1 = ly1;
     }
     if (bx1 < 0) return 0;
     *x0 = bx0;

@@ -226,6 +226,42 @@ int layer_make_bitmap(LAYER* layer) {
     return 1;
 }
 
+int layer_content_box(LAYER* layer, int* x0, int* y0, int* x1, int* y1) {
+    __t_assert(layer);
+    __t_assert(x0 && y0 && x1 && y1);
+    if (!layer->backup) return 0;
+    ALLEGRO_LOCKED_REGION* lock = al_lock_bitmap(layer->backup, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
+    if (!lock) {
+        t_log(LOG_ERR, "could not lock layer %s for the content scan", layer_name_text(layer));
+        return 0;
+    }
+    int w = al_get_bitmap_width(layer->backup), h = al_get_bitmap_height(layer->backup);
+    int bx0 = w, by0 = h, bx1 = -1, by1 = -1;
+    for (int y = 0; y < h; y++) {
+        const uint8_t* row = (const uint8_t*)lock->data + (intptr_t)y * lock->pitch;
+        int first = -1, last = -1;
+        for (int x = 0; x < w; x++)
+            if (row[x * 4 + 3]) {
+                first = x;
+                break;
+            }
+        if (first < 0) continue;
+        for (int x = w - 1; x >= first; x--)
+            if (row[x * 4 + 3]) {
+                last = x;
+                break;
+            }
+        if (first < bx0) bx0 = first;
+        if (last > bx1) bx1 = last;
+        if (y < by0) by0 = y;
+        by1 = y;
+    }
+    al_unlock_bitmap(layer->backup);
+    if (bx1 < 0) return 0;
+    *x0 = bx0, *y0 = by0, *x1 = bx1, *y1 = by1;
+    return 1;
+}
+
 int layer_restore(LAYER* layer) {
     __t_assert(layer);
     int w, h;

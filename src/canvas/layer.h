@@ -45,6 +45,9 @@ void layer_defer_video(int defer);
 int layer_make_bitmap(LAYER* layer);
 /* Rebuilds the video bitmap from the backup. */
 int layer_restore(LAYER* layer);
+/* Inclusive bounds of the pixels with non-zero alpha in the layer's backup;
+ * 0 when there are none (or the backup cannot be read). */
+int layer_content_box(LAYER* layer, int* x0, int* y0, int* x1, int* y1);
 /* Says that the video bitmap's pixels changed: whatever keeps a flattened
  * copy of the layer draws it again. Every writer of a layer's pixels calls it. */
 void layer_touch(LAYER* layer);
