@@ -68,10 +68,6 @@ void document_load_status_unknown_blend(const char* name) {
         snprintf(_load_status.unknown_blend, sizeof(_load_status.unknown_blend), "%s", name);
 }
 
-// Records a failure of the current load.
-static void _load_failed(int error) {
-    if (_load_status.error != DOCUMENT_LOAD_MEMORY) _load_status.error = error;
-}
 
 /* -------------------------------------------------------------------- TGA */
 
@@ -264,7 +260,7 @@ ALLEGRO_BITMAP* document_tga_decode_ex(const void* data, size_t size, int* empty
      * neither written nor even touched. */
     ALLEGRO_BITMAP* bitmap = layer_create_zeroed_bitmap(hd.width, hd.height);
     if (!bitmap) {
-        _load_failed(DOCUMENT_LOAD_MEMORY);
+        document_load_status_fail(DOCUMENT_LOAD_MEMORY, NULL);
         return NULL;
     }
     ALLEGRO_LOCKED_REGION* lock = al_lock_bitmap(bitmap, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_WRITEONLY);
@@ -453,7 +449,7 @@ static int _parse_layer(const uint8_t* d, size_t size, size_t* pos, const DOCUME
         p += 4;
         if (name_len > DOCUMENT_FILE_MAX_NAME) goto stop;
         NEED(name_len);
-        Malloc(out->name, char, (size_t)name_len + 1, _load_failed(DOCUMENT_LOAD_MEMORY); goto stop);
+        Malloc(out->name, char, (size_t)name_len + 1, document_load_status_fail(DOCUMENT_LOAD_MEMORY, NULL); goto stop);
         memcpy(out->name, d + p, name_len);
         p += name_len;
     }
@@ -541,14 +537,14 @@ DOCUMENT_FILE* document_file_parse(const void* data, size_t size, const char* pa
     }
     _load_status.width = w, _load_status.height = h, _load_status.layers = (int32_t)count;
     DOCUMENT_FILE* f = NULL;
-    Malloc(f, DOCUMENT_FILE, 1, _load_failed(DOCUMENT_LOAD_MEMORY); return NULL);
+    Malloc(f, DOCUMENT_FILE, 1, document_load_status_fail(DOCUMENT_LOAD_MEMORY, NULL); return NULL);
     f->version = version;
     f->width = w;
     f->height = h;
     f->template_index = (tmpl < 0 || tmpl >= DOCUMENT_TEMPLATE_COUNT) ? 0 : tmpl;
     if (count) Malloc(f->layers, DOCUMENT_FILE_LAYER, count, {
         free(f);
-        _load_failed(DOCUMENT_LOAD_MEMORY);
+        document_load_status_fail(DOCUMENT_LOAD_MEMORY, NULL);
         return NULL;
     });
     size_t pos = header;
