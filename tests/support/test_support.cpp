@@ -16,6 +16,18 @@
 #include "canvas/layer.h"
 #include "t_log.h"
 
+/* Every test process starts quiet: no file chooser, no viewer opened on an
+ * export, no desktop settings or accessibility bus. Tests that need one of
+ * these paths change the variable themselves; a value already set wins. */
+static int _test_quiet_environment(void) {
+    setenv("PLUMARO_NO_REVEAL", "1", 0);
+    setenv("PLUMARO_NO_NATIVE_CHOOSER", "1", 0);
+    setenv("GSETTINGS_BACKEND", "memory", 0);
+    setenv("NO_AT_BRIDGE", "1", 0);
+    return 1;
+}
+static const int _test_quiet = _test_quiet_environment();
+
 std::string test_make_temp_dir(const char* tag) {
     char pattern[256];
     snprintf(pattern, sizeof(pattern), "/tmp/plumaro-%s-XXXXXX", tag ? tag : "test");
