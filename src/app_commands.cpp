@@ -4,6 +4,7 @@
 
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "app_internal.h"
 #include "app_tools.h"
@@ -155,14 +156,49 @@ int plumaro_app_load_document(PLUMARO_APP* app, const char* path) {
     return 1;
 }
 
+// 1 when some layer of the drawing holds paint.
+static int _app_has_paint(DOCUMENT* doc) {
+    int count = doc ? document_layer_count(doc) : 0;
+    for (int i = 0; i < count; i++) {
+        int x0, y0, x1, y1;
+        LAYER* layer = document_layer_at(doc, i);
+        if (layer && layer_content_box(layer, &x0, &y0, &x1, &y1)) return 1;
+    }
+    return 0;
+}
+
+/* A file handed in at start replaces the last session's drawing, which the
+ * user has not seen in this run and may never have saved under a name: a
+ * drawing with paint and no file of its own is written aside first. 1 with
+ * its name in `name` and its path in `path`. */
+static int _app_keep_replaced(PLUMARO_APP* app, char* name, size_t name_size, char* path, size_t path_size) {
+    if (app->doc_path[0] || !_app_has_paint(app->doc) || platform_storage_ready() != 1) return 0;
+    plumaro_app_finish_edits(app);
+    if (!_app_dated_save_name("kept", name, name_size, path, path_size)) return 0;
+    return document_save(app->doc, path);
+}
+
 void _app_drain_import(PLUMARO_APP* app) {
     __t_assert_void(app);
     char path[1024];
     if (platform_take_import(path, sizeof(path)) != 1) return;
+    char kept[96] = "", kept_path[1024] = "";
+    int keeping = _app_keep_replaced(app, kept, sizeof(kept), kept_path, sizeof(kept_path));
     int loaded = plumaro_app_load_document(app, path);
     if (loaded) plumaro_gui_document_opened(app, path);
-    if (!plumaro_app_load_notice_given())
+    if (keeping && !loaded) {
+        unlink(kept_path); /* the drawing stays open, so the copy is not needed */
+        keeping = 0;
+    }
+    if (keeping) {
+        /* Said last so that no other notice covers where the drawing went. */
+        char notice[256];
+        snprintf(notice, sizeof(notice), i18n_tr("Your last drawing was kept as %s"), kept);
+        t_log(LOG_INFO, "the replaced drawing was kept as %s", kept_path);
+        _app_notify(app, notice);
+    } else if (!plumaro_app_load_notice_given()) {
         _app_notify(app, i18n_tr(loaded ? "Loaded from disk." : "Could not load that file."));
+    }
     app->dirty = 1;
 }
 

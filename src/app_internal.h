@@ -46,6 +46,9 @@ void _app_drain_import(PLUMARO_APP* app);
 /* The steps of plumaro_app_new_document after the display's limit was read
  * (0 or less: no limit); exposed so tests can try any limit. */
 int _app_new_document_within(PLUMARO_APP* app, int size, int max_bitmap_size);
+/* A free name "session-<kind>-YYYYMMDD-HHMMSS[-n].plm" in the save folder,
+ * with its full path; 0 when none can be had. */
+int _app_dated_save_name(const char* kind, char* name, size_t name_size, char* path, size_t path_size);
 /* Frees the current document and puts `doc` in its place, in a clean state. */
 void _app_adopt_document(PLUMARO_APP* app, DOCUMENT* doc);
 

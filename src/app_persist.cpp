@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "app_commands.h"
+#include "app_internal.h"
 #include "canvas/document_io.h"
 #include "gui/gui.h"
 #include "gui/i18n.h"
@@ -266,28 +267,38 @@ int plumaro_app_session_persist(PLUMARO_APP* app) {
     return 1;
 }
 
-// Moves an unreadable session aside under a dated name; 1 with that name in `out`.
-static int _session_set_aside(const char* path, char* out, size_t size) {
-    char stamp[32], name[64], target[1024];
+int _app_dated_save_name(const char* kind, char* name, size_t name_size, char* path, size_t path_size) {
+    __t_assert(kind);
+    __t_assert(name);
+    __t_assert(path);
+    char stamp[32], candidate[96];
     time_t now = time(NULL);
     struct tm local;
     localtime_r(&now, &local);
     strftime(stamp, sizeof(stamp), "%Y%m%d-%H%M%S", &local);
     for (int n = 0; n < 100; n++) {
         if (n == 0)
-            snprintf(name, sizeof(name), "session-unreadable-%s.plm", stamp);
+            snprintf(candidate, sizeof(candidate), "session-%s-%s.plm", kind, stamp);
         else
-            snprintf(name, sizeof(name), "session-unreadable-%s-%d.plm", stamp, n);
-        if (!platform_save_path(name, target, sizeof(target))) return 0;
-        if (access(target, F_OK) == 0) continue; /* an earlier one of the same second stays */
-        if (rename(path, target) != 0) {
-            t_log(LOG_ERR, "could not keep the unreadable session %s as %s: %s", path, target, strerror(errno));
-            return 0;
-        }
-        snprintf(out, size, "%s", name);
+            snprintf(candidate, sizeof(candidate), "session-%s-%s-%d.plm", kind, stamp, n);
+        if (!platform_save_path(candidate, path, path_size)) return 0;
+        if (access(path, F_OK) == 0) continue; /* an earlier one of the same second stays */
+        snprintf(name, name_size, "%s", candidate);
         return 1;
     }
+    t_log(LOG_ERR, "no free name for a kept session in the save folder");
     return 0;
+}
+
+// Moves an unreadable session aside under a dated name; 1 with that name in `out`.
+static int _session_set_aside(const char* path, char* out, size_t size) {
+    char target[1024];
+    if (!_app_dated_save_name("unreadable", out, size, target, sizeof(target))) return 0;
+    if (rename(path, target) != 0) {
+        t_log(LOG_ERR, "could not keep the unreadable session %s as %s: %s", path, target, strerror(errno));
+        return 0;
+    }
+    return 1;
 }
 
 int plumaro_app_session_restore(PLUMARO_APP* app) {

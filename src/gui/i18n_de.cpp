@@ -361,6 +361,7 @@ extern const I18N_ENTRY i18n_de_table[] = {
     {"Year/calendar", "Jahr/Kalender"},
     {"Your drawing could not be stored: %s", "Deine Zeichnung konnte nicht gespeichert werden: %s"},
     {"Your last drawing could not be opened; it was kept as %s", "Deine letzte Zeichnung konnte nicht geöffnet werden; sie wurde als %s aufbewahrt"},
+    {"Your last drawing was kept as %s", "Deine letzte Zeichnung wurde als %s aufbewahrt"},
     {"Your settings persist across sessions", "Die Einstellungen bleiben über Sitzungen hinweg erhalten"},
     {"Zoom about the cursor", "Um den Zeiger zoomen"},
     {"[  /  ]", "[  /  ]"},

@@ -361,6 +361,7 @@ extern const I18N_ENTRY i18n_es_table[] = {
     {"Year/calendar", "Año/calendario"},
     {"Your drawing could not be stored: %s", "No se ha podido guardar tu dibujo: %s"},
     {"Your last drawing could not be opened; it was kept as %s", "No se ha podido abrir tu último dibujo; se ha conservado como %s"},
+    {"Your last drawing was kept as %s", "Tu último dibujo se ha conservado como %s"},
     {"Your settings persist across sessions", "Tus ajustes se conservan entre sesiones"},
     {"Zoom about the cursor", "Zoom alrededor del cursor"},
     {"[  /  ]", "[  /  ]"},

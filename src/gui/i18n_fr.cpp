@@ -361,6 +361,7 @@ extern const I18N_ENTRY i18n_fr_table[] = {
     {"Year/calendar", "Année/calendrier"},
     {"Your drawing could not be stored: %s", "Votre dessin n'a pas pu être enregistré : %s"},
     {"Your last drawing could not be opened; it was kept as %s", "Votre dernier dessin n'a pas pu être ouvert ; il a été conservé sous %s"},
+    {"Your last drawing was kept as %s", "Votre dernier dessin a été conservé sous %s"},
     {"Your settings persist across sessions", "Vos paramètres sont conservés d'une session à l'autre"},
     {"Zoom about the cursor", "Zoomer autour du curseur"},
     {"[  /  ]", "[  /  ]"},

@@ -302,6 +302,36 @@ class Exchange(unittest.TestCase):
                 self.quit(app)
                 self.apps.remove(app)
                 self.assertEqual([l[0] for l in read_plm(session)[3]], ["Mine"])
+        self.assertEqual([n for n in os.listdir(os.path.join(appdata, "Plumaro")) if "kept" in n], [])
+
+    def test_a_file_on_the_command_line_keeps_the_last_drawing_aside(self):
+        appdata = tempfile.mkdtemp(dir=self.dir)
+        folder = os.path.join(appdata, "Plumaro")
+        os.makedirs(folder)
+        session = os.path.join(folder, "session.plm")
+        mine = [(0, 0, 0, 0)] * (64 * 64)
+        mine[5 * 64 + 7] = (200, 10, 10, 255)
+        write_plm(session, 64, 64, [("Mine", 1.0, 0, True, False, mine), ("Empty", 1.0, 0, True, False, [(0, 0, 0, 0)] * (64 * 64))])
+        other = os.path.join(self.dir, "other.plm")
+        write_plm(other, 32, 32, [("Theirs", 1.0, 0, True, False, [(0, 0, 0, 0)] * (32 * 32))])
+        app = self.start(args=[other], appdata=appdata)
+        self.assertTrue(app.wait_log("loaded document " + other), app.log())
+        self.assertTrue(app.wait_log("the replaced drawing was kept as"), app.log())
+        self.quit(app)
+        self.apps.remove(app)
+        kept = [n for n in os.listdir(folder) if n.startswith("session-kept-") and n.endswith(".plm")]
+        self.assertEqual(len(kept), 1, os.listdir(folder))
+        self.assertIn("Your last drawing was kept as " + kept[0], app.log())
+        self.assertEqual([l[0] for l in read_plm(os.path.join(folder, kept[0]))[3]], ["Mine", "Empty"])
+        self.assertEqual(plm_layer_pixels(os.path.join(folder, kept[0]))[0].getpixel((7, 5)), (200, 10, 10, 255))
+        self.assertEqual([l[0] for l in read_plm(session)[3]], ["Theirs"])
+        # The opened drawing had no paint: opening another file keeps nothing more.
+        app = self.start(args=[other], appdata=appdata)
+        self.assertTrue(app.wait_log("loaded document " + other), app.log())
+        self.quit(app)
+        self.apps.remove(app)
+        self.assertNotIn("was kept as", app.log())
+        self.assertEqual(len([n for n in os.listdir(folder) if n.startswith("session-kept-")]), 1)
 
     def test_fonts_come_from_the_system_when_the_installed_copies_are_missing(self):
         alone = os.path.join(self.dir, "alone")
