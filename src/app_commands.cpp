@@ -193,7 +193,7 @@ void _app_drain_import(PLUMARO_APP* app) {
     if (keeping) {
         /* Said last so that no other notice covers where the drawing went. */
         char notice[256];
-        snprintf(notice, sizeof(notice), i18n_tr("Your last drawing was kept as %s"), kept);
+        snprintf(notice, sizeof(notice), i18n_tr("Last drawing kept as %s"), kept);
         t_log(LOG_INFO, "the replaced drawing was kept as %s", kept_path);
         _app_notify(app, notice);
     } else if (!plumaro_app_load_notice_given()) {

@@ -321,7 +321,7 @@ class Exchange(unittest.TestCase):
         self.apps.remove(app)
         kept = [n for n in os.listdir(folder) if n.startswith("session-kept-") and n.endswith(".plm")]
         self.assertEqual(len(kept), 1, os.listdir(folder))
-        self.assertIn("Your last drawing was kept as " + kept[0], app.log())
+        self.assertIn("Last drawing kept as " + kept[0], app.log())
         self.assertEqual([l[0] for l in read_plm(os.path.join(folder, kept[0]))[3]], ["Mine", "Empty"])
         self.assertEqual(plm_layer_pixels(os.path.join(folder, kept[0]))[0].getpixel((7, 5)), (200, 10, 10, 255))
         self.assertEqual([l[0] for l in read_plm(session)[3]], ["Theirs"])
