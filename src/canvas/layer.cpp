@@ -262,6 +262,35 @@ int layer_content_box(LAYER* layer, int* x0, int* y0, int* x1, int* y1) {
     return 1;
 }
 
+/* Copies the memory copy into the picture in bands of about 1 MiB. One lock
+ * of the whole picture would have the library allocate and fault in a
+ * buffer of its full size first, which costs more than the copy itself. */
+static int _layer_upload(ALLEGRO_BITMAP* bitmap, ALLEGRO_BITMAP* backup) {
+    int w = al_get_bitmap_width(backup), h = al_get_bitmap_height(backup);
+    if (al_get_bitmap_width(bitmap) != w || al_get_bitmap_height(bitmap) != h) return 0;
+    ALLEGRO_LOCKED_REGION* from = al_lock_bitmap(backup, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
+    if (!from) return 0;
+    int band = (int)((1u << 20) / ((size_t)w * 4));
+    if (band < 1) band = 1;
+    int ok = 1;
+    for (int y0 = 0; y0 < h && ok; y0 += band) {
+        int rows = h - y0 < band ? h - y0 : band;
+        ALLEGRO_LOCKED_REGION* to =
+            al_lock_bitmap_region(bitmap, 0, y0, w, rows, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_WRITEONLY);
+        if (!to) {
+            ok = 0;
+            break;
+        }
+        for (int j = 0; j < rows; j++)
+            memcpy((uint8_t*)to->data + (intptr_t)j * to->pitch, (const uint8_t*)from->data + (intptr_t)(y0 + j) * from->pitch,
+                   (size_t)w * 4);
+        al_unlock_bitmap(bitmap);
+    }
+    al_unlock_bitmap(backup);
+    if (!ok) t_log(LOG_ERR, "could not lock a %dx%d picture to fill it", w, h);
+    return ok;
+}
+
 int layer_restore(LAYER* layer) {
     __t_assert(layer);
     int w, h;
@@ -278,13 +307,11 @@ int layer_restore(LAYER* layer) {
         return 0;
     }
     if (layer->backup) {
-        int flags = al_get_new_bitmap_flags();
-        int format = al_get_new_bitmap_format();
-        al_set_new_bitmap_format(ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE);
-        al_set_new_bitmap_flags(ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR);
-        layer->bitmap = al_clone_bitmap(layer->backup);
-        al_set_new_bitmap_flags(flags);
-        al_set_new_bitmap_format(format);
+        layer->bitmap = layer_create_bitmap(w, h, ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR);
+        if (layer->bitmap && !_layer_upload(layer->bitmap, layer->backup)) {
+            al_destroy_bitmap(layer->bitmap);
+            layer->bitmap = NULL;
+        }
         layer->needs_clear = 0;
     } else {
         layer->bitmap = layer_create_bitmap(w, h, ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR);

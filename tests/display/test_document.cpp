@@ -67,6 +67,32 @@ TEST_F(Layers, BadSizesAndNames) {
     EXPECT_EQ(std::string(layer_blend_name(-1)), "Normal");
 }
 
+TEST_F(Layers, RestoreCopiesEveryRowAcrossTheUploadBands) {
+    /* 1200-byte rows come in bands of 873: the second band is partial. */
+    LAYER* layer = layer_new("B", 300, 1000);
+    ASSERT_NE(layer, nullptr);
+    ALLEGRO_LOCKED_REGION* lock = al_lock_bitmap(layer->backup, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READWRITE);
+    ASSERT_NE(lock, nullptr);
+    for (int y = 0; y < 1000; y++)
+        for (int x = 0; x < 300; x++) {
+            uint8_t* p = (uint8_t*)lock->data + (intptr_t)y * lock->pitch + x * 4;
+            p[0] = (uint8_t)y, p[1] = (uint8_t)(y >> 8), p[2] = (uint8_t)x, p[3] = 255;
+        }
+    al_unlock_bitmap(layer->backup);
+    ASSERT_TRUE(layer_restore(layer));
+    ALLEGRO_LOCKED_REGION* got = al_lock_bitmap(layer->bitmap, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
+    ASSERT_NE(got, nullptr);
+    int wrong = 0;
+    for (int y = 0; y < 1000; y++)
+        for (int x = 0; x < 300; x += 299) {
+            const uint8_t* p = (const uint8_t*)got->data + (intptr_t)y * got->pitch + x * 4;
+            wrong += p[0] != (uint8_t)y || p[1] != (uint8_t)(y >> 8) || p[2] != (uint8_t)x || p[3] != 255;
+        }
+    al_unlock_bitmap(layer->bitmap);
+    EXPECT_EQ(wrong, 0);
+    layer_free(&layer);
+}
+
 TEST_F(Layers, RestoreShowsTheBackupPixels) {
     LAYER* layer = layer_new("R", 16, 16);
     ASSERT_NE(layer, nullptr);
