@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "app_commands.h"
 #include "app_tools.h"
 #include "canvas/templates.h"
@@ -249,6 +251,26 @@ static int32_t _button(PLUMARO_APP* app, int section, int toggle, const char* la
     return id;
 }
 
+float _gui_panel_label_width(PLUMARO_APP* app) {
+    __t_assert_return(app, 0.0f);
+    if (!app->font || !app->gui) return 0.0f;
+    const T_GUI_METRICS* t = &app->gui->metrics;
+    float g = app->ui.metrics.gap, r = app->ui.metrics.row_h;
+    float air = 2.0f * t->label_padding + 4.0f;
+    auto text = [&](const char* s) { return (float)al_get_text_width(app->font, s); };
+    /* Clear takes 0.42 of the row, Rename the rest; Show and Lock a half each. */
+    float need = (text(i18n_tr("Clear")) + air) / 0.42f + g;
+    need = std::max(need, (text(i18n_tr("Rename")) + air) / 0.58f + g);
+    float box = std::min(r, t->checkbox_max_size) + t->checkbox_label_gap + 4.0f;
+    need = std::max(need, 2.0f * (box + std::max(text(i18n_tr("Show")), text(i18n_tr("Lock")))) + g);
+    for (int blend = 0; blend < 4; blend++) {
+        char label[128];
+        snprintf(label, sizeof(label), i18n_tr("Blend: %s"), i18n_tr(layer_blend_name(blend)));
+        need = std::max(need, text(label) + air);
+    }
+    return need;
+}
+
 int _build_layer_panel(PLUMARO_APP* app) {
     __t_assert(app);
     __t_assert(app->gui);
@@ -258,6 +280,10 @@ int _build_layer_panel(PLUMARO_APP* app) {
     float r = m->row_h, g = m->gap, l = 0.6f * r;
     float u = _gui_panel_width(m, app->layer_panel_width, (float)app->display_w);
     app->layer_panel_width = u;
+    /* Longer translated labels widen the panel for as long as they are
+     * shown; the width the user chose stays what is kept. */
+    float labels = _gui_panel_label_width(app) + 20.0f + m->scrollbar;
+    if (u < labels) u = std::min(labels, std::max(u, 0.4f * (float)app->display_w));
     float h = (float)app->display_h - 2.0f * m->margin;
     int32_t win = t_gui_add_window(app->gui, "layers", (float)app->display_w - u - m->margin, m->margin, u, h);
     if (win < 0) {

@@ -60,9 +60,14 @@ int _gui_swatch_of_brush(PLUMARO_APP* app);
 /* Refills the palette combo box with the palette names. */
 void _gui_fill_palette_combo(PLUMARO_APP* app);
 
+/* Inner width at which the toolbar's texts in the current language show whole. */
+float _gui_toolbar_label_width(PLUMARO_APP* app);
+
 /* ---- gui_layers.cpp ---- */
 /* Width of the layer panel for a stored width on a display of that width. */
 float _gui_panel_width(const GUI_METRICS* m, float stored, float display_w);
+/* Inner width at which the panel's labels in the current language show whole. */
+float _gui_panel_label_width(PLUMARO_APP* app);
 /* Builds the layer panel, as a side tab when collapsed; 1 or 0. */
 int _build_layer_panel(PLUMARO_APP* app);
 /* Sets the grid toggles and the grid size slider from the grid. */

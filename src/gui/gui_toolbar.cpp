@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "app_internal.h"
 #include "app_persist.h"
 #include "app_tools.h"
@@ -397,6 +399,46 @@ float _gui_toolbar_inner_width(const GUI_METRICS* m, float display_w) {
     return (t < m->toolbar_width && t > 80.0f) ? t : m->toolbar_width;
 }
 
+float _gui_toolbar_label_width(PLUMARO_APP* app) {
+    __t_assert_return(app, 0.0f);
+    if (!app->font || !app->gui) return 0.0f;
+    const T_GUI_METRICS* tm = &app->gui->metrics;
+    const GUI_METRICS* m = &app->ui.metrics;
+    float g = m->gap, air = 2.0f * tm->label_padding + 4.0f, need = 0.0f;
+    /* A text in a row of `columns` equal cells, beside `beside` pixels of
+     * fixed-width widgets. */
+    auto fit = [&](const char* text, int columns, float beside) {
+        float cell = (float)al_get_text_width(app->font, text) + air;
+        need = std::max(need, cell * (float)columns + (float)(columns - 1) * g + beside);
+    };
+    static const char* const whole_rows[] = {"Color",   "Manage palettes", "Export",     "Pressure Speed", "Palm rejection",
+                                             "Help",    "Exit",            "Language",   "Interface size", "Size",
+                                             "Opacity", "Flow",            "Hardness",   "Rad splits",     "Stabilizer"};
+    for (const char* text : whole_rows) fit(i18n_tr(text), 1, 0.0f);
+    static const char* const half_rows[] = {"Fill|shape", "Pick", "Edit", "New|palette", "MoveSym", "Reset"};
+    for (const char* text : half_rows) fit(i18n_tr(text), 2, 0.0f);
+    for (const char* text : {"New", "Save", "Load"}) fit(i18n_tr(text), 3, 0.0f);
+    char text[160];
+    for (int i = 0; i < GUI_TOOLBAR_SECTIONS; i++) {
+        /* The first header sits beside the collapse and hide buttons. */
+        snprintf(text, sizeof(text), "- %s", i18n_tr(_section_titles[i]));
+        fit(text, 1, i == 0 ? 2.0f * (m->row_h + g) : 0.0f);
+    }
+    for (int mode = SYMMETRY_OFF; mode <= SYMMETRY_RADIAL; mode++) {
+        snprintf(text, sizeof(text), i18n_tr("Sym:%s"), i18n_tr(symmetry_mode_name(mode)));
+        fit(text, 2, 0.0f);
+    }
+    /* The offset is sized for the centre; far offsets are cut like any long label. */
+    snprintf(text, sizeof(text), i18n_tr("Off %+d,%+d"), 0, 0);
+    fit(text, 2, 0.0f);
+    for (int tip = 0; tip < brush_tip_count(); tip++) {
+        const char* name = brush_tip_name(tip);
+        snprintf(text, sizeof(text), i18n_tr("Tip: %s"), i18n_tr(name ? name : "Round"));
+        fit(text, 1, (float)m->tip_preview + g);
+    }
+    return need;
+}
+
 int _gui_swatch_of_brush(PLUMARO_APP* app) {
     __t_assert(app);
     const uint8_t(*colors)[3] = palette_active_colors(&app->palette);
@@ -633,6 +675,10 @@ int _build_toolbar(PLUMARO_APP* app) {
     const GUI_METRICS* m = &app->ui.metrics;
     GUI_TOOLBAR* tb = &app->ui.toolbar;
     float t = _gui_toolbar_inner_width(m, (float)app->display_w), r = m->row_h, g = m->gap;
+    /* Longer translated texts widen the toolbar, up to the share of the
+     * display the toolbar may take. */
+    float labels = _gui_toolbar_label_width(app);
+    if (t < labels) t = std::max(t, std::min(labels, 0.45f * (float)app->display_w - 20.0f - m->scrollbar));
     float h = (float)app->display_h - 2.0f * m->margin;
     int32_t win = t_gui_add_window(app->gui, "tools", m->margin, m->margin, t + 20.0f + m->scrollbar, h);
     if (win < 0) {

@@ -2,6 +2,9 @@
  * would (presses and releases on the widgets): layer operations and their
  * undo records, swatches, hiding, rebuilds, the window widths and the icon
  * registry's limit. */
+#include <algorithm>
+
+#include "gui/i18n.h"
 #include "gui_fixture.h"
 
 
@@ -229,4 +232,50 @@ TEST_F(Gui, SymmetryControlsAndTheOffsetLabel) {
     plumaro_gui_sync_symmetry(&app);
     T_GUI_WIDGET* offset = t_gui_get_widget(app.gui, app.ui.toolbar.symmetry_offset);
     EXPECT_STREQ(((T_GUI_LABEL_DATA*)offset->data)->text, "Off +12,-28");
+}
+
+/* The texts of the two windows that are always there, in the program's own
+ * font: a label cut short or running into its neighbour is a defect a person
+ * sees at once, and the translations are longer than the English. */
+static std::string _cut_labels(PLUMARO_APP* app, int32_t window) {
+    std::string cut;
+    T_GUI_WINDOW* win = t_gui_get_window(app->gui, window);
+    if (!win) return "no window";
+    const T_GUI_METRICS* m = &app->gui->metrics;
+    for (LIST_NODE* n = win->widgets->start; n; n = n->next) {
+        T_GUI_WIDGET* w = (T_GUI_WIDGET*)n->ptr;
+        const char* text = NULL;
+        float room = 0.0f;
+        if (w->kind == T_GUI_KIND_BUTTON) {
+            T_GUI_BUTTON_DATA* d = (T_GUI_BUTTON_DATA*)w->data;
+            if (d->shape == 2 && d->normal) continue; /* an icon */
+            text = d->label, room = w->w - 2.0f * m->label_padding;
+        } else if (w->kind == T_GUI_KIND_CHECKBOX) {
+            text = ((T_GUI_CHECKBOX_DATA*)w->data)->label;
+            room = w->w - std::min(w->h, m->checkbox_max_size) - m->checkbox_label_gap;
+        } else if (w->kind == T_GUI_KIND_LABEL) {
+            T_GUI_LABEL_DATA* d = (T_GUI_LABEL_DATA*)w->data;
+            if (d->alignment == 3) continue; /* wraps */
+            text = d->text, room = w->w - 2.0f * m->label_padding;
+        }
+        if (text && text[0] && (float)al_get_text_width(app->font, text) > room + 0.5f) cut += std::string(" \"") + text + "\"";
+    }
+    return cut;
+}
+
+TEST_F(Gui, EveryTextOfTheToolbarAndPanelShowsWholeInEachLanguage) {
+    al_destroy_font(app.font);
+    app.font = NULL;
+    for (float scale : {1.0f, 1.5f}) {
+        app.ui_scale = scale;
+        ASSERT_EQ(_app_load_font(&app), 1);
+        for (int language = 1; language <= 4; language++) {
+            i18n_set_language(language);
+            plumaro_gui_shutdown(&app);
+            ASSERT_EQ(plumaro_gui_init(&app), 1);
+            EXPECT_EQ(_cut_labels(&app, app.ui.toolbar.window), "") << "toolbar, language " << language << ", scale " << scale;
+            EXPECT_EQ(_cut_labels(&app, app.ui.panel.window), "") << "layer panel, language " << language << ", scale " << scale;
+        }
+    }
+    i18n_set_language(1);
 }
