@@ -542,15 +542,21 @@ static void _window_origin(const T_GUI_CTX* ctx, const T_GUI_WINDOW* win, float*
 }
 
 /* Right and bottom extents of a window's visible widgets. */
+/* The content reaches the lowest widget plus the space left above the
+ * highest, so a window scrolled to its end keeps the same margin below as
+ * above instead of cutting its last widget at the edge. */
 static void _content_extent(const T_GUI_WINDOW* win, float* cw, float* ch) {
     *cw = 0;
     *ch = 0;
+    float top = -1.0f;
     for (LIST_NODE* n = win->widgets->start; n; n = n->next) {
         T_GUI_WIDGET* w = (T_GUI_WIDGET*)n->ptr;
         if (!w->visible) continue;
         *cw = std::max(*cw, w->x + w->w);
         *ch = std::max(*ch, w->y + w->h);
+        if (top < 0.0f || w->y < top) top = w->y;
     }
+    if (top > 0.0f) *ch += top;
 }
 
 /* Scroll bar geometry of a window: which bars show and the view size. */

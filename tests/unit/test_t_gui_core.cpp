@@ -366,3 +366,22 @@ TEST(TGuiCore, ButtonShortcutsFireUnlessFocusTakesTheKey) {
     EXPECT_EQ(hits, 1);
     EXPECT_STREQ(t_gui_textarea_get_text(f.ctx, ta), "g");
 }
+
+TEST(TGuiCore, ScrolledToItsEndAWindowKeepsItsTopMarginBelowTheLastWidget) {
+    GuiFixture f;
+    int w = t_gui_add_window(f.ctx, "w", 0, 0, 200, 300);
+    t_gui_window_set_flags(f.ctx, w, T_GUI_WIN_SCROLLABLE | T_GUI_WIN_NO_TITLEBAR);
+    t_gui_add_button(f.ctx, w, "top", 10, 12, 100, 20, 1, NULL, NULL);
+    t_gui_add_button(f.ctx, w, "last", 10, 480, 100, 28, 1, NULL, NULL);
+    for (int i = 0; i < 40; i++) f.mouse(ALLEGRO_EVENT_MOUSE_AXES, 50, 150, 0, 0.01, -1);
+    T_GUI_WINDOW* win = t_gui_get_window(f.ctx, w);
+    ASSERT_NE(win, nullptr);
+    /* 508 down to the last widget, 12 more below it, in a 300-high view */
+    EXPECT_FLOAT_EQ(win->scroll_y, 508.0f + 12.0f - 300.0f);
+    /* a window whose widgets start at its top edge gets no margin */
+    int flush = t_gui_add_window(f.ctx, "flush", 300, 0, 200, 300);
+    t_gui_window_set_flags(f.ctx, flush, T_GUI_WIN_SCROLLABLE | T_GUI_WIN_NO_TITLEBAR);
+    t_gui_add_button(f.ctx, flush, "a", 0, 0, 100, 400, 1, NULL, NULL);
+    for (int i = 0; i < 40; i++) f.mouse(ALLEGRO_EVENT_MOUSE_AXES, 350, 150, 0, 0.01, -1);
+    EXPECT_FLOAT_EQ(t_gui_get_window(f.ctx, flush)->scroll_y, 100.0f);
+}
