@@ -170,15 +170,9 @@ int document_insert_layer(DOCUMENT* doc, LAYER* layer, int index) {
     __t_assert(layer);
     size_t count = doc->layers->nb_items;
     size_t at = index < 0 ? 0 : ((size_t)index < count ? (size_t)index : count);
-    size_t lifted = count - at;
-    /* An insertion under more than 64 layers stays refused, as it always
-     * was; a move relinks its node instead and has no such limit. */
-    if (lifted > DOCUMENT_INSERT_DEPTH) {
-        t_log(LOG_ERR, "layer stack too deep for insert (%zu)", count);
-        return 0;
-    }
-    /* Linked in place: the layers above it keep their order and nothing
-     * needs to be lifted off and pushed back. */
+    /* Linked in place: the layers above it keep their order and nothing is
+     * lifted off, so any depth works; undoing the deletion of a layer under
+     * a tall stack is never refused. */
     return list_insert_before(doc->layers, _document_node_at(doc, (int)at), layer, layer_destroy);
 }
 

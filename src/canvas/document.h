@@ -9,7 +9,6 @@
 #include "t_list.h"
 
 #define DOCUMENT_TEMPLATE_COUNT 25
-#define DOCUMENT_INSERT_DEPTH 64
 
 typedef struct DOCUMENT {
     int32_t width, height;

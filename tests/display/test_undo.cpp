@@ -472,6 +472,17 @@ TEST_F(UndoTest, MovesInSeventyLayersKeepEveryLayer) {
         order.insert(order.begin() + moves[i][0], moved);
         expect_order("after an undo");
     }
+    /* Deleting the bottom layer under 69 others is undone and redone. */
+    LAYER* bottom = document_detach_layer(doc, 0);
+    ASSERT_EQ(bottom, order[0]);
+    ASSERT_EQ(undo_record_layer_remove(doc, bottom, 0), 1);
+    ASSERT_EQ(document_layer_count(doc), 69);
+    ASSERT_EQ(undo_perform(doc), 1);
+    active = bottom; /* the layer given back becomes the active one */
+    expect_order("after undoing the deletion");
+    ASSERT_EQ(redo_perform(doc), 1);
+    EXPECT_EQ(document_layer_count(doc), 69);
+    EXPECT_EQ(document_layer_at(doc, 0), order[1]);
 }
 
 TEST_F(UndoTest, UnknownRecordKindFailsAndStaysOnTheStack) {
