@@ -564,6 +564,43 @@ DOCUMENT_FILE* document_file_parse(const void* data, size_t size, const char* pa
     return f;
 }
 
+/* Decoding runs on a thread of its own while the main thread makes the
+ * layers' pictures: with a software renderer, creating a 4096 x 4096
+ * picture costs about as much as decoding a layer. */
+typedef struct _DOCUMENT_PARSE_JOB {
+    const void* data;
+    size_t size;
+    const char* path;
+    DOCUMENT_FILE* file;
+} _DOCUMENT_PARSE_JOB;
+
+static void* _document_parse_job(ALLEGRO_THREAD*, void* arg) {
+    _DOCUMENT_PARSE_JOB* job = (_DOCUMENT_PARSE_JOB*)arg;
+    job->file = document_file_parse(job->data, job->size, job->path);
+    return NULL;
+}
+
+// Size and layer count from a drawing file's header, before it is parsed; 1 when plausible.
+static int _document_peek(const uint8_t* d, size_t size, int* w, int* h, int* count) {
+    if (size < 20 || memcmp(d, "PLM3", 4) != 0) return 0;
+    *w = (int32_t)_rd32(d + 4), *h = (int32_t)_rd32(d + 8);
+    uint32_t n = _rd32(d + 16);
+    if (*w < 1 || *w > DOCUMENT_FILE_MAX_SIDE || *h < 1 || *h > DOCUMENT_FILE_MAX_SIDE || n < 1 ||
+        n > DOCUMENT_FILE_MAX_LAYERS)
+        return 0;
+    *count = (int)n;
+    return 1;
+}
+
+// Frees the pictures made ahead that no layer took.
+static void _document_free_pictures(ALLEGRO_BITMAP*** pictures, int count) {
+    if (!*pictures) return;
+    for (int i = 0; i < count; i++)
+        if ((*pictures)[i]) al_destroy_bitmap((*pictures)[i]);
+    free(*pictures);
+    *pictures = NULL;
+}
+
 DOCUMENT* document_load(const char* path) {
     __t_assert_null(path);
     T_STR* bytes = t_str_read_file(path);
@@ -573,13 +610,36 @@ DOCUMENT* document_load(const char* path) {
         t_log(LOG_ERR, "could not read %s", path);
         return NULL;
     }
-    size_t size = bytes->length;
-    DOCUMENT_FILE* f = document_file_parse(bytes->data ? bytes->data : "", size, path);
+    _DOCUMENT_PARSE_JOB job = {bytes->data ? bytes->data : "", bytes->length, path, NULL};
+    /* The pictures are made ahead only for a drawing the memory budget can
+     * hold; anything else is parsed alone and refused by the parse. */
+    int w = 0, h = 0, count = 0;
+    ALLEGRO_BITMAP** pictures = NULL;
+    ALLEGRO_THREAD* worker = NULL;
+    if (al_get_current_display() && _document_peek((const uint8_t*)job.data, job.size, &w, &h, &count) &&
+        document_memory_needed(w, h, count) <= document_memory_budget())
+        worker = al_create_thread(_document_parse_job, &job);
+    if (worker) {
+        al_start_thread(worker);
+        pictures = (ALLEGRO_BITMAP**)calloc((size_t)count, sizeof(*pictures));
+        for (int i = 0; pictures && i < count; i++)
+            if (!(pictures[i] = layer_create_bitmap(w, h, ALLEGRO_VIDEO_BITMAP | ALLEGRO_MIN_LINEAR))) break;
+        al_join_thread(worker, NULL);
+        al_destroy_thread(worker);
+    } else {
+        _document_parse_job(NULL, &job);
+    }
     t_str_free(&bytes);
-    if (!f) return NULL;
+    DOCUMENT_FILE* f = job.file;
+    if (!f) {
+        _document_free_pictures(&pictures, count);
+        return NULL;
+    }
+    if (f->width != w || f->height != h || f->layer_count != (uint32_t)count) _document_free_pictures(&pictures, count);
     DOCUMENT* doc = document_new(f->width, f->height);
     if (!doc) {
         _load_status.error = DOCUMENT_LOAD_MEMORY;
+        _document_free_pictures(&pictures, count);
         document_file_free(&f);
         return NULL;
     }
@@ -600,20 +660,30 @@ DOCUMENT* document_load(const char* path) {
             layer->backup = rec->pixels;
             rec->pixels = NULL;
         }
-        /* An empty layer's picture starts blank rather than uploaded. */
-        if (!layer || !(rec->empty ? layer_make_bitmap(layer) : layer_restore(layer))) {
+        /* An empty layer's picture starts blank rather than uploaded; one
+         * made ahead is taken, else it is made now. */
+        ALLEGRO_BITMAP* picture = pictures ? pictures[i] : NULL;
+        int ready = 0;
+        if (layer && picture && layer_adopt_picture(layer, picture, rec->empty)) {
+            pictures[i] = NULL;
+            ready = 1;
+        }
+        if (!ready && layer) ready = rec->empty ? layer_make_bitmap(layer) : layer_restore(layer);
+        if (!ready) {
             /* The file was read whole and checked: what failed here is memory. */
             t_log(LOG_ERR, "not enough memory for layer %u of %s (%dx%d)", i + 1, path, f->width, f->height);
             _load_status.error = DOCUMENT_LOAD_MEMORY;
+            _document_free_pictures(&pictures, count);
             document_free(&doc);
             document_file_free(&f);
             return NULL;
         }
     }
-    uint32_t count = f->layer_count;
+    _document_free_pictures(&pictures, count);
+    uint32_t layers = f->layer_count;
     document_file_free(&f);
-    doc->active_layer = count ? document_layer_at(doc, (int)count - 1) : NULL;
-    t_log(LOG_INFO, "loaded document %s (%ux%u, %u layers)", path, (unsigned)doc->width, (unsigned)doc->height, count);
+    doc->active_layer = layers ? document_layer_at(doc, (int)layers - 1) : NULL;
+    t_log(LOG_INFO, "loaded document %s (%ux%u, %u layers)", path, (unsigned)doc->width, (unsigned)doc->height, layers);
     return doc;
 }
 

@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
+
 #include "t_log.h"
 
 /* ------------------------------------------------------------------------ */
@@ -13,10 +15,11 @@
 /* Allocations that failed inside the graphics library. Its memory bitmaps
  * can come back without their pixels when memory runs out, so every
  * creation compares this count before and after. */
-static unsigned long _layer_alloc_failures = 0;
+static std::atomic<unsigned long> _layer_alloc_failures{0};
 /* Set while a backup is made: its pixels come zeroed from the system, so a
- * 4096 x 4096 backup is not written (and faulted in) before the first frame. */
-static int _layer_zeroed_alloc = 0;
+ * 4096 x 4096 backup is not written (and faulted in) before the first frame.
+ * Per thread, since a document's layers are decoded beside the main thread. */
+static thread_local int _layer_zeroed_alloc = 0;
 
 static void* _layer_malloc(size_t n, int, const char*, const char*) {
     void* p = _layer_zeroed_alloc ? calloc(1, n) : malloc(n);
@@ -289,6 +292,20 @@ static int _layer_upload(ALLEGRO_BITMAP* bitmap, ALLEGRO_BITMAP* backup) {
     al_unlock_bitmap(backup);
     if (!ok) t_log(LOG_ERR, "could not lock a %dx%d picture to fill it", w, h);
     return ok;
+}
+
+int layer_adopt_picture(LAYER* layer, ALLEGRO_BITMAP* picture, int blank) {
+    __t_assert(layer);
+    __t_assert(picture);
+    if (layer->bitmap || !layer->backup) return 0;
+    if (al_get_bitmap_width(picture) != al_get_bitmap_width(layer->backup) ||
+        al_get_bitmap_height(picture) != al_get_bitmap_height(layer->backup))
+        return 0;
+    if (!blank && !_layer_upload(picture, layer->backup)) return 0;
+    layer->bitmap = picture;
+    layer->needs_clear = blank ? 1 : 0;
+    layer->revision++;
+    return 1;
 }
 
 int layer_restore(LAYER* layer) {

@@ -45,6 +45,11 @@ void layer_defer_video(int defer);
 int layer_make_bitmap(LAYER* layer);
 /* Rebuilds the video bitmap from the backup. */
 int layer_restore(LAYER* layer);
+/* Gives a layer without a video bitmap the picture `picture` (made by
+ * layer_create_bitmap at the layer's size): filled from the backup, or only
+ * marked for clearing when `blank`. The layer owns it on success; on 0 the
+ * caller still does. */
+int layer_adopt_picture(LAYER* layer, ALLEGRO_BITMAP* picture, int blank);
 /* Inclusive bounds of the pixels with non-zero alpha in the layer's backup;
  * 0 when there are none (or the backup cannot be read). */
 int layer_content_box(LAYER* layer, int* x0, int* y0, int* x1, int* y1);
