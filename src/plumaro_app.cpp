@@ -137,7 +137,6 @@ static int _app_install_mouse(void) {
         al_uninstall_system();
         if (!al_init()) return -1;
         al_set_app_name("Plumaro");
-        if (!al_install_keyboard()) return -1;
     }
 }
 
@@ -238,7 +237,6 @@ int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
 
     if (!al_init()) _INIT_FAIL("could not init Allegro");
     al_set_app_name("Plumaro");
-    if (!al_install_keyboard()) _INIT_FAIL("could not install keyboard");
     int mouse = _app_install_mouse();
     if (mouse < 0) _INIT_FAIL("could not init Allegro");
     if (mouse == 0) _INIT_FAIL("could not install mouse");
@@ -256,7 +254,6 @@ int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
     app->display_h = al_get_display_height(app->display);
     t_log(LOG_INFO, "display %dx%d", app->display_w, app->display_h);
     al_set_window_title(app->display, "Plumaro - a layered sketching app");
-    _app_set_window_icon(app);
     if (!al_init_primitives_addon()) _INIT_FAIL("could not init primitives addon");
 
     app->ui_size = 1;
@@ -317,7 +314,6 @@ int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
     app->queue = al_create_event_queue();
     if (!app->queue) _INIT_FAIL("could not create event queue");
     al_register_event_source(app->queue, al_get_display_event_source(app->display));
-    al_register_event_source(app->queue, al_get_keyboard_event_source());
     al_register_event_source(app->queue, al_get_mouse_event_source());
     al_register_event_source(app->queue, al_get_timer_event_source(app->timer));
     platform_register_event_sources(app->queue);
@@ -576,6 +572,21 @@ void plumaro_app_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
     if (app->state_id == APP_STATE_CANVAS && plumaro_gui_wants_pointer(app)) app->gui_cache_valid = 0;
 }
 
+/* The keyboard and the window icon come right after the first frame:
+ * together they take about a fifth of the time to it, and no key can be
+ * meant for a window that is not drawn yet. A keyboard that cannot be had
+ * ends the program as it would have at start. */
+static void _app_after_first_frame(PLUMARO_APP* app) {
+    if (!al_is_keyboard_installed() && !al_install_keyboard()) {
+        t_log(LOG_EMERG, "could not install keyboard");
+        app->running = 0;
+        app->exit_status = 1;
+        return;
+    }
+    if (app->queue) al_register_event_source(app->queue, al_get_keyboard_event_source());
+    _app_set_window_icon(app);
+}
+
 void plumaro_app_draw_frame(PLUMARO_APP* app) {
     __t_assert_void(app);
     __t_assert_void(app->display);
@@ -585,10 +596,10 @@ void plumaro_app_draw_frame(PLUMARO_APP* app) {
     if (app->state && app->state->draw) app->state->draw(app);
     if (app->state_id == APP_STATE_CANVAS) plumaro_gui_draw(app);
     al_flip_display();
-    static int first_frame_logged = 0;
-    if (!first_frame_logged) {
-        first_frame_logged = 1;
+    if (!app->frame_shown) {
+        app->frame_shown = 1;
         t_log(LOG_DEBUG, "first frame drawn");
+        _app_after_first_frame(app);
     }
     /* Textures start-up left for later, now that a frame is up. */
     if (app->doc) document_make_bitmaps(app->doc);

@@ -76,6 +76,7 @@ typedef struct PLUMARO_APP {
     uint8_t dirty;
     uint8_t halted;
     uint8_t gui_visible;
+    uint8_t frame_shown; /* the first frame is up and start-up's late steps are done */
     double splash_elapsed;
     DOCUMENT* doc;
     VIEW view;

@@ -106,6 +106,16 @@ TEST_F(Spine, TheFirstLayerIsReadyAfterTheFirstFrameOrTheCanvas) {
     EXPECT_EQ(px[0] | px[1] | px[2] | px[3], 0);
 }
 
+TEST_F(Spine, TheKeyboardIsInstalledWithTheFirstFrameAndItsKeysArrive) {
+    ASSERT_EQ(ok_, 1);
+    /* Each case runs in a process of its own: nothing installed it before. */
+    EXPECT_FALSE(al_is_keyboard_installed());
+    plumaro_app_draw_frame(&app_);
+    ASSERT_TRUE(al_is_keyboard_installed());
+    EXPECT_TRUE(al_is_event_source_registered(app_.queue, al_get_keyboard_event_source()));
+    EXPECT_EQ(app_.running, 1);
+}
+
 TEST_F(Spine, TheCanvasBeforeAnyFrameGetsTheFirstLayerReady) {
     ASSERT_EQ(ok_, 1);
     key(ALLEGRO_KEY_A);
