@@ -264,22 +264,16 @@ int _build_help_popup(PLUMARO_APP* app) {
     float header_h = (float)(rows + 1) * (r + g) + 10.0f + g;
     if (header_h > ht - r) header_h = ht - r;
 
-    int32_t header = t_gui_add_window(app->gui, "help_header", x, y, hw, header_h);
-    if (header < 0) {
-        t_log(LOG_ERR, "could not create the help popup header");
-        return 0;
-    }
-    t_gui_window_set_flags(app->gui, header, GUI_WIN_FIXED);
-    t_gui_window_set_zorder(app->gui, header, T_GUI_ZORDER_POPUP, 0);
+    int32_t header = _gui_popup_window(app, "help_header", x, y, hw, header_h, GUI_WIN_FIXED,
+                                       "could not create the help popup header");
+    if (header < 0) return 0;
     help->header = header;
-    int32_t body = t_gui_add_window(app->gui, "help", x, y + header_h, hw, ht - header_h);
+    int32_t body = _gui_popup_window(app, "help", x, y + header_h, hw, ht - header_h, GUI_WIN_FIXED_SCROLL,
+                                     "could not create the help popup");
     if (body < 0) {
         t_gui_close_window(app->gui, header);
-        t_log(LOG_ERR, "could not create the help popup");
         return 0;
     }
-    t_gui_window_set_flags(app->gui, body, GUI_WIN_FIXED_SCROLL);
-    t_gui_window_set_zorder(app->gui, body, T_GUI_ZORDER_POPUP, 0);
     help->body = body;
 
     t_gui_add_label(app->gui, header, i18n_tr("Plumaro - Help"), 10.0f, 10.0f, w - 10.0f - bw - g, r, 0);

@@ -428,14 +428,9 @@ int _build_text_popup(PLUMARO_APP* app) {
     const GUI_METRICS* m = &app->ui.metrics;
     float s = m->scale, r = m->row_h, g = m->gap, l = 0.6f * r, pw = m->popup_width + 20.0f, wc = pw - 20.0f;
     float bw = m->popup_button_width;
-    int32_t win = t_gui_add_window(app->gui, "textann", ((float)app->display_w - pw) / 2.0f, 10.0f, pw,
-                                   8.0f * r + 4.0f * g + 20.0f);
-    if (win < 0) {
-        t_log(LOG_ERR, "could not create the text popup");
-        return 0;
-    }
-    t_gui_window_set_flags(app->gui, win, GUI_WIN_FIXED);
-    t_gui_window_set_zorder(app->gui, win, T_GUI_ZORDER_POPUP, 0);
+    int32_t win = _gui_popup_window(app, "textann", ((float)app->display_w - pw) / 2.0f, 10.0f, pw,
+                                    8.0f * r + 4.0f * g + 20.0f, GUI_WIN_FIXED, "could not create the text popup");
+    if (win < 0) return 0;
     t->window = win;
     t_gui_add_label(app->gui, win, i18n_tr("Add text"), 10.0f, 10.0f, 540.0f * s, r, 0);
     t->field = t_gui_add_textarea(app->gui, win, 10.0f, r + g + 10.0f, wc, 4.0f * r, 1, 511, _on_text_field_change, app);

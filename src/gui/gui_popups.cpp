@@ -38,8 +38,7 @@ static const char* const _yes_labels[4] = {"Clear", "Reset", "Quit", "Remove"};
 static float _pw(const PLUMARO_APP* app) { return app->ui.metrics.popup_width + 20.0f; }
 static float _bw(const PLUMARO_APP* app) { return app->ui.metrics.popup_button_width; }
 
-// A popup window: flags, stacking, closed until asked for; -1 (logged) on failure.
-static int32_t _popup_window(PLUMARO_APP* app, const char* title, float x, float y, float w, float h, int flags,
+int32_t _gui_popup_window(PLUMARO_APP* app, const char* title, float x, float y, float w, float h, int flags,
                              const char* failure) {
     int32_t win = t_gui_add_window(app->gui, title, x, y, w, h);
     if (win < 0) {
@@ -969,7 +968,7 @@ static int _build_confirm_notify(PLUMARO_APP* app) {
     const GUI_METRICS* m = &ui->metrics;
     float s = m->scale, r = m->row_h, g = m->gap, pw = _pw(app), h = 2.0f * r + g + 20.0f;
     float x = ((float)app->display_w - pw) / 2.0f, y = ((float)app->display_h - h) / 2.0f;
-    int32_t win = _popup_window(app, "confirm", x, y, pw, h, GUI_WIN_FIXED, "could not create the confirmation popup");
+    int32_t win = _gui_popup_window(app, "confirm", x, y, pw, h, GUI_WIN_FIXED, "could not create the confirmation popup");
     if (win < 0) return 0;
     ui->confirm.window = win;
     ui->confirm.message = t_gui_add_label(app->gui, win, "", 10.0f, 10.0f, 540.0f * s, r, 0);
@@ -978,7 +977,7 @@ static int _build_confirm_notify(PLUMARO_APP* app) {
     _button(app, win, "Cancel", pw / 2.0f + g, r + g + 10.0f, bw, _on_confirm_no);
     t_gui_close_window(app->gui, win);
 
-    win = _popup_window(app, "notify", x, y, pw, h, GUI_WIN_FIXED, "could not create the notification popup");
+    win = _gui_popup_window(app, "notify", x, y, pw, h, GUI_WIN_FIXED, "could not create the notification popup");
     if (win < 0) return 0;
     ui->notify.window = win;
     ui->notify.message = t_gui_add_label(app->gui, win, "", 10.0f, 10.0f, 540.0f * s, r, 0);
@@ -993,7 +992,7 @@ static int _build_export(PLUMARO_APP* app) {
     const GUI_METRICS* m = &app->ui.metrics;
     float s = m->scale, r = m->row_h, g = m->gap, l = 0.6f * r, pw = _pw(app), wc = pw - 20.0f;
     float h = 5.0f * (r + g) + r + 20.0f;
-    int32_t win = _popup_window(app, "export", ((float)app->display_w - pw) / 2.0f,
+    int32_t win = _gui_popup_window(app, "export", ((float)app->display_w - pw) / 2.0f,
                                 ((float)app->display_h - h) / 2.0f, pw, h, GUI_WIN_FIXED,
                                 "could not create the export popup");
     if (win < 0) return 0;
@@ -1029,7 +1028,7 @@ static int _build_newdoc(PLUMARO_APP* app) {
     const GUI_METRICS* m = &app->ui.metrics;
     float s = m->scale, r = m->row_h, g = m->gap, pw = _pw(app), wc = pw - 20.0f, bw = _bw(app);
     float h = 4.0f * (r + g) + r + 20.0f;
-    int32_t win = _popup_window(app, "newdoc", ((float)app->display_w - pw) / 2.0f,
+    int32_t win = _gui_popup_window(app, "newdoc", ((float)app->display_w - pw) / 2.0f,
                                 ((float)app->display_h - h) / 2.0f, pw, h, GUI_WIN_FIXED,
                                 "could not create the new-canvas popup");
     if (win < 0) return 0;
@@ -1057,7 +1056,7 @@ static int _build_entry(PLUMARO_APP* app, GUI_NAME_POPUP* popup, const char* tit
                         const char* failure) {
     const GUI_METRICS* m = &app->ui.metrics;
     float s = m->scale, r = m->row_h, g = m->gap, pw = _pw(app);
-    int32_t win = _popup_window(app, title, ((float)app->display_w - pw) / 2.0f, 10.0f, pw,
+    int32_t win = _gui_popup_window(app, title, ((float)app->display_w - pw) / 2.0f, 10.0f, pw,
                                 3.0f * r + 2.0f * g + 20.0f, GUI_WIN_FIXED, failure);
     if (win < 0) return 0;
     popup->window = win;
@@ -1075,7 +1074,7 @@ static int _build_open_list(PLUMARO_APP* app) {
     float r = m->row_h, g = m->gap, pw = _pw(app), wc = pw - 20.0f, bw = _bw(app);
     float h = fminf((float)app->display_h - 20.0f, 13.0f * r + 13.0f * g + 20.0f);
     float y = fmaxf(0.0f, ((float)app->display_h - h) / 2.0f);
-    int32_t win = _popup_window(app, "openlist", ((float)app->display_w - pw) / 2.0f, y, pw, h, GUI_WIN_FIXED_SCROLL,
+    int32_t win = _gui_popup_window(app, "openlist", ((float)app->display_w - pw) / 2.0f, y, pw, h, GUI_WIN_FIXED_SCROLL,
                                 "could not create the open-list popup");
     if (win < 0) return 0;
     o->window = win;
@@ -1098,7 +1097,7 @@ static int _build_language_and_palettes(PLUMARO_APP* app) {
     const GUI_METRICS* m = &ui->metrics;
     float r = m->row_h, g = m->gap, x = ((float)app->display_w - 320.0f) / 2.0f;
     float h = 5.0f * r + 4.0f * g + 20.0f;
-    int32_t win = _popup_window(app, "language", x, ((float)app->display_h - h) / 2.0f, 320.0f, h, GUI_WIN_FIXED,
+    int32_t win = _gui_popup_window(app, "language", x, ((float)app->display_h - h) / 2.0f, 320.0f, h, GUI_WIN_FIXED,
                                 "could not create the language popup");
     if (win < 0) return 0;
     ui->language.window = win;
@@ -1109,7 +1108,7 @@ static int _build_language_and_palettes(PLUMARO_APP* app) {
     t_gui_close_window(app->gui, win);
 
     h = 6.0f * r + 5.0f * g + 20.0f;
-    win = _popup_window(app, "palmanage", x, ((float)app->display_h - h) / 2.0f, 320.0f, h, GUI_WIN_FIXED,
+    win = _gui_popup_window(app, "palmanage", x, ((float)app->display_h - h) / 2.0f, 320.0f, h, GUI_WIN_FIXED,
                         "could not create the palette-management popup");
     if (win < 0) return 0;
     ui->palette_manage.window = win;
@@ -1161,7 +1160,7 @@ static int _build_picker(PLUMARO_APP* app) {
     const GUI_METRICS* m = &app->ui.metrics;
     float s = m->scale, r = m->row_h, g = m->gap, l = 0.6f * r, pw = _pw(app), wc = pw - 20.0f;
     float h = 7.0f * r + 6.0f * g + 20.0f;
-    int32_t win = _popup_window(app, "picker", ((float)app->display_w - pw) / 2.0f,
+    int32_t win = _gui_popup_window(app, "picker", ((float)app->display_w - pw) / 2.0f,
                                 ((float)app->display_h - h) / 2.0f, pw, h, GUI_WIN_FIXED,
                                 "could not create the color picker popup");
     if (win < 0) return 0;
@@ -1192,7 +1191,7 @@ static int _build_tip(PLUMARO_APP* app) {
     const GUI_METRICS* m = &app->ui.metrics;
     float s = m->scale, r = m->row_h, g = m->gap, pw = _pw(app), wc = pw - 20.0f, bw = _bw(app);
     float h = 6.0f * r + 5.0f * g + 20.0f;
-    int32_t win = _popup_window(app, "tip", ((float)app->display_w - pw) / 2.0f, ((float)app->display_h - h) / 2.0f,
+    int32_t win = _gui_popup_window(app, "tip", ((float)app->display_w - pw) / 2.0f, ((float)app->display_h - h) / 2.0f,
                                 pw, h, GUI_WIN_FIXED, "could not create the tip popup");
     if (win < 0) return 0;
     t->window = win;

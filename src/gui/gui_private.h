@@ -74,6 +74,10 @@ int _build_layer_panel(PLUMARO_APP* app);
 void _gui_sync_grid(PLUMARO_APP* app);
 
 /* ---- gui_popups.cpp ---- */
+/* A popup window: flags, stacking, closed until asked for; -1 (logged with
+ * `failure`) when it cannot be made. */
+int32_t _gui_popup_window(PLUMARO_APP* app, const char* title, float x, float y, float w, float h, int flags,
+                          const char* failure);
 /* Builds every popup, closed, and reopens those whose open flag is set; 1 or 0. */
 int _build_popups(PLUMARO_APP* app);
 /* Sets every popup widget and window id to -1; open flags and texts stay. */
