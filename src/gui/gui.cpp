@@ -35,6 +35,11 @@ GUI_METRICS _gui_metrics(float scale) {
     return m;
 }
 
+float _gui_text_room(PLUMARO_APP* app, const char* text) {
+    if (!app || !app->font || !app->gui || !text) return 0.0f;
+    return (float)al_get_text_width(app->font, text) + 2.0f * app->gui->metrics.label_padding + 4.0f;
+}
+
 void _gui_changed(PLUMARO_APP* app) {
     if (!app) return;
     app->gui_cache_valid = 0;

@@ -156,9 +156,13 @@ static void _on_layer_lock(int32_t, int checked, void* user) {
 }
 
 // "Blend: Multiply" and the like, translated.
+static void _blend_text(int blend, char* out, size_t size) {
+    snprintf(out, size, i18n_tr("Blend: %s"), i18n_tr(layer_blend_name(blend)));
+}
+
 static void _gui_blend_label(PLUMARO_APP* app, int blend) {
-    char text[64];
-    snprintf(text, sizeof(text), i18n_tr("Blend: %s"), i18n_tr(layer_blend_name(blend)));
+    char text[96];
+    _blend_text(blend, text, sizeof(text));
     t_gui_button_set_label(app->gui, app->ui.panel.blend, text);
 }
 
@@ -256,17 +260,16 @@ float _gui_panel_label_width(PLUMARO_APP* app) {
     if (!app->font || !app->gui) return 0.0f;
     const T_GUI_METRICS* t = &app->gui->metrics;
     float g = app->ui.metrics.gap, r = app->ui.metrics.row_h;
-    float air = 2.0f * t->label_padding + 4.0f;
     auto text = [&](const char* s) { return (float)al_get_text_width(app->font, s); };
     /* Clear takes 0.42 of the row, Rename the rest; Show and Lock a half each. */
-    float need = (text(i18n_tr("Clear")) + air) / 0.42f + g;
-    need = std::max(need, (text(i18n_tr("Rename")) + air) / 0.58f + g);
+    float need = _gui_text_room(app, i18n_tr("Clear")) / 0.42f + g;
+    need = std::max(need, _gui_text_room(app, i18n_tr("Rename")) / 0.58f + g);
     float box = std::min(r, t->checkbox_max_size) + t->checkbox_label_gap + 4.0f;
     need = std::max(need, 2.0f * (box + std::max(text(i18n_tr("Show")), text(i18n_tr("Lock")))) + g);
     for (int blend = 0; blend < 4; blend++) {
-        char label[128];
-        snprintf(label, sizeof(label), i18n_tr("Blend: %s"), i18n_tr(layer_blend_name(blend)));
-        need = std::max(need, text(label) + air);
+        char label[96];
+        _blend_text(blend, label, sizeof(label));
+        need = std::max(need, _gui_text_room(app, label));
     }
     return need;
 }

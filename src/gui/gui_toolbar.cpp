@@ -316,9 +316,22 @@ static void _on_palette_new(int32_t, void* user) {
 /* ------------------------------------------------------------------------ */
 
 // "Sym:X" and the like, translated.
+static void _symmetry_text(int mode, char* out, size_t size) {
+    snprintf(out, size, i18n_tr("Sym:%s"), i18n_tr(symmetry_mode_name(mode)));
+}
+
+// "Tip: Round" and the like, translated.
+static void _tip_text(int tip, char* out, size_t size) {
+    const char* name = brush_tip_name(tip);
+    snprintf(out, size, i18n_tr("Tip: %s"), i18n_tr(name ? name : "Round"));
+}
+
+// "Off +12,-3": the symmetry centre's offset from the page centre, translated.
+static void _offset_text(int dx, int dy, char* out, size_t size) { snprintf(out, size, i18n_tr("Off %+d,%+d"), dx, dy); }
+
 static void _gui_symmetry_label(PLUMARO_APP* app) {
-    char text[32];
-    snprintf(text, sizeof(text), i18n_tr("Sym:%s"), i18n_tr(symmetry_mode_name(app->symmetry.mode)));
+    char text[96];
+    _symmetry_text(app->symmetry.mode, text, sizeof(text));
     t_gui_button_set_label(app->gui, app->ui.toolbar.symmetry, text);
 }
 
@@ -402,14 +415,12 @@ float _gui_toolbar_inner_width(const GUI_METRICS* m, float display_w) {
 float _gui_toolbar_label_width(PLUMARO_APP* app) {
     __t_assert_return(app, 0.0f);
     if (!app->font || !app->gui) return 0.0f;
-    const T_GUI_METRICS* tm = &app->gui->metrics;
     const GUI_METRICS* m = &app->ui.metrics;
-    float g = m->gap, air = 2.0f * tm->label_padding + 4.0f, need = 0.0f;
+    float g = m->gap, need = 0.0f;
     /* A text in a row of `columns` equal cells, beside `beside` pixels of
      * fixed-width widgets. */
     auto fit = [&](const char* text, int columns, float beside) {
-        float cell = (float)al_get_text_width(app->font, text) + air;
-        need = std::max(need, cell * (float)columns + (float)(columns - 1) * g + beside);
+        need = std::max(need, _gui_text_room(app, text) * (float)columns + (float)(columns - 1) * g + beside);
     };
     static const char* const whole_rows[] = {"Color",   "Manage palettes", "Export",     "Pressure Speed", "Palm rejection",
                                              "Help",    "Exit",            "Language",   "Interface size", "Size",
@@ -425,15 +436,14 @@ float _gui_toolbar_label_width(PLUMARO_APP* app) {
         fit(text, 1, i == 0 ? 2.0f * (m->row_h + g) : 0.0f);
     }
     for (int mode = SYMMETRY_OFF; mode <= SYMMETRY_RADIAL; mode++) {
-        snprintf(text, sizeof(text), i18n_tr("Sym:%s"), i18n_tr(symmetry_mode_name(mode)));
+        _symmetry_text(mode, text, sizeof(text));
         fit(text, 2, 0.0f);
     }
     /* The offset is sized for the centre; far offsets are cut like any long label. */
-    snprintf(text, sizeof(text), i18n_tr("Off %+d,%+d"), 0, 0);
+    _offset_text(0, 0, text, sizeof(text));
     fit(text, 2, 0.0f);
     for (int tip = 0; tip < brush_tip_count(); tip++) {
-        const char* name = brush_tip_name(tip);
-        snprintf(text, sizeof(text), i18n_tr("Tip: %s"), i18n_tr(name ? name : "Round"));
+        _tip_text(tip, text, sizeof(text));
         fit(text, 1, (float)m->tip_preview + g);
     }
     return need;
@@ -793,9 +803,8 @@ void plumaro_gui_sync(PLUMARO_APP* app) {
     t_gui_slider_set_value(ctx, tb->radial, app->symmetry.segments);
     for (int i = 0; i < 4; i++) t_gui_button_set_toggled(ctx, tb->presets[i], app->brush_preset == i);
     _gui_sync_colors(app);
-    char tip[24];
-    const char* tip_name = brush_tip_name(app->brush.tip);
-    snprintf(tip, sizeof(tip), i18n_tr("Tip: %s"), i18n_tr(tip_name ? tip_name : "Round"));
+    char tip[96];
+    _tip_text(app->brush.tip, tip, sizeof(tip));
     t_gui_button_set_label(ctx, tb->tip, tip);
     plumaro_gui_sync_symmetry(app);
 }
@@ -810,8 +819,8 @@ void plumaro_gui_sync_symmetry(PLUMARO_APP* app) {
         dx = (int)(app->symmetry.cx - (float)app->doc->width * 0.5f);
         dy = (int)(app->symmetry.cy - (float)app->doc->height * 0.5f);
     }
-    char text[48];
-    snprintf(text, sizeof(text), i18n_tr("Off %+d,%+d"), dx, dy);
+    char text[96];
+    _offset_text(dx, dy, text, sizeof(text));
     t_gui_label_set_text(app->gui, app->ui.toolbar.symmetry_offset, text);
 }
 
