@@ -45,8 +45,25 @@ static int _buffer_preview = 0;
 static int _live_stroke = 0;
 static HASH_TABLE* _stamp_cache = NULL;
 static HASH_TABLE* _preset_index = NULL;
-/* Touched rectangle of the stroke buffer, x1/y1 exclusive; empty when x0 >= x1. */
-static int _touched_x0 = 0, _touched_y0 = 0, _touched_x1 = 0, _touched_y1 = 0;
+/* A rectangle of the stroke buffer, x1/y1 exclusive; empty when x0 >= x1. */
+typedef struct _BOX {
+    int x0, y0, x1, y1;
+} _BOX;
+
+// Grows a box by a rectangle that is not empty.
+static inline void _box_grow(_BOX* b, int x0, int y0, int x1, int y1) {
+    if (b->x0 >= b->x1) {
+        *b = _BOX{x0, y0, x1, y1};
+        return;
+    }
+    if (x0 < b->x0) b->x0 = x0;
+    if (y0 < b->y0) b->y0 = y0;
+    if (x1 > b->x1) b->x1 = x1;
+    if (y1 > b->y1) b->y1 = y1;
+}
+
+/* Touched rectangle of the stroke buffer. */
+static _BOX _touched = {0, 0, 0, 0};
 
 /* A cached tip: its coverage, and the video bitmap made from it on demand. */
 typedef struct _STAMP {
@@ -63,7 +80,7 @@ static int _stamp_last_d = 0, _stamp_last_h = 0, _stamp_last_tip = 0;
  * _coverage_w), and the rectangle not yet uploaded (x1/y1 exclusive). */
 static uint8_t* _coverage = NULL;
 static int _coverage_w = 0, _coverage_h = 0;
-static int _pending_x0 = 0, _pending_y0 = 0, _pending_x1 = 0, _pending_y1 = 0;
+static _BOX _pending = {0, 0, 0, 0};
 
 /* A stamp scaled by one dab alpha, as the device would round it, and the
  * first and past-last non-zero column of each row. */
@@ -315,19 +332,12 @@ int _stamp_cache_count(void) { return _stamp_cache ? (int)_stamp_cache->nb_keys 
 /* ------------------------------------------------------------------------ */
 
 // Forgets the touched rectangle (the buffer is wholly transparent).
-static void _touched_reset(void) { _touched_x0 = _touched_y0 = _touched_x1 = _touched_y1 = 0; }
+static void _touched_reset(void) { _touched = _BOX{0, 0, 0, 0}; }
 
 // Grows the touched rectangle by a canvas rectangle (x1, y1 exclusive).
 static void _touched_add(int x0, int y0, int x1, int y1) {
     if (x0 >= x1 || y0 >= y1) return;
-    if (_touched_x0 >= _touched_x1) {
-        _touched_x0 = x0, _touched_y0 = y0, _touched_x1 = x1, _touched_y1 = y1;
-        return;
-    }
-    if (x0 < _touched_x0) _touched_x0 = x0;
-    if (y0 < _touched_y0) _touched_y0 = y0;
-    if (x1 > _touched_x1) _touched_x1 = x1;
-    if (y1 > _touched_y1) _touched_y1 = y1;
+    _box_grow(&_touched, x0, y0, x1, y1);
 }
 
 // Float position to a clamped int, so far-off dabs cannot overflow the rectangle.
@@ -344,11 +354,11 @@ int brush_stroke_buffer_bounds(int* x, int* y, int* w, int* h) {
     __t_assert(w);
     __t_assert(h);
     *x = *y = *w = *h = 0;
-    if (!_stroke_buffer || _touched_x0 >= _touched_x1) return 0;
+    if (!_stroke_buffer || _touched.x0 >= _touched.x1) return 0;
     /* Two texels of margin: a filtered (zoomed-out) draw samples neighbours
      * of the touched texels, and those must lie inside the drawn region. */
     int bw = al_get_bitmap_width(_stroke_buffer), bh = al_get_bitmap_height(_stroke_buffer);
-    int x0 = _touched_x0 - 2, y0 = _touched_y0 - 2, x1 = _touched_x1 + 2, y1 = _touched_y1 + 2;
+    int x0 = _touched.x0 - 2, y0 = _touched.y0 - 2, x1 = _touched.x1 + 2, y1 = _touched.y1 + 2;
     if (x0 < 0) x0 = 0;
     if (y0 < 0) y0 = 0;
     if (x1 > bw) x1 = bw;
@@ -361,7 +371,7 @@ int brush_stroke_buffer_bounds(int* x, int* y, int* w, int* h) {
 /* ---- coverage on the CPU ---- */
 
 // Forgets the rectangle waiting for upload.
-static void _pending_reset(void) { _pending_x0 = _pending_y0 = _pending_x1 = _pending_y1 = 0; }
+static void _pending_reset(void) { _pending = _BOX{0, 0, 0, 0}; }
 
 // Drops the CPU coverage (it is made again with the stroke buffer).
 static void _coverage_free(void) {
@@ -374,8 +384,8 @@ static void _coverage_free(void) {
 // Uploads the coverage changed since the last upload into the stroke buffer,
 // each byte as four equal channels of premultiplied white.
 static void _coverage_flush(void) {
-    if (_pending_x0 >= _pending_x1 || _pending_y0 >= _pending_y1) return;
-    int x = _pending_x0, y = _pending_y0, w = _pending_x1 - _pending_x0, h = _pending_y1 - _pending_y0;
+    if (_pending.x0 >= _pending.x1 || _pending.y0 >= _pending.y1) return;
+    int x = _pending.x0, y = _pending.y0, w = _pending.x1 - _pending.x0, h = _pending.y1 - _pending.y0;
     _pending_reset();
     if (!_stroke_buffer || !_coverage) return;
     ALLEGRO_LOCKED_REGION* lock =
@@ -469,14 +479,7 @@ static void _coverage_dab(const _SCALED* sc, int left, int top) {
         _coverage_row(_coverage + (size_t)y * (size_t)_coverage_w + (size_t)(left + c0),
                       sc->s + (size_t)r * (size_t)n + (size_t)c0, c1 - c0);
     }
-    if (_pending_x0 >= _pending_x1) {
-        _pending_x0 = x0, _pending_y0 = y0, _pending_x1 = x1, _pending_y1 = y1;
-        return;
-    }
-    if (x0 < _pending_x0) _pending_x0 = x0;
-    if (y0 < _pending_y0) _pending_y0 = y0;
-    if (x1 > _pending_x1) _pending_x1 = x1;
-    if (y1 > _pending_y1) _pending_y1 = y1;
+    _box_grow(&_pending, x0, y0, x1, y1);
 }
 
 // Clears the stroke buffer to transparent; only the touched part can hold paint.
