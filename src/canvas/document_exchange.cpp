@@ -527,14 +527,18 @@ static DOCUMENT* _ora_read(zip_t* za, const char* path) {
     return doc;
 }
 
-DOCUMENT* document_load_ora(const char* path) {
-    __t_assert_null(path);
+// The whole file, with a fresh load status that says when it cannot be read.
+static T_STR* _exchange_read(const char* path) {
     document_load_status_reset();
     T_STR* file = t_str_read_file(path);
-    if (!file) {
-        document_load_status_fail(DOCUMENT_LOAD_UNREADABLE, NULL);
-        return NULL;
-    }
+    if (!file) document_load_status_fail(DOCUMENT_LOAD_UNREADABLE, NULL);
+    return file;
+}
+
+DOCUMENT* document_load_ora(const char* path) {
+    __t_assert_null(path);
+    T_STR* file = _exchange_read(path);
+    if (!file) return NULL;
     zip_error_t error;
     zip_error_init(&error);
     zip_source_t* src = zip_source_buffer_create(file->data, file->length, 0, &error);
@@ -604,12 +608,8 @@ static int _image_size(const uint8_t* d, size_t n, int* w, int* h, const char** 
 
 DOCUMENT* document_load_image(const char* path) {
     __t_assert_null(path);
-    document_load_status_reset();
-    T_STR* file = t_str_read_file(path);
-    if (!file) {
-        document_load_status_fail(DOCUMENT_LOAD_UNREADABLE, NULL);
-        return NULL;
-    }
+    T_STR* file = _exchange_read(path);
+    if (!file) return NULL;
     int w = 0, h = 0;
     const char* ext = NULL;
     DOCUMENT* doc = NULL;
