@@ -507,34 +507,53 @@ stop:
     return 0;
 }
 
+/* A drawing file's header. */
+typedef struct _PLM_HEADER {
+    int version;   /* 1 to 3; 0 when the bytes are not a drawing file */
+    size_t length; /* bytes the header takes */
+    int32_t width, height, template_index;
+    uint32_t count;
+} _PLM_HEADER;
+
+// Reads a drawing file's header; 1 when it is whole and its size and layer count are in range.
+static int _plm_header_read(const uint8_t* d, size_t size, _PLM_HEADER* hd) {
+    memset(hd, 0, sizeof(*hd));
+    if (size >= 16) {
+        if (!memcmp(d, "PLM3", 4)) hd->version = 3;
+        else if (!memcmp(d, "PLM2", 4)) hd->version = 2;
+        else if (!memcmp(d, "PLM1", 4)) hd->version = 1;
+    }
+    if (!hd->version) return 0;
+    hd->length = hd->version == 3 ? 20 : 16;
+    if (size < hd->length) return 0;
+    hd->width = (int32_t)_rd32(d + 4), hd->height = (int32_t)_rd32(d + 8);
+    hd->template_index = hd->version == 3 ? (int32_t)_rd32(d + 12) : 0;
+    hd->count = _rd32(d + (hd->version == 3 ? 16 : 12));
+    return hd->width >= 1 && hd->width <= DOCUMENT_FILE_MAX_SIDE && hd->height >= 1 &&
+           hd->height <= DOCUMENT_FILE_MAX_SIDE && hd->count <= DOCUMENT_FILE_MAX_LAYERS;
+}
+
 DOCUMENT_FILE* document_file_parse(const void* data, size_t size, const char* path) {
     __t_assert_null(data || size == 0);
     if (!path) path = "(memory)";
     memset(&_load_status, 0, sizeof(_load_status));
     _load_status.error = DOCUMENT_LOAD_MALFORMED; /* until the whole file was read */
     const uint8_t* d = (const uint8_t*)data;
-    int version = 0;
-    if (size >= 16) {
-        if (!memcmp(d, "PLM3", 4)) version = 3;
-        else if (!memcmp(d, "PLM2", 4)) version = 2;
-        else if (!memcmp(d, "PLM1", 4)) version = 1;
-    }
-    if (!version) {
+    _PLM_HEADER hd;
+    int in_range = _plm_header_read(d, size, &hd);
+    if (!hd.version) {
         t_log(LOG_ERR, "%s is not a PLM document", path);
         return NULL;
     }
-    size_t header = version == 3 ? 20 : 16;
-    if (size < header) {
-        t_log(LOG_ERR, "malformed PLM document %s (offset %zu of %zu)", path, (size_t)16, size);
+    if (!in_range) {
+        t_log(LOG_ERR, "malformed PLM document %s (offset %zu of %zu)", path, size < hd.length ? (size_t)16 : hd.length,
+              size);
         return NULL;
     }
-    int32_t w = (int32_t)_rd32(d + 4), h = (int32_t)_rd32(d + 8);
-    int32_t tmpl = version == 3 ? (int32_t)_rd32(d + 12) : 0;
-    uint32_t count = _rd32(d + (version == 3 ? 16 : 12));
-    if (w < 1 || w > DOCUMENT_FILE_MAX_SIDE || h < 1 || h > DOCUMENT_FILE_MAX_SIDE || count > DOCUMENT_FILE_MAX_LAYERS) {
-        t_log(LOG_ERR, "malformed PLM document %s (offset %zu of %zu)", path, header, size);
-        return NULL;
-    }
+    int version = hd.version;
+    size_t header = hd.length;
+    int32_t w = hd.width, h = hd.height, tmpl = hd.template_index;
+    uint32_t count = hd.count;
     _load_status.width = w, _load_status.height = h, _load_status.layers = (int32_t)count;
     DOCUMENT_FILE* f = NULL;
     Malloc(f, DOCUMENT_FILE, 1, document_load_status_fail(DOCUMENT_LOAD_MEMORY, NULL); return NULL);
@@ -580,18 +599,6 @@ static void* _document_parse_job(ALLEGRO_THREAD*, void* arg) {
     return NULL;
 }
 
-// Size and layer count from a drawing file's header, before it is parsed; 1 when plausible.
-static int _document_peek(const uint8_t* d, size_t size, int* w, int* h, int* count) {
-    if (size < 20 || memcmp(d, "PLM3", 4) != 0) return 0;
-    *w = (int32_t)_rd32(d + 4), *h = (int32_t)_rd32(d + 8);
-    uint32_t n = _rd32(d + 16);
-    if (*w < 1 || *w > DOCUMENT_FILE_MAX_SIDE || *h < 1 || *h > DOCUMENT_FILE_MAX_SIDE || n < 1 ||
-        n > DOCUMENT_FILE_MAX_LAYERS)
-        return 0;
-    *count = (int)n;
-    return 1;
-}
-
 // Frees the pictures made ahead that no layer took.
 static void _document_free_pictures(ALLEGRO_BITMAP*** pictures, int count) {
     if (!*pictures) return;
@@ -613,11 +620,12 @@ DOCUMENT* document_load(const char* path) {
     _DOCUMENT_PARSE_JOB job = {bytes->data ? bytes->data : "", bytes->length, path, NULL};
     /* The pictures are made ahead only for a drawing the memory budget can
      * hold; anything else is parsed alone and refused by the parse. */
-    int w = 0, h = 0, count = 0;
+    _PLM_HEADER hd;
+    int ahead = _plm_header_read((const uint8_t*)job.data, job.size, &hd) && hd.count >= 1;
+    int w = hd.width, h = hd.height, count = ahead ? (int)hd.count : 0;
     ALLEGRO_BITMAP** pictures = NULL;
     ALLEGRO_THREAD* worker = NULL;
-    if (al_get_current_display() && _document_peek((const uint8_t*)job.data, job.size, &w, &h, &count) &&
-        document_memory_needed(w, h, count) <= document_memory_budget())
+    if (ahead && al_get_current_display() && document_memory_needed(w, h, count) <= document_memory_budget())
         worker = al_create_thread(_document_parse_job, &job);
     if (worker) {
         al_start_thread(worker);
