@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "app_persist.h"
+#include "app_start_values.h"
 #include "fuzz_support.h"
 #include "gui/i18n.h"
 
@@ -14,13 +15,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 // The record a start-up holds before any file is read.
 static void _start_values(PLUMARO_APP* app) {
-    memset(app, 0, sizeof(*app));
-    brush_defaults(&app->brush);
-    app->brush_preset = -1;
-    app->ui_size = 1;
-    grid_init(&app->grid);
-    symmetry_init(&app->symmetry, NULL);
-    palette_set_defaults(&app->palette);
+    test_app_start_values(app);
     i18n_set_language(0);
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app_persist.h"
+#include "app_start_values.h"
 #include "canvas/document_io.h"
 #include "fuzz_support.h"
 #include "gui/i18n.h"
@@ -210,21 +211,12 @@ void _palettes(const std::string& root) {
     t_str_free(&s);
 }
 
-void _start_values(PLUMARO_APP* app) {
-    memset(app, 0, sizeof(*app));
-    brush_defaults(&app->brush);
-    app->brush_preset = -1;
-    app->ui_size = 1;
-    grid_init(&app->grid);
-    symmetry_init(&app->symmetry, NULL);
-    palette_set_defaults(&app->palette);
-}
 
 void _settings(const std::string& root) {
     std::string dir = _folder(root, "settings");
     static PLUMARO_APP app;
     uint8_t record[APP_SETTINGS_SIZE];
-    _start_values(&app);
+    test_app_start_values(&app);
     app.text_size = 24;
     app.export_border = 16;
     plumaro_app_settings_encode(&app, record);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app_persist.h"
+#include "app_start_values.h"
 #include "gui/i18n.h"
 #include "platform/platform.h"
 #include "t_log.h"
@@ -29,16 +30,6 @@ uint32_t _get32(const std::string& s, size_t at) {
     return v;
 }
 
-// The record a start-up leaves before any file is read.
-void _start_values(PLUMARO_APP* app) {
-    memset(app, 0, sizeof(*app));
-    brush_defaults(&app->brush);
-    app->brush_preset = -1;
-    app->ui_size = 1;
-    grid_init(&app->grid);
-    symmetry_init(&app->symmetry, NULL);
-    palette_set_defaults(&app->palette);
-}
 
 // Files in a folder whose names start with `prefix`.
 std::vector<std::string> _files_starting(const std::string& dir, const std::string& prefix) {
@@ -64,7 +55,7 @@ class Persist : public ::testing::Test {
         setenv("APPDATA", dir_.c_str(), 1);
         save_ = dir_ + "/Plumaro";
         ASSERT_EQ(platform_make_dirs(save_.c_str()), 1);
-        _start_values(&app_);
+        test_app_start_values(&app_);
         i18n_set_language(0);
     }
     void TearDown() override {
@@ -76,7 +67,7 @@ class Persist : public ::testing::Test {
     // A full record with every field set away from its start value.
     Bytes full_record() {
         PLUMARO_APP a;
-        _start_values(&a);
+        test_app_start_values(&a);
         a.pressure_speed = 1;
         a.palm_rejection = 1;
         a.language = LANG_DE;
@@ -198,7 +189,7 @@ TEST_F(Persist, SettingsFileIsTheDocumentedRecord) {
     std::string expect = "settings save: v3 session state (128 bytes) -> " + settings_path();
     EXPECT_NE(log.find(expect), std::string::npos) << log;
     /* A stored curve tool comes back as the line tool. */
-    _start_values(&app_);
+    test_app_start_values(&app_);
     ASSERT_EQ(load(), 1);
     EXPECT_EQ(app_.tool, 5);
     unsigned char r, g, b, a;
@@ -351,7 +342,7 @@ TEST_F(Persist, ShortFilesAreReadAsFarAsTheyGo) {
         Bytes b = full_record();
         b.resize(c.size, 0x55); /* bytes past 128 are foreign and never read as fields */
         write(b);
-        _start_values(&app_);
+        test_app_start_values(&app_);
         app_.language = LANG_FR;
         i18n_set_language(LANG_FR);
         int r = load();
@@ -427,7 +418,7 @@ TEST_F(Persist, PaletteRoundTrip) {
         << log;
 
     PLUMARO_APP other;
-    _start_values(&other);
+    test_app_start_values(&other);
     test_log_capture_begin(LOG_INFO);
     EXPECT_EQ(plumaro_app_palette_load(&other), 1);
     log = test_log_capture_end();
@@ -510,7 +501,7 @@ TEST_F(Persist, UnrepresentableValuesAreStoredInRange) {
     EXPECT_EQ(_get32(f, 40), 0x80000000u);
     EXPECT_EQ(_get32(f, 68), 0x7FFFFFFFu);
     EXPECT_EQ(_get32(f, 96), (uint32_t)-5);
-    _start_values(&app_);
+    test_app_start_values(&app_);
     ASSERT_EQ(plumaro_app_settings_apply(&app_, out, sizeof(out)), 1);
     EXPECT_FLOAT_EQ(app_.brush.size, 1.0f);
     EXPECT_FLOAT_EQ(app_.brush.opacity, 1.0f);
