@@ -643,7 +643,6 @@ DOCUMENT* document_load(const char* path) {
         _document_free_pictures(&pictures, count);
         return NULL;
     }
-    if (f->width != w || f->height != h || f->layer_count != (uint32_t)count) _document_free_pictures(&pictures, count);
     DOCUMENT* doc = document_new(f->width, f->height);
     if (!doc) {
         _load_status.error = DOCUMENT_LOAD_MEMORY;
