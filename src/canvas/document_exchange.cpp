@@ -29,8 +29,6 @@
 #define ORA_THUMB_SIDE 256
 #define ORA_OFFSET_MAX (1 << 20)
 
-static const char* const _ora_ops[4] = {"svg:src-over", "svg:multiply", "svg:screen", "svg:plus"};
-
 int document_path_is_ora(const char* path) {
     size_t n = path ? strlen(path) : 0;
     return n >= 4 && strcasecmp(path + n - 4, ".ora") == 0;
@@ -214,12 +212,11 @@ int document_save_ora(DOCUMENT* doc, const char* path) {
         size_t size = 0;
         uint8_t* png = _png_of(layer->backup, x0, y0, x1 - x0 + 1, y1 - y0 + 1, &size);
         ok = png && _zip_add(za, name, png, size, 1);
-        int blend = layer->blend >= 0 && layer->blend < 4 ? layer->blend : 0;
         char attrs[512];
         snprintf(attrs, sizeof(attrs),
                  "  <layer src=\"%s\" x=\"%d\" y=\"%d\" opacity=\"%.3f\" visibility=\"%s\" composite-op=\"%s\"%s name=\"",
                  name, x0, y0, layer->opacity > 1.0f ? 1.0f : layer->opacity, layer->visible ? "visible" : "hidden",
-                 _ora_ops[blend], layer->locked ? " edit-locked=\"true\"" : "");
+                 layer_blend_mode(layer->blend)->ora_op, layer->locked ? " edit-locked=\"true\"" : "");
         stack += attrs + _xml_escape(layer_name_text(layer)) + "\"/>\n";
     }
     stack += " </stack>\n</image>\n";
@@ -321,13 +318,10 @@ static void XMLCALL _ora_start(void* user, const char* element, const char** att
         layer.opacity = alpha * _attr_float(attrs, "opacity", 1.0f);
         layer.visible = shown && !(vis && strcmp(vis, "hidden") == 0);
         layer.locked = locked && strcmp(locked, "true") == 0;
-        layer.blend = 0;
-        if (op) {
-            int known = 0;
-            for (int k = 0; k < 4; k++)
-                if (strcmp(op, _ora_ops[k]) == 0) layer.blend = k, known = 1;
-            if (!known) document_load_status_unknown_blend(op);
-        }
+        /* Without a composite-op a layer is drawn "over", which is Normal. */
+        const LAYER_BLEND_MODE* mode = op ? layer_blend_from_ora(op) : layer_blend_find(LAYER_BLEND_NORMAL);
+        if (!mode) document_load_status_unknown_blend(op);
+        layer.blend = mode ? mode->code : LAYER_BLEND_NORMAL;
         s->layers.push_back(layer);
     }
     s->depth++;

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "app_commands.h"
 #include "canvas/document_exchange.h"
 #include "canvas/document_io.h"
 #include "gui_fixture.h"
@@ -297,4 +298,19 @@ TEST_F(Exchange, OpeningToldOnceAndAPictureIsNeverTheSaveTarget) {
     EXPECT_EQ(notice(), "Loaded: photo.png");
     EXPECT_STREQ(app.doc_path, "");
     EXPECT_STREQ(app.ui.doc_name, "photo");
+    /* A drawing whose layer has a mode this version lacks opens it as Normal and says so too. */
+    DOCUMENT* later = document_new(24, 12);
+    document_add_layer(later, "Glow");
+    std::string plm = dir_ + "/later.plm";
+    ASSERT_EQ(document_save(later, plm.c_str()), 1);
+    document_free(&later);
+    std::string bytes = test_read_file(plm);
+    bytes[32] = 9; /* the blend field, after the header, the name and the opacity */
+    test_write_file(plm, bytes);
+    test_log_capture_begin(LOG_NOTICE);
+    ASSERT_EQ(plumaro_app_load_document(&app, plm.c_str()), 1);
+    told = test_log_capture_end();
+    EXPECT_EQ(app.doc->active_layer->blend, LAYER_BLEND_NORMAL);
+    EXPECT_NE(told.find("The blend mode 9 is not known here; its layers were opened as Normal."), std::string::npos)
+        << told;
 }
