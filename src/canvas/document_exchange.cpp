@@ -12,7 +12,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <strings.h>
 #include <zip.h>
 #include <zlib.h>
 
@@ -24,15 +23,9 @@
 #include "t_log.h"
 #include "t_str.h"
 
-#define ORA_MIMETYPE "image/openraster"
 #define ORA_STACK_MAX (16u << 20)
 #define ORA_THUMB_SIDE 256
 #define ORA_OFFSET_MAX (1 << 20)
-
-int document_path_is_ora(const char* path) {
-    size_t n = path ? strlen(path) : 0;
-    return n >= 4 && strcasecmp(path + n - 4, ".ora") == 0;
-}
 
 /* ------------------------------------------------------------------------ */
 /* Writing                                                                   */
@@ -189,7 +182,7 @@ int document_save_ora(DOCUMENT* doc, const char* path) {
     zip_t* za = zip_open_from_source(memory, ZIP_TRUNCATE, &error);
     int ok = za != NULL;
     /* The mimetype comes first and uncompressed, so the format is told by its first bytes. */
-    if (ok) ok = _zip_add(za, "mimetype", _dup_text(ORA_MIMETYPE), strlen(ORA_MIMETYPE), 1);
+    if (ok) ok = _zip_add(za, "mimetype", _dup_text(DOCUMENT_ORA_MIME_TYPE), strlen(DOCUMENT_ORA_MIME_TYPE), 1);
     std::string stack = "<?xml version='1.0' encoding='UTF-8'?>\n";
     char head[256];
     snprintf(head, sizeof(head),
@@ -437,7 +430,7 @@ static DOCUMENT* _ora_read(zip_t* za, const char* path) {
     const char* first = zip_get_name(za, 0, 0);
     std::vector<uint8_t> bytes;
     if (!first || strcmp(first, "mimetype") != 0 || !_zip_read(za, "mimetype", &bytes, 256) ||
-        std::string(bytes.begin(), bytes.end()).find(ORA_MIMETYPE) != 0) {
+        std::string(bytes.begin(), bytes.end()).find(DOCUMENT_ORA_MIME_TYPE) != 0) {
         document_load_status_fail(DOCUMENT_LOAD_MALFORMED, "no OpenRaster mimetype comes first");
         return NULL;
     }
@@ -630,32 +623,4 @@ DOCUMENT* document_load_image(const char* path) {
     if (doc) t_log(LOG_INFO, "opened image %s (%dx%d)", path, w, h);
     else t_log(LOG_ERR, "could not open image %s: %s", path, document_last_load_status()->reason);
     return doc;
-}
-
-static int _last_kind = DOCUMENT_KIND_PLM;
-
-int document_last_load_kind(void) { return _last_kind; }
-
-DOCUMENT* document_load_any(const char* path) {
-    __t_assert_null(path);
-    uint8_t head[8] = {0};
-    FILE* f = t_file_open_read(path);
-    size_t n = f ? fread(head, 1, sizeof(head), f) : 0;
-    if (f) fclose(f);
-    size_t len = strlen(path);
-    int tga_name = len >= 4 && strcasecmp(path + len - 4, ".tga") == 0;
-    _last_kind = DOCUMENT_KIND_PLM;
-    if (n >= 4 && memcmp(head, "PLM", 3) == 0) return document_load(path);
-    /* An archive, or anything named ".ora", is read as OpenRaster so a
-     * damaged one is told as such. */
-    if ((n >= 4 && memcmp(head, "PK\x03\x04", 4) == 0) || (n > 0 && document_path_is_ora(path))) {
-        _last_kind = DOCUMENT_KIND_ORA;
-        return document_load_ora(path);
-    }
-    if ((n >= 4 && memcmp(head, "\x89PNG", 4) == 0) || (n >= 2 && head[0] == 'B' && head[1] == 'M') ||
-        (n >= 2 && head[0] == 0xFF && head[1] == 0xD8) || (n > 0 && tga_name)) {
-        _last_kind = DOCUMENT_KIND_IMAGE;
-        return document_load_image(path);
-    }
-    return document_load(path); /* says what is wrong with it */
 }
