@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -306,10 +307,18 @@ TEST_F(Commands, SessionRoundTripKeepsLayersNamesAndTemplate) {
 TEST_F(Commands, SessionRestoreWithoutAFileKeepsTheDocument) {
     EXPECT_EQ(plumaro_app_session_restore(&app_), 0);
     expect_original_kept();
-    /* A session that is not a document is refused the same way. */
-    test_write_file(save_ + "/session.plm", "not a document");
-    EXPECT_EQ(plumaro_app_session_restore(&app_), 0);
-    expect_original_kept();
+    /* A session that is not a document is refused the same way, and kept
+     * aside: three in a row (so two fall within one second) keep three files. */
+    for (int i = 0; i < 3; i++) {
+        test_write_file(save_ + "/session.plm", "not a document " + std::to_string(i));
+        EXPECT_EQ(plumaro_app_session_restore(&app_), 0);
+        expect_original_kept();
+    }
+    std::vector<std::string> kept;
+    for (const std::string& name : _files_starting(save_, "session-unreadable-"))
+        kept.push_back(test_read_file(save_ + "/" + name));
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(kept, (std::vector<std::string>{"not a document 0", "not a document 1", "not a document 2"}));
 }
 
 TEST_F(Commands, AWriteStoppedBeforeTheRenameLeavesThePreviousSession) {
