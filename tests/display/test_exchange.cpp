@@ -1,6 +1,7 @@
 /* Drawings shared with other programs, in-process: an OpenRaster round trip
- * of every premultiplied value and every layer property, empty layers, the
- * archives that are refused and why, pictures opened as drawings, and the
+ * of every premultiplied value and every layer property, empty layers,
+ * nested and hidden stacks with their offsets, the archives that are
+ * refused and why, pictures opened as drawings, and the
  * save and open flows that choose the format by the name. */
 #include <stdlib.h>
 #include <sys/stat.h>
