@@ -38,11 +38,9 @@ static const char* const _image_extensions[] = {".png", ".jpg", ".jpeg", ".bmp",
 
 /* In DOCUMENT_KIND order, which is also the order the first bytes are tried in. */
 static const DOCUMENT_FILE_KIND _kinds[] = {
-    {DOCUMENT_KIND_PLM, "drawing", _plm_extensions, "application/octet-stream", _sniff_plm, document_load,
-     document_save},
-    {DOCUMENT_KIND_ORA, "OpenRaster", _ora_extensions, DOCUMENT_ORA_MIME_TYPE, _sniff_ora, document_load_ora,
-     document_save_ora},
-    {DOCUMENT_KIND_IMAGE, "picture", _image_extensions, NULL, _sniff_image, document_load_image, NULL},
+    {DOCUMENT_KIND_PLM, _plm_extensions, "application/octet-stream", _sniff_plm, document_load, document_save},
+    {DOCUMENT_KIND_ORA, _ora_extensions, DOCUMENT_ORA_MIME_TYPE, _sniff_ora, document_load_ora, document_save_ora},
+    {DOCUMENT_KIND_IMAGE, _image_extensions, NULL, _sniff_image, document_load_image, NULL},
 };
 
 #define _KIND_COUNT ((int)(sizeof(_kinds) / sizeof(_kinds[0])))

@@ -12,8 +12,7 @@
 typedef enum DOCUMENT_KIND { DOCUMENT_KIND_PLM, DOCUMENT_KIND_ORA, DOCUMENT_KIND_IMAGE } DOCUMENT_KIND;
 
 typedef struct DOCUMENT_FILE_KIND {
-    int kind;          /* DOCUMENT_KIND */
-    const char* name;  /* for the log */
+    int kind; /* DOCUMENT_KIND */
     /* Lower case, null-terminated; a save adds the first to a name without
      * one, and the choosers show "*" before each. */
     const char* const* extensions;
