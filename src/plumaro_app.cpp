@@ -222,10 +222,34 @@ static void _app_hand_in_argument(int argc, char** argv) {
     }
 }
 
-int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
-    __t_assert(app);
+void plumaro_app_start_values(PLUMARO_APP* app) {
+    __t_assert_void(app);
     memset(app, 0, sizeof(*app));
     app->gui_visible = 1;
+    app->ui_size = 1;
+    app->ui_scale = 1.0f;
+    app->tool = TOOL_BRUSH;
+    app->brush_preset = -1;
+    brush_defaults(&app->brush);
+    view_init(&app->view);
+    gesture_init(&app->gesture);
+    grid_init(&app->grid);
+    symmetry_init(&app->symmetry, NULL);
+    selection_init(&app->selection);
+    form_init(&app->form);
+    palette_set_defaults(&app->palette);
+}
+
+void plumaro_app_start_document(PLUMARO_APP* app, DOCUMENT* doc) {
+    __t_assert_void(app);
+    __t_assert_void(doc);
+    app->doc = doc;
+    symmetry_init(&app->symmetry, doc);
+}
+
+int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
+    __t_assert(app);
+    plumaro_app_start_values(app);
 
     log_set_level(LOG_INFO);
     for (int i = 1; argv && i < argc; i++)
@@ -256,36 +280,20 @@ int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
     al_set_window_title(app->display, "Plumaro - a layered sketching app");
     if (!al_init_primitives_addon()) _INIT_FAIL("could not init primitives addon");
 
-    app->ui_size = 1;
     plumaro_app_update_ui_scale(app);
     if (!_app_load_font(app)) return 0;
 
     int side = plumaro_app_first_canvas_side(al_get_display_option(app->display, ALLEGRO_MAX_BITMAP_SIZE));
-    app->doc = document_new(side, side);
-    if (!app->doc) _INIT_FAIL("could not create document");
+    DOCUMENT* doc = document_new(side, side);
+    if (!doc) _INIT_FAIL("could not create document");
+    plumaro_app_start_document(app, doc);
     /* Its texture waits until the first frame is up (or the canvas state
      * begins, if that comes first): the first frame comes sooner. */
     layer_defer_video(1);
     LAYER* first = document_add_layer(app->doc, "Layer 1");
     layer_defer_video(0);
     if (!first) _INIT_FAIL("could not create initial layer");
-
-    brush_defaults(&app->brush);
-    app->tool = TOOL_BRUSH;
-    app->drag = APP_DRAG{};
-    app->navigate_mode = 0;
-    app->brush_preset = -1;
-    view_init(&app->view);
     view_center(&app->view, app->doc->width, app->doc->height, app->display_w, app->display_h);
-    gesture_init(&app->gesture);
-    grid_init(&app->grid);
-    symmetry_init(&app->symmetry, app->doc);
-    selection_init(&app->selection);
-    form_init(&app->form);
-    app->symmetry_edit = 0;
-    app->pressure_speed = 0;
-    app->palm_rejection = 0;
-    palette_set_defaults(&app->palette);
 
     if (platform_storage_ready() == 1)
         plumaro_app_palette_load(app);

@@ -136,6 +136,14 @@ typedef struct PLUMARO_APP {
     int exit_status;            /* what main returns: non-zero when the drawing was not stored */
 } PLUMARO_APP;
 
+/* Fills a record as start-up holds it before any window or file exists:
+ * zeroed, the interface shown at the Normal size (scale 1), the brush in
+ * hand at its defaults with no preset, and the view, gesture, grid,
+ * symmetry, selection, form and palette records at theirs. */
+void plumaro_app_start_values(PLUMARO_APP* app);
+/* Makes `doc` the record's document (owned from now on), the symmetry
+ * centre in its middle. */
+void plumaro_app_start_document(PLUMARO_APP* app, DOCUMENT* doc);
 /* Starts everything in the documented order; 1 on success. */
 int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv);
 /* Answers "--help" and "--version" (and refuses unknown options) before any

@@ -13,6 +13,7 @@
  * dab costs far more in the driver than the pixels themselves. The eraser
  * draws on the layer's video bitmap, one batch per segment. */
 #include "canvas/brush.h"
+#include "canvas/brush_internal.h"
 
 #include <math.h>
 #include <stdio.h>

@@ -8,6 +8,7 @@
 #include "app_commands.h"
 #include "canvas/brush.h"
 #include "canvas/document_io.h"
+#include "canvas/undo_internal.h"
 #include "gui_fixture.h"
 #include "t_log.h"
 
