@@ -309,8 +309,8 @@ static int _canvas_press(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
         app->drag.panning = 1;
         return 0;
     }
-    if (!app->gui_visible && event->mouse.x <= 36 && event->mouse.y <= 36) {
-        plumaro_gui_set_visible(app, 1); /* the corner button that brings the interface back */
+    if (!app->gui_visible && plumaro_gui_on_show_corner(app, (float)event->mouse.x, (float)event->mouse.y)) {
+        plumaro_gui_set_visible(app, 1);
         return 1;
     }
     if (plumaro_gui_wants_pointer(app) || gesture_blocks_strokes(&app->gesture)) return 0;

@@ -4,6 +4,7 @@
 #include <allegro5/allegro_primitives.h>
 #include <math.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "app_tools.h"
@@ -55,16 +56,27 @@ void _gui_request_rebuild(PLUMARO_APP* app) {
 void _gui_register_icon(PLUMARO_APP* app, int32_t widget, int icon, const char* tooltip) {
     __t_assert_void(app);
     GUI_STATE* ui = &app->ui;
-    if (widget < 0 || ui->icon_count >= GUI_ICON_BUTTONS_MAX) return;
+    if (widget < 0) return;
     T_GUI_WIDGET* w = t_gui_get_widget(app->gui, widget);
     if (!w) return;
+    if (tooltip) t_gui_widget_set_tooltip(app->gui, widget, i18n_tr(tooltip));
+    if (ui->icon_count >= ui->icon_capacity) {
+        int capacity = ui->icon_capacity ? 2 * ui->icon_capacity : 48;
+        GUI_ICON_BUTTON* grown = (GUI_ICON_BUTTON*)realloc(ui->icons, (size_t)capacity * sizeof(*grown));
+        if (!grown) {
+            /* The button still works and tells what it does; it shows no picture. */
+            t_log(LOG_ERR, "no memory for the icon of button %d (%d registered)", widget, ui->icon_count);
+            return;
+        }
+        ui->icons = grown;
+        ui->icon_capacity = capacity;
+    }
     GUI_ICON_BUTTON* entry = &ui->icons[ui->icon_count++];
     memset(entry, 0, sizeof(*entry));
     entry->widget = widget;
     entry->icon = icon;
     entry->w = (int)(w->w + 0.5f);
     entry->h = (int)(w->h + 0.5f);
-    if (tooltip) t_gui_widget_set_tooltip(app->gui, widget, i18n_tr(tooltip));
     ui->icons_ready = 0;
 }
 
@@ -195,7 +207,9 @@ void plumaro_gui_shutdown(PLUMARO_APP* app) {
         ui->tip_bitmap = NULL;
     }
     for (int i = 0; i < ui->icon_count; i++) plumaro_icon_set_destroy(&ui->icons[i].set);
-    ui->icon_count = 0;
+    free(ui->icons);
+    ui->icons = NULL;
+    ui->icon_count = ui->icon_capacity = 0;
     ui->icons_ready = 0;
     if (ui->cache) {
         al_destroy_bitmap(ui->cache);
@@ -268,11 +282,30 @@ static void _gui_refresh_tip_preview(PLUMARO_APP* app) {
         t_gui_label_set_bitmap(app->gui, ui->toolbar.tip_preview, ui->tip_bitmap);
 }
 
-// The button that brings the hidden interface back, in the top-left corner.
-static void _gui_draw_show_glyph(void) {
-    al_draw_filled_rounded_rectangle(6, 6, 30, 30, 4, 4, al_premul_rgba(70, 75, 90, 200));
+/* The button that brings the hidden interface back, in the top-left corner,
+ * in unscaled pixels: its face, and the larger square a press may land in. */
+#define _SHOW_FACE_FROM 6.0f
+#define _SHOW_FACE_TO 30.0f
+#define _SHOW_REACH 36.0f
+
+// The scale the show button is drawn and hit at: the interface's own.
+static float _gui_show_scale(const PLUMARO_APP* app) { return _gui_metrics(app->ui_scale).scale; }
+
+int plumaro_gui_on_show_corner(PLUMARO_APP* app, float x, float y) {
+    __t_assert(app);
+    float reach = _SHOW_REACH * _gui_show_scale(app);
+    return x <= reach && y <= reach;
+}
+
+// The button that brings the hidden interface back.
+static void _gui_draw_show_glyph(PLUMARO_APP* app) {
+    float s = _gui_show_scale(app), a = _SHOW_FACE_FROM * s, b = _SHOW_FACE_TO * s;
+    al_draw_filled_rounded_rectangle(a, a, b, b, 4.0f * s, 4.0f * s, al_premul_rgba(70, 75, 90, 200));
     ALLEGRO_COLOR line = al_map_rgb(220, 220, 220);
-    for (int i = 0; i < 3; i++) al_draw_line(11, 13 + 5 * i, 25, 13 + 5 * i, line, 2.0f);
+    for (int i = 0; i < 3; i++) {
+        float y = (13.0f + 5.0f * (float)i) * s;
+        al_draw_line(11.0f * s, y, 25.0f * s, y, line, 2.0f * s);
+    }
 }
 
 // Draws the toolkit (and what goes over it) onto the current target.
@@ -295,7 +328,7 @@ void plumaro_gui_draw(PLUMARO_APP* app) {
     }
     if (!ui->icons_ready) _gui_render_icons(app);
     if (!app->gui_visible) {
-        _gui_draw_show_glyph();
+        _gui_draw_show_glyph(app);
         return;
     }
     int dw = app->display_w, dh = app->display_h;

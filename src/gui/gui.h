@@ -21,6 +21,8 @@ int plumaro_gui_handle_event(struct PLUMARO_APP* app, ALLEGRO_EVENT* event);
 int plumaro_gui_wants_keyboard(struct PLUMARO_APP* app);
 /* 1 while the pointer is over the visible interface. */
 int plumaro_gui_wants_pointer(struct PLUMARO_APP* app);
+/* 1 when a screen point lies on the corner button that brings the hidden interface back. */
+int plumaro_gui_on_show_corner(struct PLUMARO_APP* app, float x, float y);
 /* Shows or hides the whole interface; the layer panel comes back only if it was open. */
 void plumaro_gui_set_visible(struct PLUMARO_APP* app, int visible);
 /* Tells the toolkit the display's new size. */

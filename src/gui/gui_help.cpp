@@ -188,8 +188,6 @@ static const HELP_TAB _help_tabs[GUI_HELP_TABS] = {
     TAB("Settings", _settings), TAB("File", _file),         TAB("Shortcuts", _shortcuts),
 };
 
-int _gui_help_row_count(int tab) { return tab >= 0 && tab < GUI_HELP_TABS ? _help_tabs[tab].count : 0; }
-
 /* ------------------------------------------------------------------------ */
 /* Callbacks                                                                 */
 /* ------------------------------------------------------------------------ */

@@ -32,10 +32,10 @@ GUI_METRICS _gui_metrics(float scale);
 void _gui_register_icon(PLUMARO_APP* app, int32_t widget, int icon, const char* tooltip);
 /* Asks the next draw to rebuild the whole interface. */
 void _gui_request_rebuild(PLUMARO_APP* app);
-/* Marks the interface for drawing again and the frame for redrawing. */
 /* Width a button needs to show `text` whole in the interface font: the text,
  * the toolkit's label padding on both sides and a little air. */
 float _gui_text_room(PLUMARO_APP* app, const char* text);
+/* Marks the interface for drawing again and the frame for redrawing. */
 void _gui_changed(PLUMARO_APP* app);
 /* The style that paints a button in a colour, with white or black text by its lightness. */
 T_GUI_STYLE _gui_swatch_style(ALLEGRO_COLOR colour);

@@ -8,7 +8,6 @@
 #include "gui/icons.h"
 #include "t_gui.h"
 
-#define GUI_ICON_BUTTONS_MAX 40
 #define GUI_TOOLBAR_SECTIONS 7 /* Actions, Tools, Color, Brush, Symmetry, File, Settings */
 #define GUI_PANEL_SECTIONS 3   /* Layers, Template, Canvas */
 #define GUI_SWATCHES 8
@@ -183,8 +182,8 @@ typedef struct GUI_STATE {
     GUI_HELP help;
     char doc_name[64];          /* proposed name of the next save */
     char export_path[1024];     /* where the last export went */
-    GUI_ICON_BUTTON icons[GUI_ICON_BUTTONS_MAX];
-    int icon_count;
+    GUI_ICON_BUTTON* icons; /* owned; grows with the buttons registered */
+    int icon_count, icon_capacity;
     int icons_ready;
     ALLEGRO_BITMAP* tip_bitmap; /* the brush tip preview; owned */
     ALLEGRO_BITMAP* cache;      /* the whole interface, drawn only after a change; owned */
