@@ -24,5 +24,8 @@ void plumaro_app_memory_notice(PLUMARO_APP* app, int width, int height, int laye
 void plumaro_app_format_bytes(uint64_t bytes, char* out, size_t size);
 /* plumaro_app_set_tool (declared with the application record) lives here too;
  * saving is the interface's (plumaro_gui_request_save). */
+/* After a file was opened: it becomes the file saves go to unless it was a
+ * picture rather than a drawing, and its name is proposed for saves. */
+void plumaro_app_document_opened(PLUMARO_APP* app, const char* path);
 /* Ctrl+O: opens "sketch.plm" from the save folder. */
 int plumaro_app_open_sketch(PLUMARO_APP* app);

@@ -10,7 +10,6 @@
 #include "app_commands.h"
 #include "app_internal.h"
 #include "canvas/document_io.h"
-#include "gui/gui.h"
 #include "gui/i18n.h"
 #include "platform/platform.h"
 #include "t_log.h"
@@ -318,7 +317,7 @@ int plumaro_app_session_restore(PLUMARO_APP* app) {
         t_log(LOG_ERR, "the last session could not be opened; kept as %s", kept);
         char notice[256];
         snprintf(notice, sizeof(notice), i18n_tr("Your last drawing could not be opened; it was kept as %s"), kept);
-        plumaro_gui_notify(app, notice);
+        plumaro_app_notice(app, APP_NOTICE_FAILURE, notice);
     }
     return 0;
 }

@@ -120,6 +120,42 @@ int plumaro_app_capturing(const PLUMARO_APP* app) {
 static void _app_forget_keys(PLUMARO_APP* app) { app->ctrl_held = app->shift_held = app->space_held = 0; }
 
 /* ------------------------------------------------------------------------ */
+/* What the shell tells the interface                                        */
+/* ------------------------------------------------------------------------ */
+
+void plumaro_app_notice(PLUMARO_APP* app, int kind, const char* text) {
+    __t_assert_void(app);
+    __t_assert_void(text);
+    t_log(LOG_NOTICE, "%s", text);
+    if (app->notice_count >= APP_NOTICES_MAX) {
+        memmove(&app->notices[0], &app->notices[1], sizeof(app->notices[0]) * (APP_NOTICES_MAX - 1));
+        app->notice_count = APP_NOTICES_MAX - 1;
+    }
+    APP_NOTICE* notice = &app->notices[app->notice_count++];
+    notice->kind = kind == APP_NOTICE_FAILURE ? APP_NOTICE_FAILURE : APP_NOTICE_INFO;
+    snprintf(notice->text, sizeof(notice->text), "%s", text);
+    app->dirty = 1;
+    app->gui_cache_valid = 0;
+}
+
+int plumaro_app_take_notice(PLUMARO_APP* app, APP_NOTICE* out) {
+    __t_assert(app);
+    __t_assert(out);
+    if (app->notice_count <= 0) return 0;
+    *out = app->notices[0];
+    app->notice_count--;
+    memmove(&app->notices[0], &app->notices[1], sizeof(app->notices[0]) * (size_t)app->notice_count);
+    return 1;
+}
+
+void plumaro_app_changed(PLUMARO_APP* app, uint32_t what) {
+    __t_assert_void(app);
+    app->changed |= what;
+    app->dirty = 1;
+    app->gui_cache_valid = 0;
+}
+
+/* ------------------------------------------------------------------------ */
 /* Start-up                                                                  */
 /* ------------------------------------------------------------------------ */
 
@@ -140,10 +176,10 @@ static int _app_install_mouse(void) {
     }
 }
 
-// Shows what low memory cost the undo history.
+// Tells what low memory cost the undo history.
 static void _app_undo_notice(const char* text, void* user) {
     PLUMARO_APP* app = (PLUMARO_APP*)user;
-    if (app) plumaro_gui_notify(app, i18n_tr(text));
+    if (app) plumaro_app_notice(app, APP_NOTICE_FAILURE, i18n_tr(text));
 }
 
 // Logs a start-up failure at EMERG and fails the start.
@@ -578,6 +614,8 @@ void plumaro_app_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
     }
     /* The pointer over the interface changes what it shows (hover). */
     if (app->state_id == APP_STATE_CANVAS && plumaro_gui_wants_pointer(app)) app->gui_cache_valid = 0;
+    /* The widgets follow what the event changed before the next one comes. */
+    plumaro_gui_update(app);
 }
 
 /* The keyboard and the window icon come right after the first frame:
@@ -601,6 +639,8 @@ void plumaro_app_draw_frame(PLUMARO_APP* app) {
     app->dirty = 0;
     al_set_target_backbuffer(app->display);
     al_clear_to_color(al_map_rgb(40, 42, 46));
+    /* A placed float rendered again shows in this frame already. */
+    plumaro_gui_update(app);
     if (app->state && app->state->draw) app->state->draw(app);
     if (app->state_id == APP_STATE_CANVAS) plumaro_gui_draw(app);
     al_flip_display();
@@ -628,7 +668,7 @@ static int _app_store_before_quit(PLUMARO_APP* app) {
 static void _app_store_failed_notice(PLUMARO_APP* app) {
     char notice[512];
     snprintf(notice, sizeof(notice), i18n_tr("Your drawing could not be stored: %s"), app->store_error);
-    plumaro_gui_notify(app, notice);
+    plumaro_app_notice(app, APP_NOTICE_FAILURE, notice);
     app->store_warned = 1;
 }
 

@@ -246,6 +246,29 @@ void plumaro_gui_on_resize(PLUMARO_APP* app) {
 }
 
 /* ------------------------------------------------------------------------ */
+/* Following the shell                                                       */
+/* ------------------------------------------------------------------------ */
+
+void plumaro_gui_update(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    uint32_t changed = app->changed;
+    app->changed = 0;
+    /* The float first: rendering it again may change what the layers show. */
+    if (changed & APP_CHANGED_FLOAT_STYLE)
+        _refresh_placed_float(app, 1);
+    else if (changed & APP_CHANGED_FLOAT)
+        _refresh_placed_float(app, 0);
+    if (changed & APP_CHANGED_OPENED) _gui_take_opened_name(app);
+    if (changed & APP_CHANGED_PALETTE) plumaro_gui_palette_changed(app);
+    if (changed & APP_CHANGED_LAYERS) plumaro_gui_sync_layers(app);
+    if (changed & APP_CHANGED_SYMMETRY) plumaro_gui_sync_symmetry(app);
+    if ((changed & APP_CHANGED_TOOL) && !(changed & APP_CHANGED_PALETTE)) plumaro_gui_sync(app);
+    /* Shown in turn, the newest stays up, as when each was shown at once. */
+    APP_NOTICE notice;
+    while (plumaro_app_take_notice(app, &notice)) _gui_show_notice(app, notice.text);
+}
+
+/* ------------------------------------------------------------------------ */
 /* Drawing                                                                   */
 /* ------------------------------------------------------------------------ */
 
@@ -319,6 +342,7 @@ static void _gui_draw_toolkit(PLUMARO_APP* app) {
 
 void plumaro_gui_draw(PLUMARO_APP* app) {
     __t_assert_void(app);
+    plumaro_gui_update(app);
     if (!app->gui) return;
     GUI_STATE* ui = &app->ui;
     if (app->gui_rebuild_pending) {

@@ -42,9 +42,14 @@ void plumaro_gui_layout_restore(struct PLUMARO_APP* app);
 
 /* Shows a short notice in the notification popup (cut from the front when too long). */
 void plumaro_gui_notify(struct PLUMARO_APP* app, const char* text);
-/* After a file was opened: proposes its name for saves, and makes it the
- * file saves go to unless it was a picture rather than a drawing. */
-void plumaro_gui_document_opened(struct PLUMARO_APP* app, const char* path);
+/* Follows what the shell marked changed (the layers, the symmetry, the
+ * palettes, the tool, a placed float, a file opened) and shows the notices
+ * it posted, oldest first; the loop calls it after each event and before
+ * each frame. */
+void plumaro_gui_update(struct PLUMARO_APP* app);
+/* Renders a floating placed shape or text again (forced: after a colour, size,
+ * preset or fill change; unforced: only when a shape's size changed). */
+void _refresh_placed_float(struct PLUMARO_APP* app, int force);
 /* Closes the topmost open popup; 1 when one was closed. */
 int plumaro_gui_close_top_popup(struct PLUMARO_APP* app);
 /* Asks "Quit Plumaro?". */

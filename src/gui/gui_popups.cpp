@@ -121,16 +121,9 @@ static void _derive_doc_name(PLUMARO_APP* app, const char* path) {
     _gui_name_filter(name, app->ui.doc_name, sizeof(app->ui.doc_name));
 }
 
-void plumaro_gui_document_opened(PLUMARO_APP* app, const char* path) {
+void _gui_take_opened_name(PLUMARO_APP* app) {
     __t_assert_void(app);
-    __t_assert_void(path);
-    _derive_doc_name(app, path);
-    /* Saves go back to a drawing's own file; an opened picture is never
-     * overwritten by a drawing, so it gets only the name. */
-    if (document_last_load_kind() == DOCUMENT_KIND_IMAGE)
-        app->doc_path[0] = 0;
-    else
-        snprintf(app->doc_path, sizeof(app->doc_path), "%s", path);
+    _derive_doc_name(app, app->opened_path);
 }
 
 // The proposed document name, "sketch" until there is one.
@@ -163,6 +156,12 @@ void plumaro_gui_notify(PLUMARO_APP* app, const char* text) {
     __t_assert_void(app);
     __t_assert_void(text);
     t_log(LOG_NOTICE, "%s", text);
+    _gui_show_notice(app, text);
+}
+
+void _gui_show_notice(PLUMARO_APP* app, const char* text) {
+    __t_assert_void(app);
+    __t_assert_void(text);
     if (!app->gui) return;
     GUI_NOTIFY* n = &app->ui.notify;
     float width = (float)(int)(540.0f * app->ui.metrics.scale) - 23.0f;
@@ -535,7 +534,7 @@ static void _load_named(PLUMARO_APP* app, const char* name) {
         return;
     }
     int loaded = plumaro_app_load_document(app, path);
-    if (loaded) plumaro_gui_document_opened(app, path);
+    if (loaded) plumaro_app_document_opened(app, path);
     if (plumaro_app_load_notice_given()) return;
     char notice[1100];
     snprintf(notice, sizeof(notice), i18n_tr("Loaded: %s"), name);
@@ -551,7 +550,7 @@ void _on_load_click(int32_t, void* user) {
     if (chosen == 0) return;
     if (chosen == 1) {
         int loaded = plumaro_app_load_document(app, path);
-        if (loaded) plumaro_gui_document_opened(app, path);
+        if (loaded) plumaro_app_document_opened(app, path);
         if (!plumaro_app_load_notice_given())
             plumaro_gui_notify(app, i18n_tr(loaded ? "Loaded." : "No saved document found."));
         return;

@@ -89,6 +89,10 @@ void _gui_forget_popup_ids(GUI_STATE* ui);
 void _gui_close_popups_on_hide(PLUMARO_APP* app);
 /* Collapsing the toolbar forgets the popups opened from it. */
 void _gui_forget_popups_on_collapse(PLUMARO_APP* app);
+/* Shows a notice in the notification popup (cut from the front when too long), without logging it. */
+void _gui_show_notice(PLUMARO_APP* app, const char* text);
+/* Proposes the name of the file last opened for the next save. */
+void _gui_take_opened_name(PLUMARO_APP* app);
 /* Keeps ASCII letters, digits, space, '-' and '_' (63 at most), trims spaces; "sketch" when nothing is left. */
 void _gui_name_filter(const char* in, char* out, size_t size);
 /* A notice cut from the front, behind "...", until it is narrower than `width`. */
