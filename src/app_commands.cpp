@@ -173,8 +173,8 @@ void _app_drain_import(PLUMARO_APP* app) {
     if (platform_take_import(path, sizeof(path)) != 1) return;
     char kept[96] = "", kept_path[1024] = "";
     int keeping = _app_keep_replaced(app, kept, sizeof(kept), kept_path, sizeof(kept_path));
-    int loaded = plumaro_app_load_document(app, path);
-    if (loaded) plumaro_app_document_opened(app, path);
+    int loaded = plumaro_app_open_file(app, path, keeping ? NULL : i18n_tr("Loaded from disk."),
+                                       i18n_tr("Could not load that file."));
     if (keeping && !loaded) {
         unlink(kept_path); /* the drawing stays open, so the copy is not needed */
         keeping = 0;
@@ -185,9 +185,6 @@ void _app_drain_import(PLUMARO_APP* app) {
         snprintf(notice, sizeof(notice), i18n_tr("Last drawing kept as %s"), kept);
         t_log(LOG_INFO, "the replaced drawing was kept as %s", kept_path);
         plumaro_app_notice(app, APP_NOTICE_INFO, notice);
-    } else if (!plumaro_app_load_notice_given()) {
-        plumaro_app_notice(app, loaded ? APP_NOTICE_INFO : APP_NOTICE_FAILURE,
-                           i18n_tr(loaded ? "Loaded from disk." : "Could not load that file."));
     }
     app->dirty = 1;
 }
@@ -208,6 +205,31 @@ void plumaro_app_set_eraser(PLUMARO_APP* app) {
     app->brush.eraser = 1;
 }
 
+// Tells how an open went: `loaded` or `failed` (null: nothing), unless the load told its own story.
+static int _app_tell_open(PLUMARO_APP* app, int ok, const char* loaded, const char* failed) {
+    /* A load that went wrong in its own way, or only in part, has said so. */
+    if (plumaro_app_load_notice_given()) return ok;
+    const char* text = ok ? loaded : failed;
+    if (text) plumaro_app_notice(app, ok ? APP_NOTICE_INFO : APP_NOTICE_FAILURE, text);
+    return ok;
+}
+
+void plumaro_app_export_sketch(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    __t_assert_void(app->doc);
+    char path[1024];
+    if (!platform_storage_ready() || !platform_save_path("sketch.png", path, sizeof(path))) return;
+    /* A key gives no other sign that anything was written. */
+    char notice[1200];
+    if (document_export_png(app->doc, path)) {
+        platform_file_written();
+        snprintf(notice, sizeof(notice), i18n_tr("Exported %dx%d: %s"), app->doc->width, app->doc->height, path);
+        plumaro_app_notice(app, APP_NOTICE_INFO, notice);
+    } else {
+        plumaro_app_notice(app, APP_NOTICE_FAILURE, i18n_tr("Export failed."));
+    }
+}
+
 int plumaro_app_open_sketch(PLUMARO_APP* app) {
     __t_assert(app);
     char path[1024];
@@ -220,13 +242,18 @@ int plumaro_app_open_sketch(PLUMARO_APP* app) {
         snprintf(path, sizeof(path), "%s", ora);
         name = "sketch.ora";
     }
-    int loaded = plumaro_app_load_document(app, path);
     char notice[1100];
     snprintf(notice, sizeof(notice), i18n_tr("Loaded: %s"), name);
-    if (!plumaro_app_load_notice_given())
-        plumaro_app_notice(app, loaded ? APP_NOTICE_INFO : APP_NOTICE_FAILURE,
-                           loaded ? notice : i18n_tr("No saved document found."));
-    return loaded;
+    /* The sketch is the save folder's scratch file: saves still ask where to go. */
+    return _app_tell_open(app, plumaro_app_load_document(app, path), notice, i18n_tr("No saved document found."));
+}
+
+int plumaro_app_open_file(PLUMARO_APP* app, const char* path, const char* loaded, const char* failed) {
+    __t_assert(app);
+    __t_assert(path);
+    int ok = plumaro_app_load_document(app, path);
+    if (ok) plumaro_app_document_opened(app, path);
+    return _app_tell_open(app, ok, loaded, failed);
 }
 
 void plumaro_app_document_opened(PLUMARO_APP* app, const char* path) {

@@ -182,6 +182,33 @@ static void _app_undo_notice(const char* text, void* user) {
     if (app) plumaro_app_notice(app, APP_NOTICE_FAILURE, i18n_tr(text));
 }
 
+/* The settings just read (or none, at a start whose storage is not ready
+ * yet) take effect: the interface's scale and font follow its size; at
+ * start the interface is built with them, later it is rebuilt at its next
+ * draw; then, once settings were read, a language is asked for while none
+ * is chosen and the stored window layout is read. 0 when the font or the
+ * interface cannot be made at start. */
+static int _app_take_settings(PLUMARO_APP* app, int starting) {
+    plumaro_app_update_ui_scale(app);
+    int font = _app_load_font(app);
+    if (starting) {
+        if (!font) return 0; /* the font said why */
+        if (!plumaro_gui_init(app)) {
+            t_log(LOG_EMERG, "could not create gui");
+            return 0;
+        }
+    } else {
+        plumaro_gui_sync(app);
+        app->gui_rebuild_pending = 1;
+    }
+    if (!app->settings_pending) {
+        if (app->language == LANG_UNSET) plumaro_gui_request_language_choice(app);
+        plumaro_gui_layout_restore(app);
+    }
+    app->dirty = 1;
+    return 1;
+}
+
 // Logs a start-up failure at EMERG and fails the start.
 #define _INIT_FAIL(...)                \
     do {                               \
@@ -340,16 +367,8 @@ int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
     else
         app->settings_pending = 1;
 
-    /* The settings may have changed the interface size. */
-    plumaro_app_update_ui_scale(app);
-    if (!_app_load_font(app)) return 0;
-
-    if (!plumaro_gui_init(app)) _INIT_FAIL("could not create gui");
+    if (!_app_take_settings(app, 1)) return 0;
     undo_set_notice_hook(_app_undo_notice, app);
-    if (!app->settings_pending) {
-        if (app->language == LANG_UNSET) plumaro_gui_request_language_choice(app);
-        plumaro_gui_layout_restore(app);
-    }
 
     if (plumaro_app_session_restore(app)) t_log(LOG_INFO, "previous session document restored");
 
@@ -481,13 +500,7 @@ static void _app_timer_tick(PLUMARO_APP* app) {
     if (app->settings_pending && platform_storage_ready() == 1) {
         app->settings_pending = 0;
         plumaro_app_settings_load(app);
-        plumaro_gui_sync(app);
-        plumaro_app_update_ui_scale(app);
-        _app_load_font(app);
-        app->gui_rebuild_pending = 1;
-        if (app->language == LANG_UNSET) plumaro_gui_request_language_choice(app);
-        plumaro_gui_layout_restore(app);
-        app->dirty = 1;
+        _app_take_settings(app, 0);
     }
     /* Frames keep coming while a tooltip waits to be shown, and one more
      * comes when it appears or goes. */

@@ -17,6 +17,9 @@ void plumaro_gui_shutdown(struct PLUMARO_APP* app);
 void plumaro_gui_draw(struct PLUMARO_APP* app);
 /* Offers an event to the toolkit; 1 when the interface used it (never while hidden). */
 int plumaro_gui_handle_event(struct PLUMARO_APP* app, ALLEGRO_EVENT* event);
+/* Runs the command a key press stands for, with Ctrl and Shift as held; 1
+ * when the key was a command's and it did something, 0 when it changes nothing. */
+int plumaro_gui_key_command(struct PLUMARO_APP* app, int key, int ctrl, int shift);
 /* 1 while a text field has the keyboard focus. */
 int plumaro_gui_wants_keyboard(struct PLUMARO_APP* app);
 /* 1 while the pointer is over the visible interface. */

@@ -12,12 +12,6 @@
     PLUMARO_APP* app = (PLUMARO_APP*)(user); \
     __t_assert_void(app)
 
-/* A row: a key and its text, or a note (no key) shown centred. */
-typedef struct HELP_ROW {
-    const char* key;
-    const char* text;
-} HELP_ROW;
-
 typedef struct HELP_TAB {
     const char* title;
     const HELP_ROW* rows;
@@ -150,24 +144,9 @@ static const HELP_ROW _file[] = {
     NOTE("Export options live in the Export popup"),
 };
 
-static const HELP_ROW _shortcuts[] = {
-    NOTE("Keyboard"),
-    {"Ctrl+S", "Save"},
-    {"Ctrl+O", "Open / load"},
-    {"Ctrl+E", "Export PNG"},
-    {"Ctrl+Z", "Undo"},
-    {"Ctrl+Y", "Redo (also Ctrl+Shift+Z)"},
-    {"Ctrl+X / C / V", "Cut / copy / paste selection"},
-    {"Enter", "Commit the float, or the pending line/curve"},
-    {"B / E", "Brush / Eraser"},
-    {"S / L", "Select / Lasso"},
-    {"[  /  ]", "Decrease / increase brush size"},
-    {"F", "Fit and reset the view"},
-    {"G / Shift+G", "Toggle grid / grid snap"},
-    {"D", "Toggle grid diagonals"},
-    {"Tab", "Show or hide the UI"},
-    {"Space (hold)", "Pan with the left button"},
-    {"I", "Pick the next color clicked, then keep the tool"},
+/* The shortcut list after the commands' lines: keys the loop and the
+ * canvas handle themselves, and what the pointer and touches do. */
+static const HELP_ROW _shortcuts_after[] = {
     {"Esc", "Cancel line/curve, selection, or quit"},
     NOTE("Mouse"),
     {"Left drag", "Draw with the current tool"},
@@ -185,8 +164,31 @@ static const HELP_ROW _shortcuts[] = {
 static const HELP_TAB _help_tabs[GUI_HELP_TABS] = {
     TAB("Overview", _overview), TAB("Tools", _tools),       TAB("Brush", _brush),       TAB("Color", _color),
     TAB("Edit", _edit),         TAB("Layers", _layers),     TAB("Canvas", _canvas),     TAB("Symmetry", _symmetry),
-    TAB("Settings", _settings), TAB("File", _file),         TAB("Shortcuts", _shortcuts),
+    TAB("Settings", _settings), TAB("File", _file),         {"Shortcuts", NULL, 0},
 };
+
+// The shortcut list: the commands' lines in their table's order, then the rest.
+static int _gui_shortcut_rows(HELP_ROW* out, int max) {
+    int n = 0;
+    if (n < max) out[n++] = NOTE("Keyboard");
+    for (int id = 0; id < GUI_CMD_COUNT; id++) {
+        const GUI_COMMAND* c = _gui_command(id);
+        if (!c || !c->help_key) continue;
+        if (n > 1 && strcmp(out[n - 1].key, c->help_key) == 0) continue; /* a line shared with the last one */
+        if (n < max) out[n++] = HELP_ROW{c->help_key, c->help_text};
+    }
+    for (const HELP_ROW& row : _shortcuts_after)
+        if (n < max) out[n++] = row;
+    return n;
+}
+
+int _gui_help_rows(int tab, HELP_ROW* out, int max) {
+    if (!out || tab < 0 || tab >= GUI_HELP_TABS) return 0;
+    if (!_help_tabs[tab].rows) return _gui_shortcut_rows(out, max);
+    int n = _help_tabs[tab].count < max ? _help_tabs[tab].count : max;
+    for (int i = 0; i < n; i++) out[i] = _help_tabs[tab].rows[i];
+    return n;
+}
 
 /* ------------------------------------------------------------------------ */
 /* Callbacks                                                                 */
@@ -280,10 +282,11 @@ int _build_help_popup(PLUMARO_APP* app) {
         help->tabs[k] = t_gui_add_toggle_button(app->gui, header, i18n_tr(_help_tabs[k].title), tx[k], ty[k], tab_w, r,
                                                 1, k == help->tab, _on_help_tab, app);
 
-    const HELP_TAB* tab = &_help_tabs[help->tab];
+    HELP_ROW lines[GUI_HELP_ROWS_MAX];
+    int count = _gui_help_rows(help->tab, lines, GUI_HELP_ROWS_MAX);
     float row_y = g, row_h = 20.0f * s;
-    for (int i = 0; i < tab->count; i++) {
-        const HELP_ROW* row = &tab->rows[i];
+    for (int i = 0; i < count; i++) {
+        const HELP_ROW* row = &lines[i];
         if (row->key) {
             t_gui_add_label(app->gui, body, i18n_tr(row->key), 18.0f * s, row_y, 168.0f * s, row_h, 0);
             t_gui_add_label(app->gui, body, i18n_tr(row->text), 194.0f * s, row_y, w - 194.0f * s, row_h, 0);

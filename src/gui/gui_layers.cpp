@@ -191,23 +191,17 @@ static void _on_template_select(int32_t, int index, void* user) {
 
 static void _on_grid_toggle(int32_t, void* user) {
     _APP(user);
-    app->grid.visible = !app->grid.visible;
-    plumaro_gui_sync(app);
-    app->dirty = 1;
+    _gui_run_command(app, GUI_CMD_GRID);
 }
 
 static void _on_snap_toggle(int32_t, void* user) {
     _APP(user);
-    app->grid.snap = !app->grid.snap;
-    plumaro_gui_sync(app);
-    app->dirty = 1;
+    _gui_run_command(app, GUI_CMD_SNAP);
 }
 
 static void _on_diag_toggle(int32_t, void* user) {
     _APP(user);
-    app->grid.diagonals = !app->grid.diagonals;
-    plumaro_gui_sync(app);
-    app->dirty = 1;
+    _gui_run_command(app, GUI_CMD_DIAGONALS);
 }
 
 static void _on_grid_size_change(int32_t, double value, void* user) {

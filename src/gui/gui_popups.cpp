@@ -451,8 +451,7 @@ void plumaro_gui_request_save(PLUMARO_APP* app) {
 
 void _on_save_click(int32_t, void* user) {
     _APP(user);
-    _gui_commit_pending(app);
-    plumaro_gui_request_save(app);
+    _gui_run_command(app, GUI_CMD_SAVE);
 }
 
 static void _on_save_name_ok(int32_t, void* user) {
@@ -533,12 +532,9 @@ static void _load_named(PLUMARO_APP* app, const char* name) {
         plumaro_gui_notify(app, i18n_tr("Load failed."));
         return;
     }
-    int loaded = plumaro_app_load_document(app, path);
-    if (loaded) plumaro_app_document_opened(app, path);
-    if (plumaro_app_load_notice_given()) return;
     char notice[1100];
     snprintf(notice, sizeof(notice), i18n_tr("Loaded: %s"), name);
-    plumaro_gui_notify(app, loaded ? notice : i18n_tr("No saved document found."));
+    plumaro_app_open_file(app, path, notice, i18n_tr("No saved document found."));
 }
 
 void _on_load_click(int32_t, void* user) {
@@ -549,10 +545,7 @@ void _on_load_click(int32_t, void* user) {
     int chosen = platform_choose_file(0, start, "*.plm;*.ora;*.png;*.jpg;*.jpeg;*.bmp;*.tga", path, sizeof(path));
     if (chosen == 0) return;
     if (chosen == 1) {
-        int loaded = plumaro_app_load_document(app, path);
-        if (loaded) plumaro_app_document_opened(app, path);
-        if (!plumaro_app_load_notice_given())
-            plumaro_gui_notify(app, i18n_tr(loaded ? "Loaded." : "No saved document found."));
+        plumaro_app_open_file(app, path, i18n_tr("Loaded."), i18n_tr("No saved document found."));
         return;
     }
     if (platform_open_document_picker() == 1) return;

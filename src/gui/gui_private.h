@@ -51,6 +51,43 @@ int32_t _gui_build_side_tab(PLUMARO_APP* app, const char* name, float x, const c
 /* Commits the floating selection and the form being edited, in that order. */
 void _gui_commit_pending(PLUMARO_APP* app);
 
+/* ---- gui_commands.cpp ---- */
+/* The commands a key, a button and the help share, in the help's order. */
+typedef enum GUI_COMMAND_ID {
+    GUI_CMD_SAVE, GUI_CMD_OPEN, GUI_CMD_EXPORT, GUI_CMD_UNDO, GUI_CMD_REDO, GUI_CMD_CUT, GUI_CMD_COPY,
+    GUI_CMD_PASTE, GUI_CMD_COMMIT, GUI_CMD_BRUSH, GUI_CMD_ERASER, GUI_CMD_SELECT, GUI_CMD_LASSO,
+    GUI_CMD_SMALLER, GUI_CMD_LARGER, GUI_CMD_FIT, GUI_CMD_GRID, GUI_CMD_SNAP, GUI_CMD_DIAGONALS,
+    GUI_CMD_INTERFACE, GUI_CMD_PAN, GUI_CMD_PICK,
+    GUI_CMD_COUNT
+} GUI_COMMAND_ID;
+
+#define GUI_MOD_CTRL 1
+#define GUI_MOD_SHIFT 2
+#define GUI_CMD_IDLE 1 /* during a stroke its Ctrl key acts as the key alone */
+
+/* A key that runs a command, with the modifiers it needs (GUI_MOD_*); key 0 for none. */
+typedef struct GUI_BINDING {
+    int key;
+    int mods;
+} GUI_BINDING;
+
+typedef struct GUI_COMMAND {
+    int id; /* its place in the table */
+    const char* name;
+    int (*run)(PLUMARO_APP* app); /* 1 when it did something to show */
+    GUI_BINDING keys[2];
+    int flags;
+    const char* help_key;  /* its line in the help's shortcut list; */
+    const char* help_text; /* commands sharing a line give the same texts */
+} GUI_COMMAND;
+
+/* The command of that id, or null. */
+const GUI_COMMAND* _gui_command(int id);
+/* Runs a command and lets the toolbar follow it; 1 when it did something. */
+int _gui_run_command(PLUMARO_APP* app, int id);
+/* The command a key stands for with Ctrl and Shift as held and a stroke in progress or not; -1 for none. */
+int _gui_command_for_key(int key, int ctrl, int shift, int stroke);
+
 /* ---- gui_toolbar.cpp ---- */
 /* Inner width of the toolbar on a display of that width. */
 float _gui_toolbar_inner_width(const GUI_METRICS* m, float display_w);
@@ -116,6 +153,14 @@ void _on_clear_click(int32_t id, void* user);
 void _on_layer_rename(int32_t id, void* user);
 
 /* ---- gui_help.cpp ---- */
+/* A row of the help: a key and its text, or a note (no key) shown centred. */
+typedef struct HELP_ROW {
+    const char* key;
+    const char* text;
+} HELP_ROW;
+#define GUI_HELP_ROWS_MAX 64
+/* The rows of a help tab (the shortcut list from the command table); their count. */
+int _gui_help_rows(int tab, HELP_ROW* out, int max);
 /* Builds the help reference's two windows for the current tab; 1 or 0. */
 int _build_help_popup(PLUMARO_APP* app);
 /* Closes the help reference. */

@@ -10,7 +10,6 @@
 #include "app_internal.h"
 #include "app_persist.h"
 #include "app_tools.h"
-#include "canvas/undo.h"
 #include "gui/gui_private.h"
 #include "platform/platform.h"
 #include "t_log.h"
@@ -62,7 +61,7 @@ static void _on_toolbar_expand(int32_t, void* user) {
 
 static void _on_hide_click(int32_t, void* user) {
     _APP(user);
-    plumaro_gui_set_visible(app, 0);
+    _gui_run_command(app, GUI_CMD_INTERFACE);
 }
 
 static void _on_section_toggle(int section, int collapsed, void* user) {
@@ -83,16 +82,12 @@ static void _on_section_toggle(int section, int collapsed, void* user) {
 
 static void _on_undo_click(int32_t, void* user) {
     _APP(user);
-    _gui_commit_pending(app);
-    if (app->doc && undo_perform(app->doc) == 1) plumaro_gui_sync_layers(app);
-    _gui_changed(app);
+    _gui_run_command(app, GUI_CMD_UNDO);
 }
 
 static void _on_redo_click(int32_t, void* user) {
     _APP(user);
-    _gui_commit_pending(app);
-    if (app->doc && redo_perform(app->doc) == 1) plumaro_gui_sync_layers(app);
-    _gui_changed(app);
+    _gui_run_command(app, GUI_CMD_REDO);
 }
 
 // The tool buttons that lay down pending work before changing the tool.
@@ -105,15 +100,12 @@ static void _gui_choose_tool(PLUMARO_APP* app, int tool, int commit) {
 
 static void _on_brush_toggle(int32_t, void* user) {
     _APP(user);
-    _gui_choose_tool(app, TOOL_BRUSH, 1);
+    _gui_run_command(app, GUI_CMD_BRUSH);
 }
 
 static void _on_eraser_toggle(int32_t, void* user) {
     _APP(user);
-    _gui_commit_pending(app);
-    plumaro_app_set_eraser(app);
-    plumaro_gui_sync(app);
-    app->dirty = 1;
+    _gui_run_command(app, GUI_CMD_ERASER);
 }
 
 static void _on_line_toggle(int32_t, void* user) {
@@ -138,27 +130,27 @@ static void _on_gradient_toggle(int32_t, void* user) {
 
 static void _on_select_toggle(int32_t, void* user) {
     _APP(user);
-    _gui_choose_tool(app, TOOL_SELECT, 0);
+    _gui_run_command(app, GUI_CMD_SELECT);
 }
 
 static void _on_lasso_toggle(int32_t, void* user) {
     _APP(user);
-    _gui_choose_tool(app, TOOL_LASSO, 0);
+    _gui_run_command(app, GUI_CMD_LASSO);
 }
 
 static void _on_cut_click(int32_t, void* user) {
     _APP(user);
-    plumaro_app_clipboard_cut(app);
+    _gui_run_command(app, GUI_CMD_CUT);
 }
 
 static void _on_copy_click(int32_t, void* user) {
     _APP(user);
-    plumaro_app_clipboard_copy(app);
+    _gui_run_command(app, GUI_CMD_COPY);
 }
 
 static void _on_paste_click(int32_t, void* user) {
     _APP(user);
-    plumaro_app_clipboard_paste(app);
+    _gui_run_command(app, GUI_CMD_PASTE);
 }
 
 static void _on_nav_mode_toggle(int32_t, void* user) {
@@ -187,9 +179,7 @@ static void _on_preset_click(int32_t id, void* user) {
 
 static void _on_pick_toggle(int32_t, void* user) {
     _APP(user);
-    app->sampler_armed = !app->sampler_armed;
-    plumaro_gui_sync(app);
-    app->dirty = 1;
+    _gui_run_command(app, GUI_CMD_PICK);
 }
 
 static void _on_stabilizer_change(int32_t, double value, void* user) {

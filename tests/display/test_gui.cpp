@@ -3,6 +3,8 @@
  * undo records, swatches, hiding, rebuilds, the window widths and the icon
  * registry's limit. */
 #include <algorithm>
+#include <set>
+#include <string>
 
 #include "gui/i18n.h"
 #include "gui_fixture.h"
@@ -239,6 +241,43 @@ TEST_F(Gui, SymmetryControlsAndTheOffsetLabel) {
     plumaro_gui_sync_symmetry(&app);
     T_GUI_WIDGET* offset = t_gui_get_widget(app.gui, app.ui.toolbar.symmetry_offset);
     EXPECT_STREQ(((T_GUI_LABEL_DATA*)offset->data)->text, "Off +12,-28");
+}
+
+TEST_F(Gui, EveryBoundKeyIsInTheShortcutListAndLeadsBackToItsCommand) {
+    /* The shortcut list as a person opens it. */
+    app.ui.help.tab = GUI_HELP_TABS - 1;
+    app.ui.help.open = 1;
+    plumaro_gui_shutdown(&app);
+    ASSERT_EQ(plumaro_gui_init(&app), 1);
+    std::set<std::string> shown;
+    T_GUI_WINDOW* body = t_gui_get_window(app.gui, app.ui.help.body);
+    ASSERT_NE(body, nullptr);
+    for (LIST_NODE* n = body->widgets->start; n; n = n->next) {
+        T_GUI_WIDGET* w = (T_GUI_WIDGET*)n->ptr;
+        if (w->kind == T_GUI_KIND_LABEL) shown.insert(((T_GUI_LABEL_DATA*)w->data)->text);
+    }
+    EXPECT_TRUE(shown.count("Esc") && shown.count("Touch")) << "the rows after the commands";
+    std::set<std::pair<int, int>> bound;
+    for (int id = 0; id < GUI_CMD_COUNT; id++) {
+        const GUI_COMMAND* c = _gui_command(id);
+        ASSERT_NE(c, nullptr) << "command " << id << " is not at its place in the table";
+        for (const GUI_BINDING& b : c->keys) {
+            if (!b.key) continue;
+            EXPECT_TRUE(bound.insert({b.key, b.mods}).second) << c->name << ": its key runs another command too";
+            ASSERT_NE(c->help_key, nullptr) << c->name << " has a key but no line in Help";
+            EXPECT_TRUE(shown.count(c->help_key) && shown.count(c->help_text)) << c->name << " is missing from Help";
+            EXPECT_EQ(_gui_command_for_key(b.key, b.mods & GUI_MOD_CTRL, b.mods & GUI_MOD_SHIFT, 0), id) << c->name;
+        }
+    }
+    /* Ctrl keys that wait for a stroke, and Ctrl keys of no command, are the key alone;
+     * Shift counts only where a key is bound with it. */
+    EXPECT_EQ(_gui_command_for_key(ALLEGRO_KEY_E, 1, 0, 1), GUI_CMD_ERASER);
+    EXPECT_EQ(_gui_command_for_key(ALLEGRO_KEY_E, 1, 0, 0), GUI_CMD_EXPORT);
+    EXPECT_EQ(_gui_command_for_key(ALLEGRO_KEY_G, 1, 1, 0), GUI_CMD_SNAP);
+    EXPECT_EQ(_gui_command_for_key(ALLEGRO_KEY_Y, 1, 1, 1), GUI_CMD_REDO);
+    EXPECT_EQ(_gui_command_for_key(ALLEGRO_KEY_B, 0, 1, 0), GUI_CMD_BRUSH);
+    EXPECT_EQ(_gui_command_for_key(ALLEGRO_KEY_Q, 1, 0, 0), -1);
+    app.ui.help.open = 0;
 }
 
 /* The texts of the two windows that are always there, in the program's own
