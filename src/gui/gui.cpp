@@ -399,19 +399,15 @@ int plumaro_gui_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
     if (!app->gui_visible) return 0;
     /* A press in a text field asks for the soft keyboard where there is one. */
     if (event->type == ALLEGRO_EVENT_MOUSE_BUTTON_DOWN) {
-        GUI_STATE* ui = &app->ui;
-        const struct {
-            int open;
-            int32_t window, field;
-        } entries[4] = {{ui->save_name.open, ui->save_name.window, ui->save_name.field},
-                        {ui->palette_name.open, ui->palette_name.window, ui->palette_name.field},
-                        {ui->text.open, ui->text.window, ui->text.field},
-                        {ui->layer_name.open, ui->layer_name.window, ui->layer_name.field}};
-        for (const auto& e : entries) {
-            T_GUI_WIDGET* w = t_gui_get_widget(app->gui, e.field);
+        const char* ui = (const char*)&app->ui;
+        for (int id = 0; id < GUI_POPUP_COUNT; id++) {
+            const GUI_POPUP_ROW* row = _gui_popup(id);
+            if (row->field_at == GUI_POPUP_NONE || !*(const int*)(ui + row->open_at)) continue;
+            int32_t window = *(const int32_t*)(ui + row->window_at);
+            T_GUI_WIDGET* w = t_gui_get_widget(app->gui, *(const int32_t*)(ui + row->field_at));
             float ox, oy;
-            if (!e.open || !w || !w->visible || !t_gui_window_is_open(app->gui, e.window) ||
-                !t_gui_window_content_origin(app->gui, e.window, &ox, &oy))
+            if (!w || !w->visible || !t_gui_window_is_open(app->gui, window) ||
+                !t_gui_window_content_origin(app->gui, window, &ox, &oy))
                 continue;
             float px = (float)event->mouse.x, py = (float)event->mouse.y;
             if (px >= ox + w->x && px < ox + w->x + w->w && py >= oy + w->y && py < oy + w->y + w->h) {
@@ -448,7 +444,7 @@ void plumaro_gui_set_visible(PLUMARO_APP* app, int visible) {
         if (app->gui) {
             t_gui_open_window(app->gui, ui->toolbar.window);
             if (ui->panel_was_open) t_gui_open_window(app->gui, ui->panel.window);
-            if (ui->language.requested) t_gui_open_window(app->gui, ui->language.window);
+            _gui_reopen_popups_on_show(app);
         }
     } else if (!visible && app->gui_visible) {
         ui->panel_was_open = app->gui && t_gui_window_is_open(app->gui, ui->panel.window);

@@ -194,30 +194,14 @@ int _gui_help_rows(int tab, HELP_ROW* out, int max) {
 /* Callbacks                                                                 */
 /* ------------------------------------------------------------------------ */
 
-void _gui_help_close(PLUMARO_APP* app) {
-    __t_assert_void(app);
-    app->ui.help.open = 0;
-    if (app->gui) {
-        t_gui_close_window(app->gui, app->ui.help.header);
-        t_gui_close_window(app->gui, app->ui.help.body);
-    }
-    _gui_changed(app);
-}
-
 void _on_help_button(int32_t, void* user) {
     _APP(user);
-    GUI_HELP* h = &app->ui.help;
-    h->open = 1;
-    t_gui_open_window(app->gui, h->header);
-    t_gui_open_window(app->gui, h->body);
-    t_gui_raise_window(app->gui, h->header);
-    t_gui_raise_window(app->gui, h->body);
-    _gui_changed(app);
+    _gui_popup_show(app, GUI_POPUP_HELP);
 }
 
-static void _on_help_close(int32_t, void* user) {
+void _on_help_close(int32_t, void* user) {
     _APP(user);
-    _gui_help_close(app);
+    _gui_popup_hide(app, GUI_POPUP_HELP);
 }
 
 static void _on_help_tab(int32_t id, void* user) {
@@ -298,9 +282,5 @@ int _build_help_popup(PLUMARO_APP* app) {
     }
     t_gui_close_window(app->gui, header);
     t_gui_close_window(app->gui, body);
-    if (help->open) {
-        t_gui_open_window(app->gui, header);
-        t_gui_open_window(app->gui, body);
-    }
     return 1;
 }

@@ -293,15 +293,8 @@ static void _text_popup_set_controls(PLUMARO_APP* app) {
 
 // Closes the popup and ends editing.
 static void _text_popup_close(PLUMARO_APP* app) {
-    GUI_TEXT_POPUP* t = &app->ui.text;
-    t->open = 0;
-    t->editing = 0;
-    if (app->gui) {
-        t_gui_set_focus(app->gui, -1);
-        t_gui_close_window(app->gui, t->window);
-    }
-    platform_hide_keyboard();
-    _gui_changed(app);
+    app->ui.text.editing = 0;
+    _gui_popup_hide(app, GUI_POPUP_TEXT);
 }
 
 // Opens the popup; on a text float it edits that float.
@@ -319,12 +312,7 @@ static void _text_popup_open(PLUMARO_APP* app) {
         t->editing = 0;
     }
     _text_popup_set_controls(app);
-    t_gui_set_focus(app->gui, t->field);
-    t->open = 1;
-    t_gui_open_window(app->gui, t->window);
-    t_gui_raise_window(app->gui, t->window);
-    platform_show_keyboard();
-    _gui_changed(app);
+    _gui_popup_show(app, GUI_POPUP_TEXT);
 }
 
 void _on_text_button(int32_t, void* user) {
@@ -338,10 +326,7 @@ void _text_popup_reopen(PLUMARO_APP* app) {
     int editing = t->editing;
     if (editing && _text_float(app)) t_gui_textarea_set_text(app->gui, t->field, t->text);
     _text_popup_set_controls(app);
-    t_gui_set_focus(app->gui, t->field);
-    t_gui_open_window(app->gui, t->window);
-    platform_show_keyboard();
-    _gui_changed(app);
+    _gui_popup_show(app, GUI_POPUP_TEXT);
 }
 
 // While editing, the float takes the popup's font and size and is rendered again.
@@ -374,7 +359,7 @@ static void _on_text_size_change(int32_t, double value, void* user) {
     _text_follow(app);
 }
 
-static void _on_text_ok(int32_t, void* user) {
+void _on_text_ok(int32_t, void* user) {
     _APP(user);
     GUI_TEXT_POPUP* t = &app->ui.text;
     const char* field = t_gui_textarea_get_text(app->gui, t->field);

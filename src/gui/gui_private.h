@@ -114,6 +114,43 @@ int _build_layer_panel(PLUMARO_APP* app);
 void _gui_sync_grid(PLUMARO_APP* app);
 
 /* ---- gui_popups.cpp ---- */
+#define GUI_POPUP_NONE ((size_t)-1) /* no such window or field */
+
+/* What hiding the interface does to a popup. */
+enum { GUI_HIDE_STAYS, GUI_HIDE_CLOSES, GUI_HIDE_FORGETS };
+
+/* A popup: how it is built, where its state lives in GUI_STATE (offsets),
+ * and what closing, hiding, collapsing and rebuilding do to it. */
+typedef struct GUI_POPUP_ROW {
+    int id; /* GUI_POPUP_ID, its place in the table */
+    const char* title;
+    int (*build)(PLUMARO_APP* app); /* its window, closed; 1 or 0 */
+    size_t open_at;                 /* its open flag (int), which survives rebuilds */
+    size_t window_at, second_window_at;
+    size_t field_at;    /* the text field that takes the focus and the soft keyboard, or none */
+    size_t ids_at;      /* its widget ids (int32, -1 while absent) ... */
+    int ids;            /* ... and how many there are */
+    int close_place;    /* Escape and Back close the open popup of the lowest place first */
+    int reopen_place;   /* after a rebuild the open ones are shown again in this order */
+    int on_hide;        /* GUI_HIDE_* */
+    int collapse_forgets; /* collapsing the toolbar forgets it */
+    void (*reopen)(PLUMARO_APP* app); /* shows it again with what it held; null: shown as built */
+    void (*cancel)(PLUMARO_APP* app); /* what Escape does; null: it is hidden */
+    void (*forget)(PLUMARO_APP* app); /* what else goes when it is forgotten; null: nothing */
+    T_GUI_BUTTON_CB accept;           /* its default button, for Enter once dialogs take it; null: none */
+} GUI_POPUP_ROW;
+
+/* The row of a popup, or null. */
+const GUI_POPUP_ROW* _gui_popup(int id);
+/* The popup at a place of the closing order, or null. */
+const GUI_POPUP_ROW* _gui_popup_closing(int place);
+/* Shows a popup in front of the others and records it open (and when); its
+ * text field, if any, takes the focus and the soft keyboard. */
+void _gui_popup_show(PLUMARO_APP* app, int popup);
+/* Hides a popup and records it closed; its text field gives up the focus and the soft keyboard. */
+void _gui_popup_hide(PLUMARO_APP* app, int popup);
+/* Showing the interface again opens the popups hiding only closed. */
+void _gui_reopen_popups_on_show(PLUMARO_APP* app);
 /* A popup window: flags, stacking, closed until asked for; -1 (logged with
  * `failure`) when it cannot be made. */
 int32_t _gui_popup_window(PLUMARO_APP* app, const char* title, float x, float y, float w, float h, int flags,
@@ -163,10 +200,9 @@ typedef struct HELP_ROW {
 int _gui_help_rows(int tab, HELP_ROW* out, int max);
 /* Builds the help reference's two windows for the current tab; 1 or 0. */
 int _build_help_popup(PLUMARO_APP* app);
-/* Closes the help reference. */
-void _gui_help_close(PLUMARO_APP* app);
-/* The Help button. */
+/* The Help button, and the reference's Close. */
 void _on_help_button(int32_t id, void* user);
+void _on_help_close(int32_t id, void* user);
 
 /* ---- gui_placed.cpp ---- */
 /* Builds the text popup, closed; 1 or 0. */
@@ -175,6 +211,8 @@ int _build_text_popup(PLUMARO_APP* app);
 void _text_popup_reopen(PLUMARO_APP* app);
 /* Closes the text popup as its Cancel does (an edited text float gets its text back). */
 void _text_popup_cancel(PLUMARO_APP* app);
+/* The text popup's Place: the text becomes a float, or the edited float takes it. */
+void _on_text_ok(int32_t id, void* user);
 /* The text button: a new text, or the text float being edited. */
 void _on_text_button(int32_t id, void* user);
 /* A shape button: the shape is dropped as a float at the view's centre. */

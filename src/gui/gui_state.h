@@ -70,6 +70,26 @@ typedef struct GUI_LAYER_PANEL {
     int syncing; /* the widgets are being set from the document: callbacks ignore them */
 } GUI_LAYER_PANEL;
 
+/* The popups, in the order they are built; the interface's table of
+ * popups has one row for each. */
+typedef enum GUI_POPUP_ID {
+    GUI_POPUP_CONFIRM,
+    GUI_POPUP_NOTIFY,
+    GUI_POPUP_EXPORT,
+    GUI_POPUP_NEWDOC,
+    GUI_POPUP_PALETTE_NAME,
+    GUI_POPUP_SAVE_NAME,
+    GUI_POPUP_LAYER_NAME,
+    GUI_POPUP_OPEN_LIST,
+    GUI_POPUP_TEXT,
+    GUI_POPUP_LANGUAGE,
+    GUI_POPUP_PALETTE_MANAGE,
+    GUI_POPUP_PICKER,
+    GUI_POPUP_TIP,
+    GUI_POPUP_HELP,
+    GUI_POPUP_COUNT
+} GUI_POPUP_ID;
+
 #define GUI_OPEN_ROWS 12
 #define GUI_HELP_TABS 11
 
@@ -180,6 +200,8 @@ typedef struct GUI_STATE {
     GUI_PICKER picker;
     GUI_TIP_POPUP tip;
     GUI_HELP help;
+    uint32_t popup_opened[GUI_POPUP_COUNT]; /* when each popup was last opened, 0 never */
+    uint32_t popup_openings;                /* popups opened so far */
     char doc_name[64];          /* proposed name of the next save */
     char export_path[1024];     /* where the last export went */
     GUI_ICON_BUTTON* icons; /* owned; grows with the buttons registered */
