@@ -83,12 +83,11 @@ static DOCUMENT* _app_blank_document(int size) {
 
 int _app_new_document_within(PLUMARO_APP* app, int size, int max_bitmap_size) {
     __t_assert(app);
-    if (size < APP_CANVAS_MIN) size = APP_CANVAS_MIN;
-    if (size > APP_CANVAS_MAX) size = APP_CANVAS_MAX;
+    size = app_range_clamp(APP_RANGE_CANVAS_SIZE, size);
     if (max_bitmap_size > 0 && max_bitmap_size < size) {
         t_log(LOG_INFO, "canvas %d clamped to the GPU bitmap limit %d", size, max_bitmap_size);
         size = max_bitmap_size;
-        if (size < APP_CANVAS_MIN) {
+        if (size < APP_RANGE_CANVAS_SIZE.min) {
             t_log(LOG_ERR, "could not allocate any canvas, keeping the current document");
             return 0;
         }

@@ -4,10 +4,7 @@
 #pragma once
 #include "plumaro_app.h"
 
-#define APP_CANVAS_MIN 64
-#define APP_CANVAS_MAX 16384
-
-/* Replaces the document with a blank square one of `size` (64..16384, within
+/* Replaces the document with a blank square one of `size` (APP_RANGE_CANVAS_SIZE, within
  * the display's bitmap limit, halved while allocation fails); 1 when a new
  * document is in place, 0 when the current one was kept. */
 int plumaro_app_new_document(PLUMARO_APP* app, int size);

@@ -191,9 +191,8 @@ static void _canvas_stroke_to(PLUMARO_APP* app, float px, float py, double time)
 }
 
 double _canvas_stabilizer_lag(int strength) {
-    if (strength < 0) strength = 0;
-    if (strength > 100) strength = 100;
-    return (double)strength / 100.0 * 0.3;
+    strength = app_range_clamp(APP_RANGE_STABILIZER, strength);
+    return (double)strength / (double)APP_RANGE_STABILIZER.max * 0.3;
 }
 
 // Moves the painted point toward the pointer for the time since the last

@@ -33,9 +33,8 @@ float plumaro_app_ui_scale_for(float density, int overridden, int ui_size) {
         if (base < 1.0f) base = 1.0f;
         if (base > 2.5f) base = 2.5f;
     }
-    if (ui_size < 0) ui_size = 0;
-    if (ui_size > 3) ui_size = 3;
-    return base * factors[ui_size];
+    static_assert(sizeof(factors) / sizeof(factors[0]) == APP_RANGE_UI_SIZE.max + 1, "a factor for each size");
+    return base * factors[app_range_clamp(APP_RANGE_UI_SIZE, ui_size)];
 }
 
 void plumaro_app_update_ui_scale(PLUMARO_APP* app) {

@@ -6,6 +6,7 @@
 #include <allegro5/allegro_font.h>
 #include <stdint.h>
 
+#include "app_ranges.h"
 #include "canvas/brush.h"
 #include "canvas/document.h"
 #include "canvas/form.h"

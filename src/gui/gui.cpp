@@ -94,7 +94,7 @@ void _gui_section_add(T_GUI_SECTIONLIST* list, int section, int32_t widget) {
 }
 
 int32_t _gui_labelled_slider(PLUMARO_APP* app, int32_t win, T_GUI_SECTIONLIST* list, int section, const char* label,
-                             float width, float* y, double min, double max, double value, const char* format,
+                             float width, float* y, APP_RANGE range, double value, const char* format,
                              T_GUI_SLIDER_CB callback) {
     __t_assert(app);
     __t_assert(y);
@@ -102,8 +102,8 @@ int32_t _gui_labelled_slider(PLUMARO_APP* app, int32_t win, T_GUI_SECTIONLIST* l
     float lh = 0.6f * m->row_h;
     int32_t caption = t_gui_add_label(app->gui, win, i18n_tr(label), 10.0f, *y, width, lh, 0);
     int32_t slider =
-        t_gui_add_slider(app->gui, win, 10.0f, *y + lh, width - m->value_reserve, m->row_h, min, max, value, 0,
-                         callback, app);
+        t_gui_add_slider(app->gui, win, 10.0f, *y + lh, width - m->value_reserve, m->row_h, range.min, range.max, value,
+                         0, callback, app);
     t_gui_slider_set_step(app->gui, slider, 1.0);
     t_gui_slider_set_format(app->gui, slider, format);
     _gui_section_add(list, section, caption);

@@ -72,37 +72,24 @@ static int _cmd_commit(PLUMARO_APP* app) {
     return 0;
 }
 
-static int _cmd_brush(PLUMARO_APP* app) {
-    plumaro_app_settle(app);
-    plumaro_app_set_tool(app, TOOL_BRUSH);
-    return 1;
-}
-
-static int _cmd_eraser(PLUMARO_APP* app) {
-    plumaro_app_settle(app);
-    plumaro_app_set_eraser(app);
-    return 1;
-}
-
-// The selection tools take over a float as it is: nothing is laid down.
-static int _cmd_select(PLUMARO_APP* app) {
-    plumaro_app_set_tool(app, TOOL_SELECT);
-    return 1;
-}
-
-static int _cmd_lasso(PLUMARO_APP* app) {
-    plumaro_app_set_tool(app, TOOL_LASSO);
-    return 1;
-}
+/* The tools, as their rows in the table of tools say. */
+static int _cmd_brush(PLUMARO_APP* app) { return _gui_choose_tool(app, GUI_TOOL_BRUSH); }
+static int _cmd_eraser(PLUMARO_APP* app) { return _gui_choose_tool(app, GUI_TOOL_ERASER); }
+static int _cmd_select(PLUMARO_APP* app) { return _gui_choose_tool(app, GUI_TOOL_SELECT); }
+static int _cmd_lasso(PLUMARO_APP* app) { return _gui_choose_tool(app, GUI_TOOL_LASSO); }
+static int _cmd_line(PLUMARO_APP* app) { return _gui_choose_tool(app, GUI_TOOL_LINE); }
+static int _cmd_curve(PLUMARO_APP* app) { return _gui_choose_tool(app, GUI_TOOL_CURVE); }
+static int _cmd_fill(PLUMARO_APP* app) { return _gui_choose_tool(app, GUI_TOOL_FILL); }
+static int _cmd_gradient(PLUMARO_APP* app) { return _gui_choose_tool(app, GUI_TOOL_GRADIENT); }
 
 static int _cmd_smaller(PLUMARO_APP* app) {
-    app->brush.size = fmaxf(1.0f, app->brush.size / 1.25f);
+    app->brush.size = fmaxf((float)APP_RANGE_BRUSH_SIZE.min, app->brush.size / 1.25f);
     _refresh_placed_float(app, 1);
     return 1;
 }
 
 static int _cmd_larger(PLUMARO_APP* app) {
-    app->brush.size = fminf(128.0f, app->brush.size * 1.25f);
+    app->brush.size = fminf((float)APP_RANGE_BRUSH_SIZE.max, app->brush.size * 1.25f);
     _refresh_placed_float(app, 1);
     return 1;
 }
@@ -176,6 +163,11 @@ static const GUI_COMMAND _commands[GUI_CMD_COUNT] = {
     {GUI_CMD_INTERFACE, "interface", _cmd_interface, {{ALLEGRO_KEY_TAB, 0}}, 0, "Tab", "Show or hide the UI"},
     {GUI_CMD_PAN, "pan", _cmd_pan, {{ALLEGRO_KEY_SPACE, 0}}, 0, "Space (hold)", "Pan with the left button"},
     {GUI_CMD_PICK, "pick", _cmd_pick, {{ALLEGRO_KEY_I, 0}}, 0, "I", "Pick the next color clicked, then keep the tool"},
+    /* Tools chosen by their buttons alone. */
+    {GUI_CMD_LINE, "line", _cmd_line, {}, 0, NULL, NULL},
+    {GUI_CMD_CURVE, "curve", _cmd_curve, {}, 0, NULL, NULL},
+    {GUI_CMD_FILL, "fill", _cmd_fill, {}, 0, NULL, NULL},
+    {GUI_CMD_GRADIENT, "gradient", _cmd_gradient, {}, 0, NULL, NULL},
 };
 
 #undef CTRL

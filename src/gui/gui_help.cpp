@@ -12,10 +12,13 @@
     PLUMARO_APP* app = (PLUMARO_APP*)(user); \
     __t_assert_void(app)
 
+/* A tab: its rows, or the function that makes them from the tables of the
+ * tools and the commands. */
 typedef struct HELP_TAB {
     const char* title;
     const HELP_ROW* rows;
     int count;
+    int (*make)(HELP_ROW* out, int max);
 } HELP_TAB;
 
 #define NOTE(text) {NULL, text}
@@ -34,23 +37,8 @@ static const HELP_ROW _overview[] = {
     NOTE("Your settings persist across sessions"),
 };
 
-static const HELP_ROW _tools[] = {
-    {"Brush", "Paint with the current color, size and opacity"},
-    {"Eraser", "Erase to transparent on the active layer"},
-    {"Select", "Box selection: move, scale, rotate, commit"},
-    {"Fill", "Flood-fill from the click with the brush color"},
-    {"Gradient", "Drag to lay a linear gradient in the brush color"},
-    {"Lasso", "Freehand lasso selection"},
-    {"Text", "Type text and drop it as a movable selection"},
-    {"Line", "Drag a line, move its ends, press off it to draw"},
-    {"Bezier", "Drag a chord, bend it, press off it to draw"},
-    {"Rect", "Drop a rectangle as a movable selection"},
-    {"Circle", "Drop a circle or ellipse as a movable selection"},
-    {"Triangle", "Drop a triangle as a movable selection"},
-    {"Star", "Drop a star as a movable selection"},
-    {"Pentagon", "Drop a pentagon as a movable selection"},
-    {"Hexagon", "Drop a hexagon as a movable selection"},
-    {"Arrow", "Drop an arrow as a movable selection"},
+/* The tools tab after the rows of the tools, the text and the shapes. */
+static const HELP_ROW _tools_after[] = {
     NOTE("Resizing a shape keeps the brush stroke width"),
     NOTE("A pending line or curve follows the color picked"),
     {"Fill|shape", "Placed shapes are solid when on, outlines when off"},
@@ -160,13 +148,6 @@ static const HELP_ROW _shortcuts_after[] = {
     {"Back (Android)", "Close popup, cancel selection, or quit"},
 };
 
-#define TAB(title, rows) {title, rows, (int)(sizeof(rows) / sizeof(rows[0]))}
-static const HELP_TAB _help_tabs[GUI_HELP_TABS] = {
-    TAB("Overview", _overview), TAB("Tools", _tools),       TAB("Brush", _brush),       TAB("Color", _color),
-    TAB("Edit", _edit),         TAB("Layers", _layers),     TAB("Canvas", _canvas),     TAB("Symmetry", _symmetry),
-    TAB("Settings", _settings), TAB("File", _file),         {"Shortcuts", NULL, 0},
-};
-
 // The shortcut list: the commands' lines in their table's order, then the rest.
 static int _gui_shortcut_rows(HELP_ROW* out, int max) {
     int n = 0;
@@ -182,9 +163,28 @@ static int _gui_shortcut_rows(HELP_ROW* out, int max) {
     return n;
 }
 
+// The tools tab: a row for each tool button, as its tooltip says, then the rest.
+static int _gui_tool_rows(HELP_ROW* out, int max) {
+    int n = 0;
+    for (int id = 0; id < GUI_TOOL_BUTTONS && n < max; id++) {
+        const GUI_TOOL_ROW* tool = _gui_tool(id);
+        out[n++] = HELP_ROW{tool->label, tool->tip};
+    }
+    for (const HELP_ROW& row : _tools_after)
+        if (n < max) out[n++] = row;
+    return n;
+}
+
+#define TAB(title, rows) {title, rows, (int)(sizeof(rows) / sizeof(rows[0])), NULL}
+static const HELP_TAB _help_tabs[GUI_HELP_TABS] = {
+    TAB("Overview", _overview), {"Tools", NULL, 0, _gui_tool_rows},       TAB("Brush", _brush),       TAB("Color", _color),
+    TAB("Edit", _edit),         TAB("Layers", _layers),     TAB("Canvas", _canvas),     TAB("Symmetry", _symmetry),
+    TAB("Settings", _settings), TAB("File", _file),         {"Shortcuts", NULL, 0, _gui_shortcut_rows},
+};
+
 int _gui_help_rows(int tab, HELP_ROW* out, int max) {
     if (!out || tab < 0 || tab >= GUI_HELP_TABS) return 0;
-    if (!_help_tabs[tab].rows) return _gui_shortcut_rows(out, max);
+    if (_help_tabs[tab].make) return _help_tabs[tab].make(out, max);
     int n = _help_tabs[tab].count < max ? _help_tabs[tab].count : max;
     for (int i = 0; i < n; i++) out[i] = _help_tabs[tab].rows[i];
     return n;

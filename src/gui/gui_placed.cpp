@@ -27,9 +27,10 @@
     PLUMARO_APP* app = (PLUMARO_APP*)(user); \
     __t_assert_void(app)
 
-static const char* const _font_files[4] = {"fonts/DejaVuSans.ttf", "fonts/DejaVuSerif.ttf",
+#define _FONTS (APP_RANGE_TEXT_FONT.max + 1)
+static const char* const _font_files[_FONTS] = {"fonts/DejaVuSans.ttf", "fonts/DejaVuSerif.ttf",
                                            "fonts/DejaVuSansMono.ttf", "fonts/DejaVuSans-Bold.ttf"};
-static const char* const _font_names[4] = {"Sans", "Serif", "Mono", "Bold"};
+static const char* const _font_names[_FONTS] = {"Sans", "Serif", "Mono", "Bold"};
 
 /* Unit polygons of the star, pentagon, hexagon and arrow, y downwards. */
 static const float _star[10][2] = {{0, -1},          {0.2469f, -0.3398f}, {0.9511f, -0.309f}, {0.3994f, 0.1298f},
@@ -159,7 +160,7 @@ ALLEGRO_BITMAP* _render_shape_bitmap_wh(PLUMARO_APP* app, int kind, int filled, 
 ALLEGRO_BITMAP* _render_text_bitmap(PLUMARO_APP* app, const char* text, int font_index, int size) {
     __t_assert_null(app);
     if (!text || !text[0]) return NULL;
-    if (font_index < 0 || font_index > 3) font_index = 0;
+    if (font_index < 0 || font_index >= _FONTS) font_index = 0;
     if (size < 6) size = 6;
     if (size > 512) size = 512;
     char path[1024];
@@ -245,12 +246,6 @@ void _place_shape(PLUMARO_APP* app, int kind) {
     al_destroy_bitmap(bitmap);
     plumaro_gui_sync(app);
     _gui_changed(app);
-}
-
-void _on_shape_button(int32_t id, void* user) {
-    _APP(user);
-    for (int k = 0; k < GUI_SHAPES; k++)
-        if (app->ui.toolbar.shapes[k] == id) _place_shape(app, k);
 }
 
 void _refresh_placed_float(PLUMARO_APP* app, int force) {
@@ -349,7 +344,7 @@ static void _on_text_field_change(int32_t, const char* text, void* user) {
 
 static void _on_text_font_select(int32_t, int index, void* user) {
     _APP(user);
-    app->text_font = index >= 0 && index < 4 ? index : 0;
+    app->text_font = index >= 0 && index < _FONTS ? index : 0;
     _text_follow(app);
 }
 
@@ -422,11 +417,11 @@ int _build_text_popup(PLUMARO_APP* app) {
     float y = r + g + 10.0f + 4.0f * r + g;
     t_gui_add_label(app->gui, win, i18n_tr("Font"), 10.0f, y + 4.0f, 50.0f, l, 0);
     t->font = t_gui_add_combobox(app->gui, win, 62.0f, y, pw - 72.0f, r, _on_text_font_select, app);
-    for (int k = 0; k < 4; k++) t_gui_combobox_add_item(app->gui, t->font, i18n_tr(_font_names[k]));
+    for (const char* name : _font_names) t_gui_combobox_add_item(app->gui, t->font, i18n_tr(name));
     y += r + g;
     t_gui_add_label(app->gui, win, i18n_tr("Size"), 10.0f, y + 4.0f, 50.0f, l, 0);
-    t->size = t_gui_add_slider(app->gui, win, 62.0f, y, pw - 72.0f - m->value_reserve, r, 8, 256, app->text_size, 0,
-                               _on_text_size_change, app);
+    t->size = t_gui_add_slider(app->gui, win, 62.0f, y, pw - 72.0f - m->value_reserve, r, APP_RANGE_TEXT_SIZE.min,
+                               APP_RANGE_TEXT_SIZE.max, app->text_size, 0, _on_text_size_change, app);
     t_gui_slider_set_step(app->gui, t->size, 1.0);
     t_gui_slider_set_format(app->gui, t->size, "%.0f px");
     y += r + g;

@@ -645,7 +645,7 @@ int _gui_custom_canvas_size(const char* text) {
     }
     while (*p == ' ') p++;
     if (*p) return 0;
-    return value >= 64 && value <= 16384 ? (int)value : 0;
+    return app_range_clamp(APP_RANGE_CANVAS_SIZE, (int32_t)value) == value ? (int)value : 0;
 }
 
 static void _on_newdoc_create(int32_t, void* user) {
@@ -1022,8 +1022,9 @@ static int _build_export(PLUMARO_APP* app) {
                                       _on_export_mode_full, app);
     y += r + g;
     t_gui_add_label(app->gui, win, i18n_tr("Border"), 10.0f, y + 4.0f, 70.0f * s, l, 0);
-    e->border = t_gui_add_slider(app->gui, win, 86.0f * s, y, pw - 86.0f * s - 10.0f - m->value_reserve, r, 0, 256,
-                                 app->export_border, 0, _on_export_border, app);
+    e->border = t_gui_add_slider(app->gui, win, 86.0f * s, y, pw - 86.0f * s - 10.0f - m->value_reserve, r,
+                                 APP_RANGE_EXPORT_BORDER.min, APP_RANGE_EXPORT_BORDER.max, app->export_border, 0,
+                                 _on_export_border, app);
     t_gui_slider_set_step(app->gui, e->border, 1.0);
     t_gui_slider_set_format(app->gui, e->border, "%.0f px");
     y += r + g;

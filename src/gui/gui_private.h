@@ -39,9 +39,9 @@ float _gui_text_room(PLUMARO_APP* app, const char* text);
 void _gui_changed(PLUMARO_APP* app);
 /* The style that paints a button in a colour, with white or black text by its lightness. */
 T_GUI_STYLE _gui_swatch_style(ALLEGRO_COLOR colour);
-/* Adds a label and a slider below it (step 1); returns the slider and moves *y to the next row. */
+/* Adds a label and a slider over a range below it (step 1); returns the slider and moves *y to the next row. */
 int32_t _gui_labelled_slider(PLUMARO_APP* app, int32_t win, T_GUI_SECTIONLIST* list, int section, const char* label,
-                             float width, float* y, double min, double max, double value, const char* format,
+                             float width, float* y, APP_RANGE range, double value, const char* format,
                              T_GUI_SLIDER_CB callback);
 /* Adds a widget to a section when the widget exists. */
 void _gui_section_add(T_GUI_SECTIONLIST* list, int section, int32_t widget);
@@ -57,7 +57,7 @@ typedef enum GUI_COMMAND_ID {
     GUI_CMD_SAVE, GUI_CMD_OPEN, GUI_CMD_EXPORT, GUI_CMD_UNDO, GUI_CMD_REDO, GUI_CMD_CUT, GUI_CMD_COPY,
     GUI_CMD_PASTE, GUI_CMD_COMMIT, GUI_CMD_BRUSH, GUI_CMD_ERASER, GUI_CMD_SELECT, GUI_CMD_LASSO,
     GUI_CMD_SMALLER, GUI_CMD_LARGER, GUI_CMD_FIT, GUI_CMD_GRID, GUI_CMD_SNAP, GUI_CMD_DIAGONALS,
-    GUI_CMD_INTERFACE, GUI_CMD_PAN, GUI_CMD_PICK,
+    GUI_CMD_INTERFACE, GUI_CMD_PAN, GUI_CMD_PICK, GUI_CMD_LINE, GUI_CMD_CURVE, GUI_CMD_FILL, GUI_CMD_GRADIENT,
     GUI_CMD_COUNT
 } GUI_COMMAND_ID;
 
@@ -89,6 +89,26 @@ int _gui_run_command(PLUMARO_APP* app, int id);
 int _gui_command_for_key(int key, int ctrl, int shift, int stroke);
 
 /* ---- gui_toolbar.cpp ---- */
+/* What a tool button stands for. */
+enum { GUI_TOOL_KIND_TOOL, GUI_TOOL_KIND_TEXT, GUI_TOOL_KIND_SHAPE };
+
+/* A tool, the text or a shape: its button, its line in the help and what choosing it does. */
+typedef struct GUI_TOOL_ROW {
+    int id;            /* GUI_TOOL_BUTTON, its place in the table */
+    const char* label; /* its name in the help */
+    const char* tip;   /* its tooltip, and its text in the help */
+    int icon;
+    int kind;    /* GUI_TOOL_KIND_* */
+    int value;   /* the tool (PLUMARO_TOOL) or the shape's kind */
+    int eraser;  /* the brush with its eraser flag */
+    int settles; /* choosing it first lays down the float and the line or curve being edited */
+    int command; /* the command that chooses it (GUI_CMD_*), -1 for the text and the shapes */
+} GUI_TOOL_ROW;
+
+/* The row of a tool button, or null. */
+const GUI_TOOL_ROW* _gui_tool(int id);
+/* Chooses the tool of a row as its row says; 1 when it was a tool. */
+int _gui_choose_tool(PLUMARO_APP* app, int row);
 /* Inner width of the toolbar on a display of that width. */
 float _gui_toolbar_inner_width(const GUI_METRICS* m, float display_w);
 /* Builds the toolbar, as a side tab when collapsed; 1 or 0. */
@@ -215,8 +235,6 @@ void _text_popup_cancel(PLUMARO_APP* app);
 void _on_text_ok(int32_t id, void* user);
 /* The text button: a new text, or the text float being edited. */
 void _on_text_button(int32_t id, void* user);
-/* A shape button: the shape is dropped as a float at the view's centre. */
-void _on_shape_button(int32_t id, void* user);
 /* Drops shape `kind` (0..6) at the view's centre as a floating selection. */
 void _place_shape(PLUMARO_APP* app, int kind);
 /* A new bitmap of a shape in the brush colour, outlined with the brush's width or filled; null on failure. */

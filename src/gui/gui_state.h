@@ -40,16 +40,37 @@ typedef struct GUI_ICON_BUTTON {
     PLUMARO_ICON_SET set;
 } GUI_ICON_BUTTON;
 
+/* The toolbar's buttons of the tools, the text and the shapes, in the order
+ * the help lists them; the interface's table of tools has a row for each. */
+typedef enum GUI_TOOL_BUTTON {
+    GUI_TOOL_BRUSH,
+    GUI_TOOL_ERASER,
+    GUI_TOOL_SELECT,
+    GUI_TOOL_FILL,
+    GUI_TOOL_GRADIENT,
+    GUI_TOOL_LASSO,
+    GUI_TOOL_TEXT,
+    GUI_TOOL_LINE,
+    GUI_TOOL_CURVE,
+    GUI_TOOL_RECTANGLE, /* the shapes, in the order of their kinds */
+    GUI_TOOL_ELLIPSE,
+    GUI_TOOL_TRIANGLE,
+    GUI_TOOL_STAR,
+    GUI_TOOL_PENTAGON,
+    GUI_TOOL_HEXAGON,
+    GUI_TOOL_ARROW,
+    GUI_TOOL_BUTTONS
+} GUI_TOOL_BUTTON;
+
 /* The toolbar at the left edge. */
 typedef struct GUI_TOOLBAR {
     int32_t window;
     T_GUI_SECTIONLIST* sections; /* owned; null while collapsed */
     int32_t collapse, hide;
-    int32_t undo, redo, brush, eraser, select, lasso, cut, copy, paste, navigate;
+    int32_t undo, redo, cut, copy, paste, navigate;
+    int32_t tools[GUI_TOOL_BUTTONS]; /* by GUI_TOOL_BUTTON */
     int32_t presets[4];
     int32_t tip, tip_preview;
-    int32_t line, curve, fill, gradient, text;
-    int32_t shapes[GUI_SHAPES];
     int32_t shape_fill, pick;
     int32_t palette_combo, chip, swatches[GUI_SWATCHES], palette_edit, palette_new, palette_manage;
     int32_t size, opacity, flow, hardness;

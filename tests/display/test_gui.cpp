@@ -110,9 +110,9 @@ TEST_F(Gui, LongLayerNamesAreCutAtACharacter) {
 }
 
 TEST_F(Gui, ASwatchWhileErasingPaintsAgainInItsColour) {
-    click(app.ui.toolbar.eraser);
+    click(app.ui.toolbar.tools[GUI_TOOL_ERASER]);
     ASSERT_EQ(app.brush.eraser, 1);
-    EXPECT_EQ(t_gui_button_get_toggled(app.gui, app.ui.toolbar.eraser), 1);
+    EXPECT_EQ(t_gui_button_get_toggled(app.gui, app.ui.toolbar.tools[GUI_TOOL_ERASER]), 1);
     app.brush.color.a = 0.5f;
     click(app.ui.toolbar.swatches[2]);
     const uint8_t(*colors)[3] = palette_active_colors(&app.palette);
@@ -123,8 +123,8 @@ TEST_F(Gui, ASwatchWhileErasingPaintsAgainInItsColour) {
     EXPECT_FLOAT_EQ(app.brush.color.a, 0.5f) << "the brush keeps its alpha";
     EXPECT_EQ(label(app.ui.toolbar.swatches[2]), "x");
     EXPECT_EQ(label(app.ui.toolbar.swatches[0]), " ");
-    EXPECT_EQ(t_gui_button_get_toggled(app.gui, app.ui.toolbar.brush), 1);
-    EXPECT_EQ(t_gui_button_get_toggled(app.gui, app.ui.toolbar.eraser), 0);
+    EXPECT_EQ(t_gui_button_get_toggled(app.gui, app.ui.toolbar.tools[GUI_TOOL_BRUSH]), 1);
+    EXPECT_EQ(t_gui_button_get_toggled(app.gui, app.ui.toolbar.tools[GUI_TOOL_ERASER]), 0);
 }
 
 TEST_F(Gui, EditModeStoresTheBrushColourInASwatch) {
@@ -186,7 +186,7 @@ TEST_F(Gui, ARebuildKeepsFoldedSectionsAndCollapsedWindows) {
 }
 
 TEST_F(Gui, ThePresetKeepsTheEraserAndTheSlidersForgetThePreset) {
-    click(app.ui.toolbar.eraser);
+    click(app.ui.toolbar.tools[GUI_TOOL_ERASER]);
     click(app.ui.toolbar.presets[2]); /* Airbrush */
     EXPECT_EQ(app.brush_preset, 2);
     EXPECT_EQ(app.brush.tip, BRUSH_TIP_SPRAY);
@@ -278,6 +278,30 @@ TEST_F(Gui, EveryBoundKeyIsInTheShortcutListAndLeadsBackToItsCommand) {
     EXPECT_EQ(_gui_command_for_key(ALLEGRO_KEY_B, 0, 1, 0), GUI_CMD_BRUSH);
     EXPECT_EQ(_gui_command_for_key(ALLEGRO_KEY_Q, 1, 0, 0), -1);
     app.ui.help.open = 0;
+}
+
+TEST_F(Gui, EachToolButtonChoosesItsToolAndAloneShowsChosen) {
+    /* Unfold the Tools section below the Actions, as a person would. */
+    int tools_section = 1;
+    if (app.ui.toolbar.sections->sections[tools_section].collapsed)
+        click(app.ui.toolbar.sections->sections[tools_section].header_id);
+    for (int id = GUI_TOOL_BUTTONS - 1; id >= 0; id--) {
+        const GUI_TOOL_ROW* row = _gui_tool(id);
+        ASSERT_NE(row, nullptr) << "tool button " << id;
+        T_GUI_WIDGET* w = t_gui_get_widget(app.gui, app.ui.toolbar.tools[id]);
+        ASSERT_NE(w, nullptr) << row->label;
+        ASSERT_NE(w->tooltip, nullptr) << row->label;
+        EXPECT_STREQ(w->tooltip, row->tip);
+        if (row->kind != GUI_TOOL_KIND_TOOL) continue;
+        click(app.ui.toolbar.tools[id]);
+        EXPECT_EQ(app.tool, row->value) << row->label;
+        EXPECT_EQ(app.brush.eraser != 0, row->eraser != 0) << row->label;
+        for (int other = 0; other < GUI_TOOL_BUTTONS; other++) {
+            if (_gui_tool(other)->kind != GUI_TOOL_KIND_TOOL) continue;
+            EXPECT_EQ(t_gui_button_get_toggled(app.gui, app.ui.toolbar.tools[other]), other == id)
+                << row->label << " chosen, " << _gui_tool(other)->label << " shown";
+        }
+    }
 }
 
 /* The texts of the two windows that are always there, in the program's own
