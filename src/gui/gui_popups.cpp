@@ -67,6 +67,7 @@ void _gui_popup_show(PLUMARO_APP* app, int popup) {
     GUI_STATE* ui = &app->ui;
     *_open_flag(ui, row) = 1;
     ui->popup_opened[popup] = ++ui->popup_openings;
+    _gui_changed(app);
     if (!app->gui) return;
     int32_t field = _id_at(ui, row->field_at);
     if (field >= 0) t_gui_set_focus(app->gui, field);
@@ -78,7 +79,6 @@ void _gui_popup_show(PLUMARO_APP* app, int popup) {
     }
     /* A popup that asks for text brings up the soft keyboard where there is one. */
     if (field >= 0) platform_show_keyboard();
-    _gui_changed(app);
 }
 
 void _gui_popup_hide(PLUMARO_APP* app, int popup) {
@@ -1342,7 +1342,11 @@ int _build_popups(PLUMARO_APP* app) {
     __t_assert(app->gui);
     for (const GUI_POPUP_ROW& row : _popups)
         if (!row.build(app)) return 0;
-    /* What was open before the rebuild is shown again as it was. */
+    /* What was open before the rebuild is shown again as it was, and keeps
+     * the moment the user opened it. */
+    uint32_t opened[GUI_POPUP_COUNT];
+    memcpy(opened, app->ui.popup_opened, sizeof(opened));
+    uint32_t openings = app->ui.popup_openings;
     for (int place = 0; place < GUI_POPUP_COUNT; place++)
         for (const GUI_POPUP_ROW& row : _popups) {
             if (row.reopen_place != place || !*_open_flag(&app->ui, &row)) continue;
@@ -1351,5 +1355,7 @@ int _build_popups(PLUMARO_APP* app) {
             else
                 _gui_popup_show(app, row.id);
         }
+    memcpy(app->ui.popup_opened, opened, sizeof(opened));
+    app->ui.popup_openings = openings;
     return 1;
 }

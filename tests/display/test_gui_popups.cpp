@@ -208,6 +208,7 @@ TEST_F(Popups, EveryPopupOpensClosesHidesAndComesBackAsItsRowSays) {
     for (int id = 0; id + 1 < GUI_POPUP_COUNT; id++) EXPECT_GT(app.ui.popup_opened[id], app.ui.popup_opened[id + 1]);
     ASSERT_EQ(plumaro_gui_rebuild(&app), 1);
     for (int id = 0; id < GUI_POPUP_COUNT; id++) EXPECT_TRUE(shown(_gui_popup(id))) << _gui_popup(id)->title;
+    for (int id = 0; id + 1 < GUI_POPUP_COUNT; id++) EXPECT_GT(app.ui.popup_opened[id], app.ui.popup_opened[id + 1]);
     /* Escape closes one at a time, in the closing order. */
     for (int place = 0; place < GUI_POPUP_COUNT; place++) {
         ASSERT_EQ(plumaro_gui_close_top_popup(&app), 1);
