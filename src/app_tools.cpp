@@ -81,7 +81,8 @@ int _tools_press(PLUMARO_APP* app, float px, float py) {
                 app->drag.fill_y = py;
                 app->drag.fill_pending = 1;
             } else {
-                if (fill_flood(app->doc, px, py, &app->brush.color, 0.1f) == 1) plumaro_app_changed(app, APP_CHANGED_LAYERS);
+                if (fill_flood(app->doc, px, py, &app->brush.color, 0.1f) == 1)
+                    plumaro_app_changed(app, APP_CHANGED_LAYERS);
             }
             return 1;
         case TOOL_GRADIENT:

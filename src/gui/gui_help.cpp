@@ -177,9 +177,10 @@ static int _gui_tool_rows(HELP_ROW* out, int max) {
 
 #define TAB(title, rows) {title, rows, (int)(sizeof(rows) / sizeof(rows[0])), NULL}
 static const HELP_TAB _help_tabs[GUI_HELP_TABS] = {
-    TAB("Overview", _overview), {"Tools", NULL, 0, _gui_tool_rows},       TAB("Brush", _brush),       TAB("Color", _color),
-    TAB("Edit", _edit),         TAB("Layers", _layers),     TAB("Canvas", _canvas),     TAB("Symmetry", _symmetry),
-    TAB("Settings", _settings), TAB("File", _file),         {"Shortcuts", NULL, 0, _gui_shortcut_rows},
+    TAB("Overview", _overview),   {"Tools", NULL, 0, _gui_tool_rows}, TAB("Brush", _brush),
+    TAB("Color", _color),         TAB("Edit", _edit),                 TAB("Layers", _layers),
+    TAB("Canvas", _canvas),       TAB("Symmetry", _symmetry),         TAB("Settings", _settings),
+    TAB("File", _file),           {"Shortcuts", NULL, 0, _gui_shortcut_rows},
 };
 
 int _gui_help_rows(int tab, HELP_ROW* out, int max) {

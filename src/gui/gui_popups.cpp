@@ -1318,7 +1318,7 @@ static constexpr int _popups_well_formed() {
     int closing = 0, reopening = 0;
     for (int i = 0; i < GUI_POPUP_COUNT; i++) {
         const GUI_POPUP_ROW& row = _popups[i];
-        if (row.id != i || !row.build || row.ids < 1) return 0;
+        if (row.id != i || row.ids < 1) return 0;
         if (row.close_place < 0 || row.close_place >= GUI_POPUP_COUNT) return 0;
         if (row.reopen_place < 0 || row.reopen_place >= GUI_POPUP_COUNT) return 0;
         closing |= 1 << row.close_place;
