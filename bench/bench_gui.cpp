@@ -158,7 +158,7 @@ void BM_ShapeButtonToFrame(benchmark::State& state) {
         state.SkipWithError("no display, font or interface");
         return;
     }
-    T_GUI_WIDGET* button = t_gui_get_widget(app->gui, app->ui.toolbar.shapes[0]);
+    T_GUI_WIDGET* button = t_gui_get_widget(app->gui, app->ui.toolbar.tools[GUI_TOOL_RECTANGLE]);
     float ox, oy;
     if (!button || !t_gui_window_content_origin(app->gui, button->window_id, &ox, &oy)) {
         state.SkipWithError("no shape button");

@@ -12,19 +12,12 @@
 #include "canvas/brush.h"
 #include "canvas/document_exchange.h"
 #include "canvas/document_io.h"
+#include "canvas/document_kinds.h"
 #include "canvas/view.h"
-#include "gui/gui.h"
 #include "gui/i18n.h"
 #include "platform/platform.h"
 #include "t_log.h"
 #include "t_str.h"
-
-// Shows a short notice to the user (and logs it).
-static void _app_notify(PLUMARO_APP* app, const char* text) {
-    plumaro_gui_notify(app, text);
-    app->dirty = 1;
-    app->gui_cache_valid = 0;
-}
 
 void _app_adopt_document(PLUMARO_APP* app, DOCUMENT* doc) {
     __t_assert_void(app);
@@ -45,10 +38,7 @@ void _app_adopt_document(PLUMARO_APP* app, DOCUMENT* doc) {
     /* The new document's history counts from zero again: a revision equal to
      * the one last stored would otherwise keep its changes out of the session. */
     app->autosave_revision = UINT64_MAX;
-    plumaro_gui_sync_layers(app);
-    plumaro_gui_sync_symmetry(app);
-    app->dirty = 1;
-    app->gui_cache_valid = 0;
+    plumaro_app_changed(app, APP_CHANGED_LAYERS | APP_CHANGED_SYMMETRY);
 }
 
 void plumaro_app_format_bytes(uint64_t bytes, char* out, size_t size) {
@@ -66,7 +56,7 @@ void plumaro_app_memory_notice(PLUMARO_APP* app, int width, int height, int laye
     plumaro_app_format_bytes(budget, have, sizeof(have));
     snprintf(notice, sizeof(notice), i18n_tr("Not enough memory for a %dx%d drawing with %d layers (%s needed, %s available)"),
              width, height, layers, need, have);
-    _app_notify(app, notice);
+    plumaro_app_notice(app, APP_NOTICE_FAILURE, notice);
 }
 
 int plumaro_app_load_notice_given(void) {
@@ -94,12 +84,11 @@ static DOCUMENT* _app_blank_document(int size) {
 
 int _app_new_document_within(PLUMARO_APP* app, int size, int max_bitmap_size) {
     __t_assert(app);
-    if (size < APP_CANVAS_MIN) size = APP_CANVAS_MIN;
-    if (size > APP_CANVAS_MAX) size = APP_CANVAS_MAX;
+    size = app_range_clamp(APP_RANGE_CANVAS_SIZE, size);
     if (max_bitmap_size > 0 && max_bitmap_size < size) {
         t_log(LOG_INFO, "canvas %d clamped to the GPU bitmap limit %d", size, max_bitmap_size);
         size = max_bitmap_size;
-        if (size < APP_CANVAS_MIN) {
+        if (size < APP_RANGE_CANVAS_SIZE.min) {
             t_log(LOG_ERR, "could not allocate any canvas, keeping the current document");
             return 0;
         }
@@ -138,7 +127,7 @@ int plumaro_app_load_document(PLUMARO_APP* app, const char* path) {
         if (status->reason[0]) {
             snprintf(notice, sizeof(notice), i18n_tr("Could not open %s: %s."), _app_file_name(path),
                      i18n_tr(status->reason));
-            _app_notify(app, notice);
+            plumaro_app_notice(app, APP_NOTICE_FAILURE, notice);
         } else if (status->error == DOCUMENT_LOAD_MEMORY) {
             plumaro_app_memory_notice(app, status->width, status->height, status->layers, status->needed,
                                       status->budget);
@@ -149,7 +138,7 @@ int plumaro_app_load_document(PLUMARO_APP* app, const char* path) {
     if (status->unknown_blend[0]) {
         snprintf(notice, sizeof(notice), i18n_tr("The blend mode %s is not known here; its layers were opened as Normal."),
                  status->unknown_blend);
-        _app_notify(app, notice);
+        plumaro_app_notice(app, APP_NOTICE_INFO, notice);
     }
     app->dirty = 1;
     t_log(LOG_INFO, "loaded document %s", path);
@@ -184,8 +173,8 @@ void _app_drain_import(PLUMARO_APP* app) {
     if (platform_take_import(path, sizeof(path)) != 1) return;
     char kept[96] = "", kept_path[1024] = "";
     int keeping = _app_keep_replaced(app, kept, sizeof(kept), kept_path, sizeof(kept_path));
-    int loaded = plumaro_app_load_document(app, path);
-    if (loaded) plumaro_gui_document_opened(app, path);
+    int loaded = plumaro_app_open_file(app, path, keeping ? NULL : i18n_tr("Loaded from disk."),
+                                       i18n_tr("Could not load that file."));
     if (keeping && !loaded) {
         unlink(kept_path); /* the drawing stays open, so the copy is not needed */
         keeping = 0;
@@ -195,9 +184,7 @@ void _app_drain_import(PLUMARO_APP* app) {
         char notice[256];
         snprintf(notice, sizeof(notice), i18n_tr("Last drawing kept as %s"), kept);
         t_log(LOG_INFO, "the replaced drawing was kept as %s", kept_path);
-        _app_notify(app, notice);
-    } else if (!plumaro_app_load_notice_given()) {
-        _app_notify(app, i18n_tr(loaded ? "Loaded from disk." : "Could not load that file."));
+        plumaro_app_notice(app, APP_NOTICE_INFO, notice);
     }
     app->dirty = 1;
 }
@@ -218,6 +205,31 @@ void plumaro_app_set_eraser(PLUMARO_APP* app) {
     app->brush.eraser = 1;
 }
 
+// Tells how an open went: `loaded` or `failed` (null: nothing), unless the load told its own story.
+static int _app_tell_open(PLUMARO_APP* app, int ok, const char* loaded, const char* failed) {
+    /* A load that went wrong in its own way, or only in part, has said so. */
+    if (plumaro_app_load_notice_given()) return ok;
+    const char* text = ok ? loaded : failed;
+    if (text) plumaro_app_notice(app, ok ? APP_NOTICE_INFO : APP_NOTICE_FAILURE, text);
+    return ok;
+}
+
+void plumaro_app_export_sketch(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    __t_assert_void(app->doc);
+    char path[1024];
+    if (!platform_storage_ready() || !platform_save_path("sketch.png", path, sizeof(path))) return;
+    /* A key gives no other sign that anything was written. */
+    char notice[1200];
+    if (document_export_png(app->doc, path)) {
+        platform_file_written();
+        snprintf(notice, sizeof(notice), i18n_tr("Exported %dx%d: %s"), app->doc->width, app->doc->height, path);
+        plumaro_app_notice(app, APP_NOTICE_INFO, notice);
+    } else {
+        plumaro_app_notice(app, APP_NOTICE_FAILURE, i18n_tr("Export failed."));
+    }
+}
+
 int plumaro_app_open_sketch(PLUMARO_APP* app) {
     __t_assert(app);
     char path[1024];
@@ -230,10 +242,29 @@ int plumaro_app_open_sketch(PLUMARO_APP* app) {
         snprintf(path, sizeof(path), "%s", ora);
         name = "sketch.ora";
     }
-    int loaded = plumaro_app_load_document(app, path);
     char notice[1100];
     snprintf(notice, sizeof(notice), i18n_tr("Loaded: %s"), name);
-    if (!plumaro_app_load_notice_given())
-        _app_notify(app, loaded ? notice : i18n_tr("No saved document found."));
-    return loaded;
+    /* The sketch is the save folder's scratch file: saves still ask where to go. */
+    return _app_tell_open(app, plumaro_app_load_document(app, path), notice, i18n_tr("No saved document found."));
+}
+
+int plumaro_app_open_file(PLUMARO_APP* app, const char* path, const char* loaded, const char* failed) {
+    __t_assert(app);
+    __t_assert(path);
+    int ok = plumaro_app_load_document(app, path);
+    if (ok) plumaro_app_document_opened(app, path);
+    return _app_tell_open(app, ok, loaded, failed);
+}
+
+void plumaro_app_document_opened(PLUMARO_APP* app, const char* path) {
+    __t_assert_void(app);
+    __t_assert_void(path);
+    /* Saves go back to a drawing's own file; an opened picture is never
+     * overwritten by a drawing, so it gives only its name. */
+    if (!document_kind(document_last_load_kind())->save)
+        app->doc_path[0] = 0;
+    else
+        snprintf(app->doc_path, sizeof(app->doc_path), "%s", path);
+    snprintf(app->opened_path, sizeof(app->opened_path), "%s", path);
+    plumaro_app_changed(app, APP_CHANGED_OPENED);
 }

@@ -4,10 +4,7 @@
 #pragma once
 #include "plumaro_app.h"
 
-#define APP_CANVAS_MIN 64
-#define APP_CANVAS_MAX 16384
-
-/* Replaces the document with a blank square one of `size` (64..16384, within
+/* Replaces the document with a blank square one of `size` (APP_RANGE_CANVAS_SIZE, within
  * the display's bitmap limit, halved while allocation fails); 1 when a new
  * document is in place, 0 when the current one was kept. */
 int plumaro_app_new_document(PLUMARO_APP* app, int size);
@@ -24,5 +21,15 @@ void plumaro_app_memory_notice(PLUMARO_APP* app, int width, int height, int laye
 void plumaro_app_format_bytes(uint64_t bytes, char* out, size_t size);
 /* plumaro_app_set_tool (declared with the application record) lives here too;
  * saving is the interface's (plumaro_gui_request_save). */
+/* Opens the file at `path` in place of the drawing because the user asked
+ * for it: it becomes the file saves go to (plumaro_app_document_opened),
+ * and unless the load put up its own notice the user is told `loaded` or
+ * `failed` (null: nothing). 1 when it opened. */
+int plumaro_app_open_file(PLUMARO_APP* app, const char* path, const char* loaded, const char* failed);
+/* After a file was opened: it becomes the file saves go to unless it was a
+ * picture rather than a drawing, and its name is proposed for saves. */
+void plumaro_app_document_opened(PLUMARO_APP* app, const char* path);
+/* Ctrl+E: exports the canvas as "sketch.png" into the save folder and tells where it went. */
+void plumaro_app_export_sketch(PLUMARO_APP* app);
 /* Ctrl+O: opens "sketch.plm" from the save folder. */
 int plumaro_app_open_sketch(PLUMARO_APP* app);

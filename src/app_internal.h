@@ -52,7 +52,3 @@ int _app_dated_save_name(const char* kind, char* name, size_t name_size, char* p
 /* Frees the current document and puts `doc` in its place, in a clean state. */
 void _app_adopt_document(PLUMARO_APP* app, DOCUMENT* doc);
 
-/* ---- the interface's placed shapes and text ---- */
-/* Renders a floating placed shape or text again (forced: after a colour, size,
- * preset or fill change; unforced: only when a shape's size changed). */
-void _refresh_placed_float(PLUMARO_APP* app, int force);

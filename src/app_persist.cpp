@@ -10,7 +10,6 @@
 #include "app_commands.h"
 #include "app_internal.h"
 #include "canvas/document_io.h"
-#include "gui/gui.h"
 #include "gui/i18n.h"
 #include "platform/platform.h"
 #include "t_log.h"
@@ -38,6 +37,9 @@ static int32_t _get_clamped(const uint8_t* at, int32_t lo, int32_t hi) {
     int32_t v = (int32_t)_get32(at);
     return v < lo ? lo : (v > hi ? hi : v);
 }
+
+// Reads a signed field held in a range.
+static int32_t _get_in(const uint8_t* at, APP_RANGE range) { return app_range_clamp(range, (int32_t)_get32(at)); }
 
 // A stored boolean: true when its first byte is not zero.
 static uint8_t _get_bool(const uint8_t* at) { return at[0] != 0; }
@@ -101,31 +103,31 @@ static void _settings_apply_body(PLUMARO_APP* app, const uint8_t* in) {
     app->brush.eraser = _get_bool(in + 24);
     int64_t preset = (int64_t)(int32_t)_get32(in + 28) - 1; /* a stored INT32_MIN must not overflow */
     app->brush_preset = (preset >= 0 && preset < brush_preset_count()) ? (int32_t)preset : -1;
-    app->brush.size = (float)_get_clamped(in + 32, 1, 128);
-    app->brush.opacity = (float)_get_clamped(in + 36, 1, 100) / 100.0f;
-    app->brush.flow = (float)_get_clamped(in + 40, 1, 100) / 100.0f;
-    app->brush.hardness = (float)_get_clamped(in + 44, 0, 100) / 100.0f;
+    app->brush.size = (float)_get_in(in + 32, APP_RANGE_BRUSH_SIZE);
+    app->brush.opacity = (float)_get_in(in + 36, APP_RANGE_OPACITY) / 100.0f;
+    app->brush.flow = (float)_get_in(in + 40, APP_RANGE_FLOW) / 100.0f;
+    app->brush.hardness = (float)_get_in(in + 44, APP_RANGE_HARDNESS) / 100.0f;
     uint32_t c = _get32(in + 48);
     app->brush.color = al_map_rgba((unsigned char)(c >> 24), (unsigned char)(c >> 16), (unsigned char)(c >> 8),
                                    (unsigned char)c);
     app->ui.selected_swatch = -1; /* the chip shows the stored colour; no swatch is marked */
-    app->brush.tip = _get_clamped(in + 52, 0, 6);
+    app->brush.tip = _get_clamped(in + 52, 0, BRUSH_TIP_COUNT - 1);
     app->grid.visible = _get_bool(in + 56);
     app->grid.snap = _get_bool(in + 60);
     app->grid.diagonals = _get_bool(in + 64);
-    app->grid.spacing = (float)_get_clamped(in + 68, 2, 256);
+    app->grid.spacing = (float)_get_in(in + 68, APP_RANGE_GRID_SIZE);
     app->symmetry.mode = _get_clamped(in + 72, 0, 4);
-    app->symmetry.segments = _get_clamped(in + 76, 2, 16);
+    app->symmetry.segments = _get_clamped(in + 76, APP_RANGE_RADIAL_SPLITS.min, SYMMETRY_MAX_POINTS);
     app->shapes_solid = _get_bool(in + 80);
     app->section_flags = _get32(in + 84) & _SECTION_BITS;
     app->toolbar_collapsed = _get_bool(in + 88);
     app->layer_panel_collapsed = _get_bool(in + 92);
     app->layer_panel_width = (float)_get_clamped(in + 96, 0, 4096);
     app->export_area = _get_bool(in + 100);
-    app->export_border = _get_clamped(in + 104, 0, 256);
+    app->export_border = _get_in(in + 104, APP_RANGE_EXPORT_BORDER);
     app->export_template = _get_bool(in + 108);
-    app->text_size = _get_clamped(in + 112, 8, 256);
-    app->text_font = _get_clamped(in + 116, 0, 3);
+    app->text_size = _get_in(in + 112, APP_RANGE_TEXT_SIZE);
+    app->text_font = _get_in(in + 116, APP_RANGE_TEXT_FONT);
     app->settings_applied = 1;
 }
 
@@ -143,9 +145,9 @@ int plumaro_app_settings_apply(PLUMARO_APP* app, const uint8_t* bytes, size_t co
         i18n_set_language(0);
     }
     if (count >= 120) _settings_apply_body(app, bytes);
-    if (count >= 124) app->ui_size = _get_clamped(bytes + 120, 0, 3);
+    if (count >= 124) app->ui_size = _get_in(bytes + 120, APP_RANGE_UI_SIZE);
     /* Older files end before the stabilizer: it is off for them. */
-    app->stabilizer = count >= 128 ? _get_clamped(bytes + 124, 0, 100) : 0;
+    app->stabilizer = count >= 128 ? _get_in(bytes + 124, APP_RANGE_STABILIZER) : 0;
     return 1;
 }
 
@@ -318,7 +320,7 @@ int plumaro_app_session_restore(PLUMARO_APP* app) {
         t_log(LOG_ERR, "the last session could not be opened; kept as %s", kept);
         char notice[256];
         snprintf(notice, sizeof(notice), i18n_tr("Your last drawing could not be opened; it was kept as %s"), kept);
-        plumaro_gui_notify(app, notice);
+        plumaro_app_notice(app, APP_NOTICE_FAILURE, notice);
     }
     return 0;
 }

@@ -12,12 +12,9 @@
 #include "canvas/brush.h"
 #include "canvas/compositor.h"
 #include "canvas/view.h"
-#include "canvas/document_io.h"
 #include "canvas/grid.h"
-#include "canvas/undo.h"
 #include "gui/gui.h"
 #include "gui/i18n.h"
-#include "platform/platform.h"
 #include "t_log.h"
 
 /* ------------------------------------------------------------------------ */
@@ -194,9 +191,8 @@ static void _canvas_stroke_to(PLUMARO_APP* app, float px, float py, double time)
 }
 
 double _canvas_stabilizer_lag(int strength) {
-    if (strength < 0) strength = 0;
-    if (strength > 100) strength = 100;
-    return (double)strength / 100.0 * 0.3;
+    strength = app_range_clamp(APP_RANGE_STABILIZER, strength);
+    return (double)strength / (double)APP_RANGE_STABILIZER.max * 0.3;
 }
 
 // Moves the painted point toward the pointer for the time since the last
@@ -309,8 +305,8 @@ static int _canvas_press(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
         app->drag.panning = 1;
         return 0;
     }
-    if (!app->gui_visible && event->mouse.x <= 36 && event->mouse.y <= 36) {
-        plumaro_gui_set_visible(app, 1); /* the corner button that brings the interface back */
+    if (!app->gui_visible && plumaro_gui_on_show_corner(app, (float)event->mouse.x, (float)event->mouse.y)) {
+        plumaro_gui_set_visible(app, 1);
         return 1;
     }
     if (plumaro_gui_wants_pointer(app) || gesture_blocks_strokes(&app->gesture)) return 0;
@@ -391,125 +387,7 @@ static void _canvas_release(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
     app->drag.snap_line = 0;
 }
 
-// Exports the canvas as "sketch.png" into the save folder.
-static void _canvas_export_sketch(PLUMARO_APP* app) {
-    char path[1024];
-    if (!platform_storage_ready() || !platform_save_path("sketch.png", path, sizeof(path))) return;
-    /* A key gives no other sign that anything was written. */
-    char notice[1200];
-    if (document_export_png(app->doc, path)) {
-        platform_file_written();
-        snprintf(notice, sizeof(notice), i18n_tr("Exported %dx%d: %s"), app->doc->width, app->doc->height, path);
-        plumaro_gui_notify(app, notice);
-    } else {
-        plumaro_gui_notify(app, i18n_tr("Export failed."));
-    }
-}
-
-// Ctrl shortcuts; returns 0 when the key is to be handled as without Ctrl.
-static int _canvas_ctrl_key(PLUMARO_APP* app, int key) {
-    int stroke = app->stroke.active;
-    switch (key) {
-        case ALLEGRO_KEY_S:
-            if (stroke) return 0;
-            plumaro_app_settle(app);
-            plumaro_gui_request_save(app);
-            return 1;
-        case ALLEGRO_KEY_O:
-            if (stroke) return 0;
-            plumaro_app_settle(app);
-            plumaro_app_open_sketch(app);
-            return 1;
-        case ALLEGRO_KEY_E:
-            if (stroke) return 0;
-            plumaro_app_settle(app);
-            _canvas_export_sketch(app);
-            return 1;
-        case ALLEGRO_KEY_Z:
-            plumaro_app_settle(app);
-            if (plumaro_app_shift_down(app) ? redo_perform(app->doc) : undo_perform(app->doc))
-                plumaro_gui_sync_layers(app);
-            return 1;
-        case ALLEGRO_KEY_Y:
-            plumaro_app_settle(app);
-            if (redo_perform(app->doc)) plumaro_gui_sync_layers(app);
-            return 1;
-        case ALLEGRO_KEY_C:
-            plumaro_app_clipboard_copy(app);
-            return 1;
-        case ALLEGRO_KEY_X:
-            plumaro_app_clipboard_cut(app);
-            return 1;
-        case ALLEGRO_KEY_V:
-            plumaro_app_clipboard_paste(app);
-            return 1;
-        default:
-            return 0;
-    }
-}
-
-// Keys without Ctrl; returns 0 for keys that change nothing.
-static int _canvas_plain_key(PLUMARO_APP* app, int key) {
-    int enter = key == ALLEGRO_KEY_ENTER || key == ALLEGRO_KEY_PAD_ENTER;
-    int floating = app->selection.state == SEL_FLOATING;
-    if (enter && form_is_active(&app->form)) {
-        plumaro_app_commit_form(app);
-        return 1;
-    }
-    if (enter && floating) {
-        plumaro_app_commit_float(app);
-        return 1;
-    }
-    switch (key) {
-        case ALLEGRO_KEY_B:
-            plumaro_app_settle(app);
-            plumaro_app_set_tool(app, TOOL_BRUSH);
-            return 1;
-        case ALLEGRO_KEY_E:
-            plumaro_app_settle(app);
-            plumaro_app_set_eraser(app);
-            return 1;
-        case ALLEGRO_KEY_S:
-            plumaro_app_set_tool(app, TOOL_SELECT);
-            return 1;
-        case ALLEGRO_KEY_L:
-            plumaro_app_set_tool(app, TOOL_LASSO);
-            return 1;
-        case ALLEGRO_KEY_I:
-            app->sampler_armed = !app->sampler_armed;
-            return 1;
-        case ALLEGRO_KEY_F:
-            view_fit(&app->view, app->doc->width, app->doc->height, app->display_w, app->display_h);
-            return 1;
-        case ALLEGRO_KEY_G:
-            if (plumaro_app_shift_down(app))
-                app->grid.snap = !app->grid.snap;
-            else
-                app->grid.visible = !app->grid.visible;
-            return 1;
-        case ALLEGRO_KEY_D:
-            app->grid.diagonals = !app->grid.diagonals;
-            return 1;
-        case ALLEGRO_KEY_TAB:
-            plumaro_gui_set_visible(app, !app->gui_visible);
-            return 1;
-        case ALLEGRO_KEY_OPENBRACE:
-            app->brush.size = fmaxf(1.0f, app->brush.size / 1.25f);
-            _refresh_placed_float(app, 1);
-            return 1;
-        case ALLEGRO_KEY_CLOSEBRACE:
-            app->brush.size = fminf(128.0f, app->brush.size * 1.25f);
-            _refresh_placed_float(app, 1);
-            return 1;
-        case ALLEGRO_KEY_SPACE:
-            app->space_held = 1;
-            return 1;
-        default:
-            return 0;
-    }
-}
-
-// Tracks the modifiers and handles the shortcut table.
+// Tracks the modifiers and runs the command the key stands for.
 static int _canvas_key_down(PLUMARO_APP* app, int key) {
     switch (key) {
         case ALLEGRO_KEY_LCTRL:
@@ -523,11 +401,7 @@ static int _canvas_key_down(PLUMARO_APP* app, int key) {
         default:
             break;
     }
-    if (plumaro_app_ctrl_down(app) && _canvas_ctrl_key(app, key)) return 1;
-    if (!_canvas_plain_key(app, key)) return 0;
-    /* The toolbar's toggles and sliders follow what the key changed. */
-    plumaro_gui_sync(app);
-    return 1;
+    return plumaro_gui_key_command(app, key, plumaro_app_ctrl_down(app), plumaro_app_shift_down(app));
 }
 
 // Key releases: modifiers, and the space bar ending its pan.

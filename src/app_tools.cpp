@@ -9,7 +9,6 @@
 
 #include "canvas/fill.h"
 #include "canvas/grid.h"
-#include "gui/gui.h"
 #include "platform/platform.h"
 #include "t_log.h"
 
@@ -82,7 +81,8 @@ int _tools_press(PLUMARO_APP* app, float px, float py) {
                 app->drag.fill_y = py;
                 app->drag.fill_pending = 1;
             } else {
-                if (fill_flood(app->doc, px, py, &app->brush.color, 0.1f) == 1) plumaro_gui_sync_layers(app);
+                if (fill_flood(app->doc, px, py, &app->brush.color, 0.1f) == 1)
+                    plumaro_app_changed(app, APP_CHANGED_LAYERS);
             }
             return 1;
         case TOOL_GRADIENT:
@@ -111,11 +111,11 @@ static void _tools_drag_float(PLUMARO_APP* app, float px, float py) {
     if (kind >= SELECTION_HANDLE_TOP_LEFT && kind <= SELECTION_HANDLE_LEFT) {
         if (fabsf(app->selection.rotation) <= 0.0001f) grid_snap_view(&app->grid, px, py, &px, &py);
         selection_drag_update(&app->selection, px, py, shift);
-        _refresh_placed_float(app, 0);
+        plumaro_app_changed(app, APP_CHANGED_FLOAT);
         return;
     }
     selection_drag_update(&app->selection, px, py, shift);
-    _refresh_placed_float(app, 0);
+    plumaro_app_changed(app, APP_CHANGED_FLOAT);
     float step, cx, cy;
     if (kind == SELECTION_HANDLE_MOVE && grid_snap_step(&app->grid, &step) && step > 0.0f &&
         selection_get_center(&app->selection, &cx, &cy)) {
@@ -158,7 +158,7 @@ int _tools_release_selection(PLUMARO_APP* app) {
         selection_end_marquee(&app->selection, app->doc);
     } else if (app->selection.state == SEL_FLOATING) {
         selection_drag_end(&app->selection);
-        _refresh_placed_float(app, 0);
+        plumaro_app_changed(app, APP_CHANGED_FLOAT);
     }
     return 1;
 }
@@ -194,7 +194,7 @@ void _tools_release(PLUMARO_APP* app, float sx, float sy) {
         app->drag.fill_pending = 0;
         if (app->tool == TOOL_FILL &&
             fill_flood(app->doc, app->drag.fill_x, app->drag.fill_y, &app->brush.color, 0.1f) == 1)
-            plumaro_gui_sync_layers(app);
+            plumaro_app_changed(app, APP_CHANGED_LAYERS);
     }
 }
 
@@ -206,7 +206,7 @@ void _tools_end_drags(PLUMARO_APP* app) {
             selection_discard(&app->selection);
         } else if (app->selection.state == SEL_FLOATING) {
             selection_drag_end(&app->selection);
-            _refresh_placed_float(app, 0);
+            plumaro_app_changed(app, APP_CHANGED_FLOAT);
         }
     }
     app->selection.dragging = false;
@@ -328,7 +328,7 @@ int plumaro_app_clipboard_cut(PLUMARO_APP* app) {
     __t_assert(app);
     if (!plumaro_app_clipboard_copy(app)) return 0;
     selection_delete(&app->selection, app->doc);
-    plumaro_gui_sync_layers(app);
+    plumaro_app_changed(app, APP_CHANGED_LAYERS);
     app->dirty = 1;
     return app->selection.state == SEL_FLOATING ? 0 : 1; /* a float that could not go stays */
 }
@@ -348,8 +348,8 @@ int plumaro_app_clipboard_paste(PLUMARO_APP* app) {
         app->clip_x = app->selection.x;
         app->clip_y = app->selection.y;
     }
-    plumaro_gui_sync_layers(app);
-    plumaro_gui_sync(app);
+    plumaro_app_changed(app, APP_CHANGED_LAYERS);
+    plumaro_app_changed(app, APP_CHANGED_TOOL);
     app->dirty = 1;
     return result;
 }
@@ -359,7 +359,7 @@ void plumaro_app_commit_form(PLUMARO_APP* app) {
     if (!form_is_active(&app->form)) return;
     if (app->doc) {
         form_commit(&app->form, app->doc, &app->stroke, &app->brush, &app->symmetry, app->view.zoom);
-        plumaro_gui_sync_layers(app);
+        plumaro_app_changed(app, APP_CHANGED_LAYERS);
     } else {
         form_clear(&app->form);
     }
@@ -381,7 +381,7 @@ int plumaro_app_commit_float(PLUMARO_APP* app) {
     __t_assert(app);
     if (app->selection.state != SEL_FLOATING) return 1;
     if (app->doc) selection_commit(&app->selection, app->doc, &app->symmetry);
-    plumaro_gui_sync_layers(app);
+    plumaro_app_changed(app, APP_CHANGED_LAYERS);
     app->dirty = 1;
     /* The float stays when another change holds the history. */
     return app->selection.state != SEL_FLOATING;

@@ -33,9 +33,8 @@ float plumaro_app_ui_scale_for(float density, int overridden, int ui_size) {
         if (base < 1.0f) base = 1.0f;
         if (base > 2.5f) base = 2.5f;
     }
-    if (ui_size < 0) ui_size = 0;
-    if (ui_size > 3) ui_size = 3;
-    return base * factors[ui_size];
+    static_assert(sizeof(factors) / sizeof(factors[0]) == APP_RANGE_UI_SIZE.max + 1, "a factor for each size");
+    return base * factors[app_range_clamp(APP_RANGE_UI_SIZE, ui_size)];
 }
 
 void plumaro_app_update_ui_scale(PLUMARO_APP* app) {
@@ -120,6 +119,42 @@ int plumaro_app_capturing(const PLUMARO_APP* app) {
 static void _app_forget_keys(PLUMARO_APP* app) { app->ctrl_held = app->shift_held = app->space_held = 0; }
 
 /* ------------------------------------------------------------------------ */
+/* What the shell tells the interface                                        */
+/* ------------------------------------------------------------------------ */
+
+void plumaro_app_notice(PLUMARO_APP* app, int kind, const char* text) {
+    __t_assert_void(app);
+    __t_assert_void(text);
+    t_log(LOG_NOTICE, "%s", text);
+    if (app->notice_count >= APP_NOTICES_MAX) {
+        memmove(&app->notices[0], &app->notices[1], sizeof(app->notices[0]) * (APP_NOTICES_MAX - 1));
+        app->notice_count = APP_NOTICES_MAX - 1;
+    }
+    APP_NOTICE* notice = &app->notices[app->notice_count++];
+    notice->kind = kind == APP_NOTICE_FAILURE ? APP_NOTICE_FAILURE : APP_NOTICE_INFO;
+    snprintf(notice->text, sizeof(notice->text), "%s", text);
+    app->dirty = 1;
+    app->gui_cache_valid = 0;
+}
+
+int plumaro_app_take_notice(PLUMARO_APP* app, APP_NOTICE* out) {
+    __t_assert(app);
+    __t_assert(out);
+    if (app->notice_count <= 0) return 0;
+    *out = app->notices[0];
+    app->notice_count--;
+    memmove(&app->notices[0], &app->notices[1], sizeof(app->notices[0]) * (size_t)app->notice_count);
+    return 1;
+}
+
+void plumaro_app_changed(PLUMARO_APP* app, uint32_t what) {
+    __t_assert_void(app);
+    app->changed |= what;
+    app->dirty = 1;
+    app->gui_cache_valid = 0;
+}
+
+/* ------------------------------------------------------------------------ */
 /* Start-up                                                                  */
 /* ------------------------------------------------------------------------ */
 
@@ -140,10 +175,37 @@ static int _app_install_mouse(void) {
     }
 }
 
-// Shows what low memory cost the undo history.
+// Tells what low memory cost the undo history.
 static void _app_undo_notice(const char* text, void* user) {
     PLUMARO_APP* app = (PLUMARO_APP*)user;
-    if (app) plumaro_gui_notify(app, i18n_tr(text));
+    if (app) plumaro_app_notice(app, APP_NOTICE_FAILURE, i18n_tr(text));
+}
+
+/* The settings just read (or none, at a start whose storage is not ready
+ * yet) take effect: the interface's scale and font follow its size; at
+ * start the interface is built with them, later it is rebuilt at its next
+ * draw; then, once settings were read, a language is asked for while none
+ * is chosen and the stored window layout is read. 0 when the font or the
+ * interface cannot be made at start. */
+static int _app_take_settings(PLUMARO_APP* app, int starting) {
+    plumaro_app_update_ui_scale(app);
+    int font = _app_load_font(app);
+    if (starting) {
+        if (!font) return 0; /* the font said why */
+        if (!plumaro_gui_init(app)) {
+            t_log(LOG_EMERG, "could not create gui");
+            return 0;
+        }
+    } else {
+        plumaro_gui_sync(app);
+        app->gui_rebuild_pending = 1;
+    }
+    if (!app->settings_pending) {
+        if (app->language == LANG_UNSET) plumaro_gui_request_language_choice(app);
+        plumaro_gui_layout_restore(app);
+    }
+    app->dirty = 1;
+    return 1;
 }
 
 // Logs a start-up failure at EMERG and fails the start.
@@ -222,10 +284,34 @@ static void _app_hand_in_argument(int argc, char** argv) {
     }
 }
 
-int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
-    __t_assert(app);
+void plumaro_app_start_values(PLUMARO_APP* app) {
+    __t_assert_void(app);
     memset(app, 0, sizeof(*app));
     app->gui_visible = 1;
+    app->ui_size = 1;
+    app->ui_scale = 1.0f;
+    app->tool = TOOL_BRUSH;
+    app->brush_preset = -1;
+    brush_defaults(&app->brush);
+    view_init(&app->view);
+    gesture_init(&app->gesture);
+    grid_init(&app->grid);
+    symmetry_init(&app->symmetry, NULL);
+    selection_init(&app->selection);
+    form_init(&app->form);
+    palette_set_defaults(&app->palette);
+}
+
+void plumaro_app_start_document(PLUMARO_APP* app, DOCUMENT* doc) {
+    __t_assert_void(app);
+    __t_assert_void(doc);
+    app->doc = doc;
+    symmetry_init(&app->symmetry, doc);
+}
+
+int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
+    __t_assert(app);
+    plumaro_app_start_values(app);
 
     log_set_level(LOG_INFO);
     for (int i = 1; argv && i < argc; i++)
@@ -256,36 +342,20 @@ int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
     al_set_window_title(app->display, "Plumaro - a layered sketching app");
     if (!al_init_primitives_addon()) _INIT_FAIL("could not init primitives addon");
 
-    app->ui_size = 1;
     plumaro_app_update_ui_scale(app);
     if (!_app_load_font(app)) return 0;
 
     int side = plumaro_app_first_canvas_side(al_get_display_option(app->display, ALLEGRO_MAX_BITMAP_SIZE));
-    app->doc = document_new(side, side);
-    if (!app->doc) _INIT_FAIL("could not create document");
+    DOCUMENT* doc = document_new(side, side);
+    if (!doc) _INIT_FAIL("could not create document");
+    plumaro_app_start_document(app, doc);
     /* Its texture waits until the first frame is up (or the canvas state
      * begins, if that comes first): the first frame comes sooner. */
     layer_defer_video(1);
     LAYER* first = document_add_layer(app->doc, "Layer 1");
     layer_defer_video(0);
     if (!first) _INIT_FAIL("could not create initial layer");
-
-    brush_defaults(&app->brush);
-    app->tool = TOOL_BRUSH;
-    app->drag = APP_DRAG{};
-    app->navigate_mode = 0;
-    app->brush_preset = -1;
-    view_init(&app->view);
     view_center(&app->view, app->doc->width, app->doc->height, app->display_w, app->display_h);
-    gesture_init(&app->gesture);
-    grid_init(&app->grid);
-    symmetry_init(&app->symmetry, app->doc);
-    selection_init(&app->selection);
-    form_init(&app->form);
-    app->symmetry_edit = 0;
-    app->pressure_speed = 0;
-    app->palm_rejection = 0;
-    palette_set_defaults(&app->palette);
 
     if (platform_storage_ready() == 1)
         plumaro_app_palette_load(app);
@@ -296,16 +366,8 @@ int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv) {
     else
         app->settings_pending = 1;
 
-    /* The settings may have changed the interface size. */
-    plumaro_app_update_ui_scale(app);
-    if (!_app_load_font(app)) return 0;
-
-    if (!plumaro_gui_init(app)) _INIT_FAIL("could not create gui");
+    if (!_app_take_settings(app, 1)) return 0;
     undo_set_notice_hook(_app_undo_notice, app);
-    if (!app->settings_pending) {
-        if (app->language == LANG_UNSET) plumaro_gui_request_language_choice(app);
-        plumaro_gui_layout_restore(app);
-    }
 
     if (plumaro_app_session_restore(app)) t_log(LOG_INFO, "previous session document restored");
 
@@ -437,13 +499,7 @@ static void _app_timer_tick(PLUMARO_APP* app) {
     if (app->settings_pending && platform_storage_ready() == 1) {
         app->settings_pending = 0;
         plumaro_app_settings_load(app);
-        plumaro_gui_sync(app);
-        plumaro_app_update_ui_scale(app);
-        _app_load_font(app);
-        app->gui_rebuild_pending = 1;
-        if (app->language == LANG_UNSET) plumaro_gui_request_language_choice(app);
-        plumaro_gui_layout_restore(app);
-        app->dirty = 1;
+        _app_take_settings(app, 0);
     }
     /* Frames keep coming while a tooltip waits to be shown, and one more
      * comes when it appears or goes. */
@@ -570,6 +626,8 @@ void plumaro_app_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
     }
     /* The pointer over the interface changes what it shows (hover). */
     if (app->state_id == APP_STATE_CANVAS && plumaro_gui_wants_pointer(app)) app->gui_cache_valid = 0;
+    /* The widgets follow what the event changed before the next one comes. */
+    plumaro_gui_update(app);
 }
 
 /* The keyboard and the window icon come right after the first frame:
@@ -593,6 +651,8 @@ void plumaro_app_draw_frame(PLUMARO_APP* app) {
     app->dirty = 0;
     al_set_target_backbuffer(app->display);
     al_clear_to_color(al_map_rgb(40, 42, 46));
+    /* A placed float rendered again shows in this frame already. */
+    plumaro_gui_update(app);
     if (app->state && app->state->draw) app->state->draw(app);
     if (app->state_id == APP_STATE_CANVAS) plumaro_gui_draw(app);
     al_flip_display();
@@ -620,7 +680,7 @@ static int _app_store_before_quit(PLUMARO_APP* app) {
 static void _app_store_failed_notice(PLUMARO_APP* app) {
     char notice[512];
     snprintf(notice, sizeof(notice), i18n_tr("Your drawing could not be stored: %s"), app->store_error);
-    plumaro_gui_notify(app, notice);
+    plumaro_app_notice(app, APP_NOTICE_FAILURE, notice);
     app->store_warned = 1;
 }
 

@@ -6,6 +6,7 @@
 #include <allegro5/allegro_font.h>
 #include <stdint.h>
 
+#include "app_ranges.h"
 #include "canvas/brush.h"
 #include "canvas/document.h"
 #include "canvas/form.h"
@@ -63,6 +64,33 @@ typedef struct APP_DRAG {
     float stab_in_x, stab_in_y;   /* the pointer at the last event */
     double stab_time;             /* that event's time */
 } APP_DRAG;
+
+/* What a notice tells the user: how something went, or that it failed. */
+typedef enum APP_NOTICE_KIND {
+    APP_NOTICE_INFO = 0,
+    APP_NOTICE_FAILURE = 1,
+} APP_NOTICE_KIND;
+
+#define APP_NOTICES_MAX 8
+#define APP_NOTICE_TEXT 1400 /* a message with a whole path in it */
+
+/* A notice the shell posted for the interface to show. */
+typedef struct APP_NOTICE {
+    int32_t kind; /* APP_NOTICE_KIND */
+    char text[APP_NOTICE_TEXT];
+} APP_NOTICE;
+
+/* What the shell changed that the interface shows; it follows them the
+ * next time it looks (after each event and before each frame). */
+enum {
+    APP_CHANGED_LAYERS = 1u << 0,      /* the layer stack or the active layer */
+    APP_CHANGED_SYMMETRY = 1u << 1,    /* the symmetry centre or mode */
+    APP_CHANGED_PALETTE = 1u << 2,     /* the palettes, their names or the active one */
+    APP_CHANGED_TOOL = 1u << 3,        /* the tool, the brush, the grid or the sampler */
+    APP_CHANGED_FLOAT = 1u << 4,       /* a placed float may need rendering at its new size */
+    APP_CHANGED_FLOAT_STYLE = 1u << 5, /* a placed float must be rendered again (colour, width) */
+    APP_CHANGED_OPENED = 1u << 6,      /* a file was opened from `opened_path` */
+};
 
 typedef struct PLUMARO_APP {
     ALLEGRO_DISPLAY* display;
@@ -134,8 +162,29 @@ typedef struct PLUMARO_APP {
     char store_error[256];      /* why the last store failed, for the notice */
     int store_warned;           /* the user was told the drawing could not be stored */
     int exit_status;            /* what main returns: non-zero when the drawing was not stored */
+
+    /* What the shell tells the interface without calling it. */
+    APP_NOTICE notices[APP_NOTICES_MAX]; /* oldest first */
+    int32_t notice_count;
+    uint32_t changed;         /* APP_CHANGED_* not yet followed */
+    char opened_path[1024];   /* the file last opened by the user */
 } PLUMARO_APP;
 
+/* Fills a record as start-up holds it before any window or file exists:
+ * zeroed, the interface shown at the Normal size (scale 1), the brush in
+ * hand at its defaults with no preset, and the view, gesture, grid,
+ * symmetry, selection, form and palette records at theirs. */
+void plumaro_app_start_values(PLUMARO_APP* app);
+/* Makes `doc` the record's document (owned from now on), the symmetry
+ * centre in its middle. */
+void plumaro_app_start_document(PLUMARO_APP* app, DOCUMENT* doc);
+/* Posts a notice for the interface to show (and logs it now); when the
+ * queue is full the oldest notice gives way. */
+void plumaro_app_notice(PLUMARO_APP* app, int kind, const char* text);
+/* Takes the oldest notice posted into `out`; 0 when there is none. */
+int plumaro_app_take_notice(PLUMARO_APP* app, APP_NOTICE* out);
+/* Marks what changed (APP_CHANGED_*) for the interface to follow, and asks for a frame. */
+void plumaro_app_changed(PLUMARO_APP* app, uint32_t what);
 /* Starts everything in the documented order; 1 on success. */
 int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv);
 /* Answers "--help" and "--version" (and refuses unknown options) before any

@@ -13,6 +13,7 @@
  * dab costs far more in the driver than the pixels themselves. The eraser
  * draws on the layer's video bitmap, one batch per segment. */
 #include "canvas/brush.h"
+#include "canvas/brush_internal.h"
 
 #include <math.h>
 #include <stdio.h>
@@ -942,21 +943,14 @@ void brush_release_resources(void) {
     _live_stroke = 0;
 }
 
-// Releases everything the engine holds.
+// Releases everything the engine holds: the resources, then the tables and buffers that outlive them.
 void brush_shutdown(void) {
+    brush_release_resources();
     if (_stamp_cache) destroy_ht(&_stamp_cache);
     if (_preset_index) destroy_ht(&_preset_index);
     _stamp_cache = NULL;
     _preset_index = NULL;
-    _stamp_last = NULL;
     free(_scaled.s);
     free(_scaled.span);
     _scaled = _SCALED{};
-    if (_stroke_buffer) al_destroy_bitmap(_stroke_buffer);
-    _stroke_buffer = NULL;
-    _coverage_free();
-    _touched_reset();
-    _buffer_shown = 0;
-    _buffer_preview = 0;
-    _live_stroke = 0;
 }

@@ -97,15 +97,3 @@ float brush_pressure_from_speed(float speed, float previous);
 void brush_release_resources(void);
 /* Releases everything the engine holds. */
 void brush_shutdown(void);
-
-/* Internal steps, exposed for the tests. */
-/* The stroke buffer for the document's size, made on first use. */
-ALLEGRO_BITMAP* _stroke_buffer_get(DOCUMENT* doc);
-/* Computes a new stamp for the brush's size, hardness and tip. */
-ALLEGRO_BITMAP* _stamp_generate(const BRUSH* brush);
-/* The cached stamp for the brush, generated on a miss. */
-ALLEGRO_BITMAP* _stamp_get(const BRUSH* brush);
-/* Lays one dab (and its symmetry copies) at (x, y). */
-int _brush_dab(DOCUMENT* doc, BRUSH_STROKE* stroke, const BRUSH* brush, float x, float y, float pressure);
-/* Number of stamps in the cache (0 before first use). */
-int _stamp_cache_count(void);

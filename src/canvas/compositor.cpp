@@ -16,6 +16,7 @@
  * built only once what it shows has stayed the same for two frames (an
  * eraser stroke changes the active layer at every frame). */
 #include "canvas/compositor.h"
+#include "canvas/compositor_internal.h"
 
 #include <allegro5/allegro_primitives.h>
 

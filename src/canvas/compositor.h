@@ -14,8 +14,6 @@ void compositor_draw(DOCUMENT* doc, const VIEW* view);
 uint8_t* compositor_flatten_region_bytes(DOCUMENT* doc, int x, int y, int w, int h, int include_template);
 /* Drops the pictures frames keep between them (they are rebuilt on demand). */
 void compositor_release(void);
-/* Number of kept pictures built so far, for the tests. */
-int _compositor_picture_builds(void);
 /* Renders the canvas rectangle (x, y, w, h) into a new video bitmap owned by the caller. */
 ALLEGRO_BITMAP* compositor_flatten_region(DOCUMENT* doc, int x, int y, int w, int h, int include_template);
 /* The colour seen at canvas pixel (x, y): paper and visible layers with

@@ -1,5 +1,6 @@
 /* document: the layer stack and its operations. */
 #include "canvas/document.h"
+#include "canvas/document_internal.h"
 
 #include <stdio.h>
 #include <stdlib.h>

@@ -20,12 +20,6 @@ typedef struct DOCUMENT {
     int32_t template_index; /* 0 "Blank", 1..24 a page template */
 } DOCUMENT;
 
-/* Consulted by document_new before it allocates anything; returning 0 makes
- * the creation fail as if memory ran out. Tests use it to try the callers'
- * fallbacks; null (the default) removes the hook. */
-typedef int (*DOCUMENT_NEW_HOOK)(int width, int height, void* user);
-void document_set_new_hook(DOCUMENT_NEW_HOOK hook, void* user);
-
 /* Memory a drawing of that size needs while it is open: each layer's
  * texture and memory copy, the stroke buffer, the composition caches and a
  * layer's worth of undo tiles. */

@@ -3,6 +3,7 @@
  * bitmap), write the changed rectangle back in one lock, and hand the new
  * full-layer pixels to the undo history, which updates the backup from them. */
 #include "canvas/fill.h"
+#include "canvas/fill_internal.h"
 
 #include <errno.h>
 #include <math.h>

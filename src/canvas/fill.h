@@ -20,10 +20,3 @@ int fill_flood(DOCUMENT* doc, float x, float y, const ALLEGRO_COLOR* color, floa
 int fill_gradient(DOCUMENT* doc, float x0, float y0, float x1, float y1, const ALLEGRO_COLOR* color);
 /* Makes every pixel of the active layer transparent black. */
 int fill_clear(DOCUMENT* doc);
-
-/* Internal steps, exposed for the tests and benchmarks. */
-/* Capacity in pairs past which the seed stack refuses to grow, as if the
- * allocation failed (0: no limit). */
-void _fill_set_seed_limit(int pairs);
-/* Capacity in pairs the seed stack reached in the last flood fill. */
-int _fill_seed_capacity(void);

@@ -2,6 +2,7 @@
  * the pixels before (and, once undone, after) each change, and of changes to
  * the layer stack. The history is bounded by depth and by a memory budget. */
 #include "canvas/undo.h"
+#include "canvas/undo_internal.h"
 
 #include <errno.h>
 #include <math.h>

@@ -80,8 +80,5 @@ int redo_perform(struct DOCUMENT* doc);
  * the user; null removes the hook. */
 typedef void (*UNDO_NOTICE_HOOK)(const char* text, void* user);
 void undo_set_notice_hook(UNDO_NOTICE_HOOK hook, void* user);
-/* Makes the history's allocations fail past this many bytes held (0: no
- * limit), as when memory runs out; for tests. */
-void _undo_set_alloc_limit(size_t bytes);
 /* Bytes of pixel memory the history holds (tile buffers and removed layers). */
 size_t undo_bytes(const struct DOCUMENT* doc);

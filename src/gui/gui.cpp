@@ -4,6 +4,7 @@
 #include <allegro5/allegro_primitives.h>
 #include <math.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "app_tools.h"
@@ -55,16 +56,27 @@ void _gui_request_rebuild(PLUMARO_APP* app) {
 void _gui_register_icon(PLUMARO_APP* app, int32_t widget, int icon, const char* tooltip) {
     __t_assert_void(app);
     GUI_STATE* ui = &app->ui;
-    if (widget < 0 || ui->icon_count >= GUI_ICON_BUTTONS_MAX) return;
+    if (widget < 0) return;
     T_GUI_WIDGET* w = t_gui_get_widget(app->gui, widget);
     if (!w) return;
+    if (tooltip) t_gui_widget_set_tooltip(app->gui, widget, i18n_tr(tooltip));
+    if (ui->icon_count >= ui->icon_capacity) {
+        int capacity = ui->icon_capacity ? 2 * ui->icon_capacity : 48;
+        GUI_ICON_BUTTON* grown = (GUI_ICON_BUTTON*)realloc(ui->icons, (size_t)capacity * sizeof(*grown));
+        if (!grown) {
+            /* The button still works and tells what it does; it shows no picture. */
+            t_log(LOG_ERR, "no memory for the icon of button %d (%d registered)", widget, ui->icon_count);
+            return;
+        }
+        ui->icons = grown;
+        ui->icon_capacity = capacity;
+    }
     GUI_ICON_BUTTON* entry = &ui->icons[ui->icon_count++];
     memset(entry, 0, sizeof(*entry));
     entry->widget = widget;
     entry->icon = icon;
     entry->w = (int)(w->w + 0.5f);
     entry->h = (int)(w->h + 0.5f);
-    if (tooltip) t_gui_widget_set_tooltip(app->gui, widget, i18n_tr(tooltip));
     ui->icons_ready = 0;
 }
 
@@ -82,7 +94,7 @@ void _gui_section_add(T_GUI_SECTIONLIST* list, int section, int32_t widget) {
 }
 
 int32_t _gui_labelled_slider(PLUMARO_APP* app, int32_t win, T_GUI_SECTIONLIST* list, int section, const char* label,
-                             float width, float* y, double min, double max, double value, const char* format,
+                             float width, float* y, APP_RANGE range, double value, const char* format,
                              T_GUI_SLIDER_CB callback) {
     __t_assert(app);
     __t_assert(y);
@@ -90,8 +102,8 @@ int32_t _gui_labelled_slider(PLUMARO_APP* app, int32_t win, T_GUI_SECTIONLIST* l
     float lh = 0.6f * m->row_h;
     int32_t caption = t_gui_add_label(app->gui, win, i18n_tr(label), 10.0f, *y, width, lh, 0);
     int32_t slider =
-        t_gui_add_slider(app->gui, win, 10.0f, *y + lh, width - m->value_reserve, m->row_h, min, max, value, 0,
-                         callback, app);
+        t_gui_add_slider(app->gui, win, 10.0f, *y + lh, width - m->value_reserve, m->row_h, range.min, range.max, value,
+                         0, callback, app);
     t_gui_slider_set_step(app->gui, slider, 1.0);
     t_gui_slider_set_format(app->gui, slider, format);
     _gui_section_add(list, section, caption);
@@ -195,7 +207,9 @@ void plumaro_gui_shutdown(PLUMARO_APP* app) {
         ui->tip_bitmap = NULL;
     }
     for (int i = 0; i < ui->icon_count; i++) plumaro_icon_set_destroy(&ui->icons[i].set);
-    ui->icon_count = 0;
+    free(ui->icons);
+    ui->icons = NULL;
+    ui->icon_count = ui->icon_capacity = 0;
     ui->icons_ready = 0;
     if (ui->cache) {
         al_destroy_bitmap(ui->cache);
@@ -229,6 +243,29 @@ void plumaro_gui_on_resize(PLUMARO_APP* app) {
     if (!app->gui) return;
     t_gui_set_display_size(app->gui, (float)app->display_w, (float)app->display_h);
     _gui_changed(app);
+}
+
+/* ------------------------------------------------------------------------ */
+/* Following the shell                                                       */
+/* ------------------------------------------------------------------------ */
+
+void plumaro_gui_update(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    uint32_t changed = app->changed;
+    app->changed = 0;
+    /* The float first: rendering it again may change what the layers show. */
+    if (changed & APP_CHANGED_FLOAT_STYLE)
+        _refresh_placed_float(app, 1);
+    else if (changed & APP_CHANGED_FLOAT)
+        _refresh_placed_float(app, 0);
+    if (changed & APP_CHANGED_OPENED) _gui_take_opened_name(app);
+    if (changed & APP_CHANGED_PALETTE) plumaro_gui_palette_changed(app);
+    if (changed & APP_CHANGED_LAYERS) plumaro_gui_sync_layers(app);
+    if (changed & APP_CHANGED_SYMMETRY) plumaro_gui_sync_symmetry(app);
+    if ((changed & APP_CHANGED_TOOL) && !(changed & APP_CHANGED_PALETTE)) plumaro_gui_sync(app);
+    /* Shown in turn, the newest stays up, as when each was shown at once. */
+    APP_NOTICE notice;
+    while (plumaro_app_take_notice(app, &notice)) _gui_show_notice(app, notice.text);
 }
 
 /* ------------------------------------------------------------------------ */
@@ -268,11 +305,30 @@ static void _gui_refresh_tip_preview(PLUMARO_APP* app) {
         t_gui_label_set_bitmap(app->gui, ui->toolbar.tip_preview, ui->tip_bitmap);
 }
 
-// The button that brings the hidden interface back, in the top-left corner.
-static void _gui_draw_show_glyph(void) {
-    al_draw_filled_rounded_rectangle(6, 6, 30, 30, 4, 4, al_premul_rgba(70, 75, 90, 200));
+/* The button that brings the hidden interface back, in the top-left corner,
+ * in unscaled pixels: its face, and the larger square a press may land in. */
+#define _SHOW_FACE_FROM 6.0f
+#define _SHOW_FACE_TO 30.0f
+#define _SHOW_REACH 36.0f
+
+// The scale the show button is drawn and hit at: the interface's own.
+static float _gui_show_scale(const PLUMARO_APP* app) { return _gui_metrics(app->ui_scale).scale; }
+
+int plumaro_gui_on_show_corner(PLUMARO_APP* app, float x, float y) {
+    __t_assert(app);
+    float reach = _SHOW_REACH * _gui_show_scale(app);
+    return x <= reach && y <= reach;
+}
+
+// The button that brings the hidden interface back.
+static void _gui_draw_show_glyph(PLUMARO_APP* app) {
+    float s = _gui_show_scale(app), a = _SHOW_FACE_FROM * s, b = _SHOW_FACE_TO * s;
+    al_draw_filled_rounded_rectangle(a, a, b, b, 4.0f * s, 4.0f * s, al_premul_rgba(70, 75, 90, 200));
     ALLEGRO_COLOR line = al_map_rgb(220, 220, 220);
-    for (int i = 0; i < 3; i++) al_draw_line(11, 13 + 5 * i, 25, 13 + 5 * i, line, 2.0f);
+    for (int i = 0; i < 3; i++) {
+        float y = (13.0f + 5.0f * (float)i) * s;
+        al_draw_line(11.0f * s, y, 25.0f * s, y, line, 2.0f * s);
+    }
 }
 
 // Draws the toolkit (and what goes over it) onto the current target.
@@ -286,6 +342,7 @@ static void _gui_draw_toolkit(PLUMARO_APP* app) {
 
 void plumaro_gui_draw(PLUMARO_APP* app) {
     __t_assert_void(app);
+    plumaro_gui_update(app);
     if (!app->gui) return;
     GUI_STATE* ui = &app->ui;
     if (app->gui_rebuild_pending) {
@@ -295,7 +352,7 @@ void plumaro_gui_draw(PLUMARO_APP* app) {
     }
     if (!ui->icons_ready) _gui_render_icons(app);
     if (!app->gui_visible) {
-        _gui_draw_show_glyph();
+        _gui_draw_show_glyph(app);
         return;
     }
     int dw = app->display_w, dh = app->display_h;
@@ -342,19 +399,15 @@ int plumaro_gui_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
     if (!app->gui_visible) return 0;
     /* A press in a text field asks for the soft keyboard where there is one. */
     if (event->type == ALLEGRO_EVENT_MOUSE_BUTTON_DOWN) {
-        GUI_STATE* ui = &app->ui;
-        const struct {
-            int open;
-            int32_t window, field;
-        } entries[4] = {{ui->save_name.open, ui->save_name.window, ui->save_name.field},
-                        {ui->palette_name.open, ui->palette_name.window, ui->palette_name.field},
-                        {ui->text.open, ui->text.window, ui->text.field},
-                        {ui->layer_name.open, ui->layer_name.window, ui->layer_name.field}};
-        for (const auto& e : entries) {
-            T_GUI_WIDGET* w = t_gui_get_widget(app->gui, e.field);
+        const char* ui = (const char*)&app->ui;
+        for (int id = 0; id < GUI_POPUP_COUNT; id++) {
+            const GUI_POPUP_ROW* row = _gui_popup(id);
+            if (row->field_at == GUI_POPUP_NONE || !*(const int*)(ui + row->open_at)) continue;
+            int32_t window = *(const int32_t*)(ui + row->window_at);
+            T_GUI_WIDGET* w = t_gui_get_widget(app->gui, *(const int32_t*)(ui + row->field_at));
             float ox, oy;
-            if (!e.open || !w || !w->visible || !t_gui_window_is_open(app->gui, e.window) ||
-                !t_gui_window_content_origin(app->gui, e.window, &ox, &oy))
+            if (!w || !w->visible || !t_gui_window_is_open(app->gui, window) ||
+                !t_gui_window_content_origin(app->gui, window, &ox, &oy))
                 continue;
             float px = (float)event->mouse.x, py = (float)event->mouse.y;
             if (px >= ox + w->x && px < ox + w->x + w->w && py >= oy + w->y && py < oy + w->y + w->h) {
@@ -391,7 +444,7 @@ void plumaro_gui_set_visible(PLUMARO_APP* app, int visible) {
         if (app->gui) {
             t_gui_open_window(app->gui, ui->toolbar.window);
             if (ui->panel_was_open) t_gui_open_window(app->gui, ui->panel.window);
-            if (ui->language.requested) t_gui_open_window(app->gui, ui->language.window);
+            _gui_reopen_popups_on_show(app);
         }
     } else if (!visible && app->gui_visible) {
         ui->panel_was_open = app->gui && t_gui_window_is_open(app->gui, ui->panel.window);

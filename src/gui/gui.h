@@ -17,10 +17,15 @@ void plumaro_gui_shutdown(struct PLUMARO_APP* app);
 void plumaro_gui_draw(struct PLUMARO_APP* app);
 /* Offers an event to the toolkit; 1 when the interface used it (never while hidden). */
 int plumaro_gui_handle_event(struct PLUMARO_APP* app, ALLEGRO_EVENT* event);
+/* Runs the command a key press stands for, with Ctrl and Shift as held; 1
+ * when the key was a command's and it did something, 0 when it changes nothing. */
+int plumaro_gui_key_command(struct PLUMARO_APP* app, int key, int ctrl, int shift);
 /* 1 while a text field has the keyboard focus. */
 int plumaro_gui_wants_keyboard(struct PLUMARO_APP* app);
 /* 1 while the pointer is over the visible interface. */
 int plumaro_gui_wants_pointer(struct PLUMARO_APP* app);
+/* 1 when a screen point lies on the corner button that brings the hidden interface back. */
+int plumaro_gui_on_show_corner(struct PLUMARO_APP* app, float x, float y);
 /* Shows or hides the whole interface; the layer panel comes back only if it was open. */
 void plumaro_gui_set_visible(struct PLUMARO_APP* app, int visible);
 /* Tells the toolkit the display's new size. */
@@ -40,9 +45,14 @@ void plumaro_gui_layout_restore(struct PLUMARO_APP* app);
 
 /* Shows a short notice in the notification popup (cut from the front when too long). */
 void plumaro_gui_notify(struct PLUMARO_APP* app, const char* text);
-/* After a file was opened: proposes its name for saves, and makes it the
- * file saves go to unless it was a picture rather than a drawing. */
-void plumaro_gui_document_opened(struct PLUMARO_APP* app, const char* path);
+/* Follows what the shell marked changed (the layers, the symmetry, the
+ * palettes, the tool, a placed float, a file opened) and shows the notices
+ * it posted, oldest first; the loop calls it after each event and before
+ * each frame. */
+void plumaro_gui_update(struct PLUMARO_APP* app);
+/* Renders a floating placed shape or text again (forced: after a colour, size,
+ * preset or fill change; unforced: only when a shape's size changed). */
+void _refresh_placed_float(struct PLUMARO_APP* app, int force);
 /* Closes the topmost open popup; 1 when one was closed. */
 int plumaro_gui_close_top_popup(struct PLUMARO_APP* app);
 /* Asks "Quit Plumaro?". */

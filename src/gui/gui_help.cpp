@@ -12,16 +12,13 @@
     PLUMARO_APP* app = (PLUMARO_APP*)(user); \
     __t_assert_void(app)
 
-/* A row: a key and its text, or a note (no key) shown centred. */
-typedef struct HELP_ROW {
-    const char* key;
-    const char* text;
-} HELP_ROW;
-
+/* A tab: its rows, or the function that makes them from the tables of the
+ * tools and the commands. */
 typedef struct HELP_TAB {
     const char* title;
     const HELP_ROW* rows;
     int count;
+    int (*make)(HELP_ROW* out, int max);
 } HELP_TAB;
 
 #define NOTE(text) {NULL, text}
@@ -40,23 +37,8 @@ static const HELP_ROW _overview[] = {
     NOTE("Your settings persist across sessions"),
 };
 
-static const HELP_ROW _tools[] = {
-    {"Brush", "Paint with the current color, size and opacity"},
-    {"Eraser", "Erase to transparent on the active layer"},
-    {"Select", "Box selection: move, scale, rotate, commit"},
-    {"Fill", "Flood-fill from the click with the brush color"},
-    {"Gradient", "Drag to lay a linear gradient in the brush color"},
-    {"Lasso", "Freehand lasso selection"},
-    {"Text", "Type text and drop it as a movable selection"},
-    {"Line", "Drag a line, move its ends, press off it to draw"},
-    {"Bezier", "Drag a chord, bend it, press off it to draw"},
-    {"Rect", "Drop a rectangle as a movable selection"},
-    {"Circle", "Drop a circle or ellipse as a movable selection"},
-    {"Triangle", "Drop a triangle as a movable selection"},
-    {"Star", "Drop a star as a movable selection"},
-    {"Pentagon", "Drop a pentagon as a movable selection"},
-    {"Hexagon", "Drop a hexagon as a movable selection"},
-    {"Arrow", "Drop an arrow as a movable selection"},
+/* The tools tab after the rows of the tools, the text and the shapes. */
+static const HELP_ROW _tools_after[] = {
     NOTE("Resizing a shape keeps the brush stroke width"),
     NOTE("A pending line or curve follows the color picked"),
     {"Fill|shape", "Placed shapes are solid when on, outlines when off"},
@@ -150,24 +132,9 @@ static const HELP_ROW _file[] = {
     NOTE("Export options live in the Export popup"),
 };
 
-static const HELP_ROW _shortcuts[] = {
-    NOTE("Keyboard"),
-    {"Ctrl+S", "Save"},
-    {"Ctrl+O", "Open / load"},
-    {"Ctrl+E", "Export PNG"},
-    {"Ctrl+Z", "Undo"},
-    {"Ctrl+Y", "Redo (also Ctrl+Shift+Z)"},
-    {"Ctrl+X / C / V", "Cut / copy / paste selection"},
-    {"Enter", "Commit the float, or the pending line/curve"},
-    {"B / E", "Brush / Eraser"},
-    {"S / L", "Select / Lasso"},
-    {"[  /  ]", "Decrease / increase brush size"},
-    {"F", "Fit and reset the view"},
-    {"G / Shift+G", "Toggle grid / grid snap"},
-    {"D", "Toggle grid diagonals"},
-    {"Tab", "Show or hide the UI"},
-    {"Space (hold)", "Pan with the left button"},
-    {"I", "Pick the next color clicked, then keep the tool"},
+/* The shortcut list after the commands' lines: keys the loop and the
+ * canvas handle themselves, and what the pointer and touches do. */
+static const HELP_ROW _shortcuts_after[] = {
     {"Esc", "Cancel line/curve, selection, or quit"},
     NOTE("Mouse"),
     {"Left drag", "Draw with the current tool"},
@@ -181,43 +148,61 @@ static const HELP_ROW _shortcuts[] = {
     {"Back (Android)", "Close popup, cancel selection, or quit"},
 };
 
-#define TAB(title, rows) {title, rows, (int)(sizeof(rows) / sizeof(rows[0]))}
+// The shortcut list: the commands' lines in their table's order, then the rest.
+static int _gui_shortcut_rows(HELP_ROW* out, int max) {
+    int n = 0;
+    if (n < max) out[n++] = NOTE("Keyboard");
+    for (int id = 0; id < GUI_CMD_COUNT; id++) {
+        const GUI_COMMAND* c = _gui_command(id);
+        if (!c || !c->help_key) continue;
+        if (n > 1 && strcmp(out[n - 1].key, c->help_key) == 0) continue; /* a line shared with the last one */
+        if (n < max) out[n++] = HELP_ROW{c->help_key, c->help_text};
+    }
+    for (const HELP_ROW& row : _shortcuts_after)
+        if (n < max) out[n++] = row;
+    return n;
+}
+
+// The tools tab: a row for each tool button, as its tooltip says, then the rest.
+static int _gui_tool_rows(HELP_ROW* out, int max) {
+    int n = 0;
+    for (int id = 0; id < GUI_TOOL_BUTTONS && n < max; id++) {
+        const GUI_TOOL_ROW* tool = _gui_tool(id);
+        out[n++] = HELP_ROW{tool->label, tool->tip};
+    }
+    for (const HELP_ROW& row : _tools_after)
+        if (n < max) out[n++] = row;
+    return n;
+}
+
+#define TAB(title, rows) {title, rows, (int)(sizeof(rows) / sizeof(rows[0])), NULL}
 static const HELP_TAB _help_tabs[GUI_HELP_TABS] = {
-    TAB("Overview", _overview), TAB("Tools", _tools),       TAB("Brush", _brush),       TAB("Color", _color),
-    TAB("Edit", _edit),         TAB("Layers", _layers),     TAB("Canvas", _canvas),     TAB("Symmetry", _symmetry),
-    TAB("Settings", _settings), TAB("File", _file),         TAB("Shortcuts", _shortcuts),
+    TAB("Overview", _overview),   {"Tools", NULL, 0, _gui_tool_rows}, TAB("Brush", _brush),
+    TAB("Color", _color),         TAB("Edit", _edit),                 TAB("Layers", _layers),
+    TAB("Canvas", _canvas),       TAB("Symmetry", _symmetry),         TAB("Settings", _settings),
+    TAB("File", _file),           {"Shortcuts", NULL, 0, _gui_shortcut_rows},
 };
 
-int _gui_help_row_count(int tab) { return tab >= 0 && tab < GUI_HELP_TABS ? _help_tabs[tab].count : 0; }
+int _gui_help_rows(int tab, HELP_ROW* out, int max) {
+    if (!out || tab < 0 || tab >= GUI_HELP_TABS) return 0;
+    if (_help_tabs[tab].make) return _help_tabs[tab].make(out, max);
+    int n = _help_tabs[tab].count < max ? _help_tabs[tab].count : max;
+    for (int i = 0; i < n; i++) out[i] = _help_tabs[tab].rows[i];
+    return n;
+}
 
 /* ------------------------------------------------------------------------ */
 /* Callbacks                                                                 */
 /* ------------------------------------------------------------------------ */
 
-void _gui_help_close(PLUMARO_APP* app) {
-    __t_assert_void(app);
-    app->ui.help.open = 0;
-    if (app->gui) {
-        t_gui_close_window(app->gui, app->ui.help.header);
-        t_gui_close_window(app->gui, app->ui.help.body);
-    }
-    _gui_changed(app);
-}
-
 void _on_help_button(int32_t, void* user) {
     _APP(user);
-    GUI_HELP* h = &app->ui.help;
-    h->open = 1;
-    t_gui_open_window(app->gui, h->header);
-    t_gui_open_window(app->gui, h->body);
-    t_gui_raise_window(app->gui, h->header);
-    t_gui_raise_window(app->gui, h->body);
-    _gui_changed(app);
+    _gui_popup_show(app, GUI_POPUP_HELP);
 }
 
-static void _on_help_close(int32_t, void* user) {
+void _on_help_close(int32_t, void* user) {
     _APP(user);
-    _gui_help_close(app);
+    _gui_popup_hide(app, GUI_POPUP_HELP);
 }
 
 static void _on_help_tab(int32_t id, void* user) {
@@ -282,10 +267,11 @@ int _build_help_popup(PLUMARO_APP* app) {
         help->tabs[k] = t_gui_add_toggle_button(app->gui, header, i18n_tr(_help_tabs[k].title), tx[k], ty[k], tab_w, r,
                                                 1, k == help->tab, _on_help_tab, app);
 
-    const HELP_TAB* tab = &_help_tabs[help->tab];
+    HELP_ROW lines[GUI_HELP_ROWS_MAX];
+    int count = _gui_help_rows(help->tab, lines, GUI_HELP_ROWS_MAX);
     float row_y = g, row_h = 20.0f * s;
-    for (int i = 0; i < tab->count; i++) {
-        const HELP_ROW* row = &tab->rows[i];
+    for (int i = 0; i < count; i++) {
+        const HELP_ROW* row = &lines[i];
         if (row->key) {
             t_gui_add_label(app->gui, body, i18n_tr(row->key), 18.0f * s, row_y, 168.0f * s, row_h, 0);
             t_gui_add_label(app->gui, body, i18n_tr(row->text), 194.0f * s, row_y, w - 194.0f * s, row_h, 0);
@@ -297,9 +283,5 @@ int _build_help_popup(PLUMARO_APP* app) {
     }
     t_gui_close_window(app->gui, header);
     t_gui_close_window(app->gui, body);
-    if (help->open) {
-        t_gui_open_window(app->gui, header);
-        t_gui_open_window(app->gui, body);
-    }
     return 1;
 }

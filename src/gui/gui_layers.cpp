@@ -191,23 +191,17 @@ static void _on_template_select(int32_t, int index, void* user) {
 
 static void _on_grid_toggle(int32_t, void* user) {
     _APP(user);
-    app->grid.visible = !app->grid.visible;
-    plumaro_gui_sync(app);
-    app->dirty = 1;
+    _gui_run_command(app, GUI_CMD_GRID);
 }
 
 static void _on_snap_toggle(int32_t, void* user) {
     _APP(user);
-    app->grid.snap = !app->grid.snap;
-    plumaro_gui_sync(app);
-    app->dirty = 1;
+    _gui_run_command(app, GUI_CMD_SNAP);
 }
 
 static void _on_diag_toggle(int32_t, void* user) {
     _APP(user);
-    app->grid.diagonals = !app->grid.diagonals;
-    plumaro_gui_sync(app);
-    app->dirty = 1;
+    _gui_run_command(app, GUI_CMD_DIAGONALS);
 }
 
 static void _on_grid_size_change(int32_t, double value, void* user) {
@@ -331,8 +325,8 @@ int _build_layer_panel(PLUMARO_APP* app) {
     y += r + g;
     p->blend = _button(app, sec, 0, "Blend: Normal", 10.0f, y, w, _on_layer_blend);
     y += r + g;
-    p->opacity =
-        _gui_labelled_slider(app, win, p->sections, sec, "Opacity", w, &y, 0, 100, 100, "%.0f %%", _on_layer_opacity);
+    p->opacity = _gui_labelled_slider(app, win, p->sections, sec, "Opacity", w, &y, APP_RANGE{0, 100}, 100, "%.0f %%",
+                                      _on_layer_opacity);
 
     sec = _section(app, SEC_TEMPLATE, &y);
     p->template_combo = t_gui_add_combobox(app->gui, win, 10.0f, y, w, r, _on_template_select, app);
@@ -349,8 +343,8 @@ int _build_layer_panel(PLUMARO_APP* app) {
     p->diagonals = _button(app, sec, 1, NULL, x4[2], y, c4, _on_diag_toggle);
     _gui_register_icon(app, p->diagonals, ICON_DIAGONALS, "Add diagonal grid lines and snap points");
     y += r + g;
-    p->grid_size = _gui_labelled_slider(app, win, p->sections, sec, "Grid size", w, &y, 2, 256, app->grid.spacing,
-                                        "%.0f px", _on_grid_size_change);
+    p->grid_size = _gui_labelled_slider(app, win, p->sections, sec, "Grid size", w, &y, APP_RANGE_GRID_SIZE,
+                                        app->grid.spacing, "%.0f px", _on_grid_size_change);
 
     t_gui_sectionlist_set_header_indent(p->sections, r + g);
     t_gui_sectionlist_relayout(p->sections);

@@ -27,9 +27,10 @@
     PLUMARO_APP* app = (PLUMARO_APP*)(user); \
     __t_assert_void(app)
 
-static const char* const _font_files[4] = {"fonts/DejaVuSans.ttf", "fonts/DejaVuSerif.ttf",
+#define _FONTS (APP_RANGE_TEXT_FONT.max + 1)
+static const char* const _font_files[_FONTS] = {"fonts/DejaVuSans.ttf", "fonts/DejaVuSerif.ttf",
                                            "fonts/DejaVuSansMono.ttf", "fonts/DejaVuSans-Bold.ttf"};
-static const char* const _font_names[4] = {"Sans", "Serif", "Mono", "Bold"};
+static const char* const _font_names[_FONTS] = {"Sans", "Serif", "Mono", "Bold"};
 
 /* Unit polygons of the star, pentagon, hexagon and arrow, y downwards. */
 static const float _star[10][2] = {{0, -1},          {0.2469f, -0.3398f}, {0.9511f, -0.309f}, {0.3994f, 0.1298f},
@@ -159,7 +160,7 @@ ALLEGRO_BITMAP* _render_shape_bitmap_wh(PLUMARO_APP* app, int kind, int filled, 
 ALLEGRO_BITMAP* _render_text_bitmap(PLUMARO_APP* app, const char* text, int font_index, int size) {
     __t_assert_null(app);
     if (!text || !text[0]) return NULL;
-    if (font_index < 0 || font_index > 3) font_index = 0;
+    if (font_index < 0 || font_index >= _FONTS) font_index = 0;
     if (size < 6) size = 6;
     if (size > 512) size = 512;
     char path[1024];
@@ -247,12 +248,6 @@ void _place_shape(PLUMARO_APP* app, int kind) {
     _gui_changed(app);
 }
 
-void _on_shape_button(int32_t id, void* user) {
-    _APP(user);
-    for (int k = 0; k < GUI_SHAPES; k++)
-        if (app->ui.toolbar.shapes[k] == id) _place_shape(app, k);
-}
-
 void _refresh_placed_float(PLUMARO_APP* app, int force) {
     __t_assert_void(app);
     SELECTION* sel = &app->selection;
@@ -293,15 +288,8 @@ static void _text_popup_set_controls(PLUMARO_APP* app) {
 
 // Closes the popup and ends editing.
 static void _text_popup_close(PLUMARO_APP* app) {
-    GUI_TEXT_POPUP* t = &app->ui.text;
-    t->open = 0;
-    t->editing = 0;
-    if (app->gui) {
-        t_gui_set_focus(app->gui, -1);
-        t_gui_close_window(app->gui, t->window);
-    }
-    platform_hide_keyboard();
-    _gui_changed(app);
+    app->ui.text.editing = 0;
+    _gui_popup_hide(app, GUI_POPUP_TEXT);
 }
 
 // Opens the popup; on a text float it edits that float.
@@ -319,12 +307,7 @@ static void _text_popup_open(PLUMARO_APP* app) {
         t->editing = 0;
     }
     _text_popup_set_controls(app);
-    t_gui_set_focus(app->gui, t->field);
-    t->open = 1;
-    t_gui_open_window(app->gui, t->window);
-    t_gui_raise_window(app->gui, t->window);
-    platform_show_keyboard();
-    _gui_changed(app);
+    _gui_popup_show(app, GUI_POPUP_TEXT);
 }
 
 void _on_text_button(int32_t, void* user) {
@@ -338,10 +321,7 @@ void _text_popup_reopen(PLUMARO_APP* app) {
     int editing = t->editing;
     if (editing && _text_float(app)) t_gui_textarea_set_text(app->gui, t->field, t->text);
     _text_popup_set_controls(app);
-    t_gui_set_focus(app->gui, t->field);
-    t_gui_open_window(app->gui, t->window);
-    platform_show_keyboard();
-    _gui_changed(app);
+    _gui_popup_show(app, GUI_POPUP_TEXT);
 }
 
 // While editing, the float takes the popup's font and size and is rendered again.
@@ -364,7 +344,7 @@ static void _on_text_field_change(int32_t, const char* text, void* user) {
 
 static void _on_text_font_select(int32_t, int index, void* user) {
     _APP(user);
-    app->text_font = index >= 0 && index < 4 ? index : 0;
+    app->text_font = index >= 0 && index < _FONTS ? index : 0;
     _text_follow(app);
 }
 
@@ -374,7 +354,7 @@ static void _on_text_size_change(int32_t, double value, void* user) {
     _text_follow(app);
 }
 
-static void _on_text_ok(int32_t, void* user) {
+void _on_text_ok(int32_t, void* user) {
     _APP(user);
     GUI_TEXT_POPUP* t = &app->ui.text;
     const char* field = t_gui_textarea_get_text(app->gui, t->field);
@@ -437,11 +417,11 @@ int _build_text_popup(PLUMARO_APP* app) {
     float y = r + g + 10.0f + 4.0f * r + g;
     t_gui_add_label(app->gui, win, i18n_tr("Font"), 10.0f, y + 4.0f, 50.0f, l, 0);
     t->font = t_gui_add_combobox(app->gui, win, 62.0f, y, pw - 72.0f, r, _on_text_font_select, app);
-    for (int k = 0; k < 4; k++) t_gui_combobox_add_item(app->gui, t->font, i18n_tr(_font_names[k]));
+    for (const char* name : _font_names) t_gui_combobox_add_item(app->gui, t->font, i18n_tr(name));
     y += r + g;
     t_gui_add_label(app->gui, win, i18n_tr("Size"), 10.0f, y + 4.0f, 50.0f, l, 0);
-    t->size = t_gui_add_slider(app->gui, win, 62.0f, y, pw - 72.0f - m->value_reserve, r, 8, 256, app->text_size, 0,
-                               _on_text_size_change, app);
+    t->size = t_gui_add_slider(app->gui, win, 62.0f, y, pw - 72.0f - m->value_reserve, r, APP_RANGE_TEXT_SIZE.min,
+                               APP_RANGE_TEXT_SIZE.max, app->text_size, 0, _on_text_size_change, app);
     t_gui_slider_set_step(app->gui, t->size, 1.0);
     t_gui_slider_set_format(app->gui, t->size, "%.0f px");
     y += r + g;

@@ -11,6 +11,8 @@
 #include <string.h>
 #include <strings.h>
 
+#include <initializer_list>
+
 #include "app_commands.h"
 #include "app_internal.h"
 #include "app_persist.h"
@@ -50,34 +52,57 @@ int32_t _gui_popup_window(PLUMARO_APP* app, const char* title, float x, float y,
     return win;
 }
 
-// Shows a popup in front of the others and records it open.
-static void _show(PLUMARO_APP* app, int32_t window, int* open) {
-    if (open) *open = 1;
-    t_gui_open_window(app->gui, window);
-    t_gui_raise_window(app->gui, window);
+// A window or widget id the table finds at an offset in the interface's state.
+static int32_t _id_at(const GUI_STATE* ui, size_t at) {
+    return at == GUI_POPUP_NONE ? -1 : *(const int32_t*)((const char*)ui + at);
+}
+
+// A popup's open flag.
+static int* _open_flag(GUI_STATE* ui, const GUI_POPUP_ROW* row) { return (int*)((char*)ui + row->open_at); }
+
+void _gui_popup_show(PLUMARO_APP* app, int popup) {
+    __t_assert_void(app);
+    const GUI_POPUP_ROW* row = _gui_popup(popup);
+    __t_assert_void(row);
+    GUI_STATE* ui = &app->ui;
+    *_open_flag(ui, row) = 1;
+    ui->popup_opened[popup] = ++ui->popup_openings;
+    _gui_changed(app);
+    if (!app->gui) return;
+    int32_t field = _id_at(ui, row->field_at);
+    if (field >= 0) t_gui_set_focus(app->gui, field);
+    for (size_t at : {row->window_at, row->second_window_at}) {
+        int32_t window = _id_at(ui, at);
+        if (window < 0) continue;
+        t_gui_open_window(app->gui, window);
+        t_gui_raise_window(app->gui, window);
+    }
+    /* A popup that asks for text brings up the soft keyboard where there is one. */
+    if (field >= 0) platform_show_keyboard();
+}
+
+void _gui_popup_hide(PLUMARO_APP* app, int popup) {
+    __t_assert_void(app);
+    const GUI_POPUP_ROW* row = _gui_popup(popup);
+    __t_assert_void(row);
+    GUI_STATE* ui = &app->ui;
+    *_open_flag(ui, row) = 0;
+    int field = row->field_at != GUI_POPUP_NONE;
+    if (app->gui) {
+        if (field) t_gui_set_focus(app->gui, -1);
+        for (size_t at : {row->window_at, row->second_window_at})
+            if (_id_at(ui, at) >= 0) t_gui_close_window(app->gui, _id_at(ui, at));
+    }
+    if (field) platform_hide_keyboard();
     _gui_changed(app);
 }
 
-// Hides a popup and records it closed.
-static void _hide(PLUMARO_APP* app, int32_t window, int* open) {
-    if (open) *open = 0;
-    if (app->gui) t_gui_close_window(app->gui, window);
-    _gui_changed(app);
-}
-
-// Closes one of the text-entry popups: the focus and the soft keyboard go too.
-static void _hide_entry(PLUMARO_APP* app, GUI_NAME_POPUP* popup) {
-    if (app->gui) t_gui_set_focus(app->gui, -1);
-    _hide(app, popup->window, &popup->open);
-    platform_hide_keyboard();
-}
-
-// Opens one of the text-entry popups with its field holding `text`.
-static void _show_entry(PLUMARO_APP* app, GUI_NAME_POPUP* popup, const char* text) {
-    t_gui_textarea_set_text(app->gui, popup->field, text);
-    t_gui_set_focus(app->gui, popup->field);
-    _show(app, popup->window, &popup->open);
-    platform_show_keyboard();
+// Opens one of the popups that ask for a text with its field holding `text`.
+static void _show_entry(PLUMARO_APP* app, int popup, const char* text) {
+    const GUI_POPUP_ROW* row = _gui_popup(popup);
+    if (!row || !app->gui) return;
+    t_gui_textarea_set_text(app->gui, _id_at(&app->ui, row->field_at), text);
+    _gui_popup_show(app, popup);
 }
 
 // The part of a path after its last '/' or '\'.
@@ -121,16 +146,9 @@ static void _derive_doc_name(PLUMARO_APP* app, const char* path) {
     _gui_name_filter(name, app->ui.doc_name, sizeof(app->ui.doc_name));
 }
 
-void plumaro_gui_document_opened(PLUMARO_APP* app, const char* path) {
+void _gui_take_opened_name(PLUMARO_APP* app) {
     __t_assert_void(app);
-    __t_assert_void(path);
-    _derive_doc_name(app, path);
-    /* Saves go back to a drawing's own file; an opened picture is never
-     * overwritten by a drawing, so it gets only the name. */
-    if (!document_kind(document_last_load_kind())->save)
-        app->doc_path[0] = 0;
-    else
-        snprintf(app->doc_path, sizeof(app->doc_path), "%s", path);
+    _derive_doc_name(app, app->opened_path);
 }
 
 // The proposed document name, "sketch" until there is one.
@@ -163,17 +181,23 @@ void plumaro_gui_notify(PLUMARO_APP* app, const char* text) {
     __t_assert_void(app);
     __t_assert_void(text);
     t_log(LOG_NOTICE, "%s", text);
+    _gui_show_notice(app, text);
+}
+
+void _gui_show_notice(PLUMARO_APP* app, const char* text) {
+    __t_assert_void(app);
+    __t_assert_void(text);
     if (!app->gui) return;
     GUI_NOTIFY* n = &app->ui.notify;
     float width = (float)(int)(540.0f * app->ui.metrics.scale) - 23.0f;
     _gui_notify_shorten(app->font, width, text, n->text, sizeof(n->text));
     t_gui_label_set_text(app->gui, n->message, n->text);
-    _show(app, n->window, &n->open);
+    _gui_popup_show(app, GUI_POPUP_NOTIFY);
 }
 
 static void _on_notify_ok(int32_t, void* user) {
     _APP(user);
-    _hide(app, app->ui.notify.window, &app->ui.notify.open);
+    _gui_popup_hide(app, GUI_POPUP_NOTIFY);
 }
 
 // Opens the confirmation with a message and the action its yes carries out.
@@ -183,7 +207,7 @@ static void _confirm_open(PLUMARO_APP* app, const char* message, int action) {
     c->action = action;
     t_gui_button_set_label(app->gui, c->yes, i18n_tr(_yes_labels[action >= 0 && action < 4 ? action : 0]));
     t_gui_label_set_text(app->gui, c->message, c->text);
-    _show(app, c->window, &c->open);
+    _gui_popup_show(app, GUI_POPUP_CONFIRM);
 }
 
 void plumaro_gui_request_quit(PLUMARO_APP* app) {
@@ -208,7 +232,7 @@ void _on_clear_click(int32_t, void* user) {
 static void _on_confirm_yes(int32_t, void* user) {
     _APP(user);
     GUI_CONFIRM* c = &app->ui.confirm;
-    _hide(app, c->window, &c->open);
+    _gui_popup_hide(app, GUI_POPUP_CONFIRM);
     switch (c->action) {
         case CONFIRM_RESET_PALETTES:
             palette_reset_all(&app->palette);
@@ -237,7 +261,7 @@ static void _on_confirm_yes(int32_t, void* user) {
 
 static void _on_confirm_no(int32_t, void* user) {
     _APP(user);
-    _hide(app, app->ui.confirm.window, &app->ui.confirm.open);
+    _gui_popup_hide(app, GUI_POPUP_CONFIRM);
 }
 
 /* ------------------------------------------------------------------------ */
@@ -303,7 +327,7 @@ void _on_export_click(int32_t, void* user) {
     t_gui_textarea_set_text(app->gui, e->name, _doc_name(app));
     e->box_valid = 0;
     _export_refresh(app);
-    _show(app, e->window, &e->open);
+    _gui_popup_show(app, GUI_POPUP_EXPORT);
 }
 
 static void _on_export_mode_displayed(int32_t, void* user) {
@@ -333,7 +357,7 @@ static void _on_export_template_toggle(int32_t, void* user) {
 
 static void _on_export_cancel(int32_t, void* user) {
     _APP(user);
-    _hide(app, app->ui.export_png.window, &app->ui.export_png.open);
+    _gui_popup_hide(app, GUI_POPUP_EXPORT);
 }
 
 // Tells where an export went, as the platform published it.
@@ -359,7 +383,7 @@ static void _export_notice(PLUMARO_APP* app, const char* path, int w, int h) {
 static void _on_export_go(int32_t, void* user) {
     _APP(user);
     GUI_EXPORT* e = &app->ui.export_png;
-    _hide(app, e->window, &e->open);
+    _gui_popup_hide(app, GUI_POPUP_EXPORT);
     int x, y, w, h;
     int found = app->doc && _gui_export_region(app, &x, &y, &w, &h);
     e->box_valid = 0;
@@ -449,13 +473,12 @@ void plumaro_gui_request_save(PLUMARO_APP* app) {
         _do_save(app, path, _file_part(path));
         return;
     }
-    _show_entry(app, &app->ui.save_name, _doc_name(app));
+    _show_entry(app, GUI_POPUP_SAVE_NAME, _doc_name(app));
 }
 
 void _on_save_click(int32_t, void* user) {
     _APP(user);
-    _gui_commit_pending(app);
-    plumaro_gui_request_save(app);
+    _gui_run_command(app, GUI_CMD_SAVE);
 }
 
 static void _on_save_name_ok(int32_t, void* user) {
@@ -478,12 +501,12 @@ static void _on_save_name_ok(int32_t, void* user) {
     } else {
         plumaro_gui_notify(app, i18n_tr("Save failed."));
     }
-    _hide_entry(app, &app->ui.save_name);
+    _gui_popup_hide(app, GUI_POPUP_SAVE_NAME);
 }
 
 static void _on_save_name_cancel(int32_t, void* user) {
     _APP(user);
-    _hide_entry(app, &app->ui.save_name);
+    _gui_popup_hide(app, GUI_POPUP_SAVE_NAME);
 }
 
 /* ------------------------------------------------------------------------ */
@@ -539,12 +562,9 @@ static void _load_named(PLUMARO_APP* app, const char* name) {
         plumaro_gui_notify(app, i18n_tr("Load failed."));
         return;
     }
-    int loaded = plumaro_app_load_document(app, path);
-    if (loaded) plumaro_gui_document_opened(app, path);
-    if (plumaro_app_load_notice_given()) return;
     char notice[1100];
     snprintf(notice, sizeof(notice), i18n_tr("Loaded: %s"), name);
-    plumaro_gui_notify(app, loaded ? notice : i18n_tr("No saved document found."));
+    plumaro_app_open_file(app, path, notice, i18n_tr("No saved document found."));
 }
 
 void _on_load_click(int32_t, void* user) {
@@ -556,15 +576,12 @@ void _on_load_click(int32_t, void* user) {
     int chosen = platform_choose_file(0, start, patterns, path, sizeof(path));
     if (chosen == 0) return;
     if (chosen == 1) {
-        int loaded = plumaro_app_load_document(app, path);
-        if (loaded) plumaro_gui_document_opened(app, path);
-        if (!plumaro_app_load_notice_given())
-            plumaro_gui_notify(app, i18n_tr(loaded ? "Loaded." : "No saved document found."));
+        plumaro_app_open_file(app, path, i18n_tr("Loaded."), i18n_tr("No saved document found."));
         return;
     }
     if (platform_open_document_picker() == 1) return;
     _open_list_refresh(app);
-    _show(app, app->ui.open_list.window, &app->ui.open_list.open);
+    _gui_popup_show(app, GUI_POPUP_OPEN_LIST);
 }
 
 static void _on_open_list_row(int32_t id, void* user) {
@@ -573,7 +590,7 @@ static void _on_open_list_row(int32_t id, void* user) {
     int row = -1;
     for (int k = 0; k < o->used; k++)
         if (o->rows[k] == id) row = k;
-    _hide(app, o->window, &o->open);
+    _gui_popup_hide(app, GUI_POPUP_OPEN_LIST);
     if (row >= 0) {
         char name[72];
         snprintf(name, sizeof(name), "%s", o->names[row]);
@@ -583,13 +600,13 @@ static void _on_open_list_row(int32_t id, void* user) {
 
 static void _on_open_list_browse(int32_t, void* user) {
     _APP(user);
-    _hide(app, app->ui.open_list.window, &app->ui.open_list.open);
+    _gui_popup_hide(app, GUI_POPUP_OPEN_LIST);
     if (platform_browse_documents() != 1) plumaro_gui_notify(app, i18n_tr("No file picker available."));
 }
 
 static void _on_open_list_cancel(int32_t, void* user) {
     _APP(user);
-    _hide(app, app->ui.open_list.window, &app->ui.open_list.open);
+    _gui_popup_hide(app, GUI_POPUP_OPEN_LIST);
 }
 
 /* ------------------------------------------------------------------------ */
@@ -599,12 +616,12 @@ static void _on_open_list_cancel(int32_t, void* user) {
 void _on_new_click(int32_t, void* user) {
     _APP(user);
     if (app->stroke.active) return;
-    _show(app, app->ui.newdoc.window, &app->ui.newdoc.open);
+    _gui_popup_show(app, GUI_POPUP_NEWDOC);
 }
 
 // Closes the popup and replaces the drawing with a blank square canvas.
 static void _newdoc_create(PLUMARO_APP* app, int size) {
-    _hide(app, app->ui.newdoc.window, &app->ui.newdoc.open);
+    _gui_popup_hide(app, GUI_POPUP_NEWDOC);
     if (plumaro_app_new_document(app, size) == 1) {
         char notice[128];
         snprintf(notice, sizeof(notice), i18n_tr("New %dx%d canvas."), app->doc->width, app->doc->height);
@@ -634,14 +651,14 @@ int _gui_custom_canvas_size(const char* text) {
     }
     while (*p == ' ') p++;
     if (*p) return 0;
-    return value >= 64 && value <= 16384 ? (int)value : 0;
+    return app_range_clamp(APP_RANGE_CANVAS_SIZE, (int32_t)value) == value ? (int)value : 0;
 }
 
 static void _on_newdoc_create(int32_t, void* user) {
     _APP(user);
     int size = _gui_custom_canvas_size(t_gui_textarea_get_text(app->gui, app->ui.newdoc.size));
     if (!size) {
-        _hide(app, app->ui.newdoc.window, &app->ui.newdoc.open);
+        _gui_popup_hide(app, GUI_POPUP_NEWDOC);
         plumaro_gui_notify(app, i18n_tr("Custom size must be between 64 and 16384."));
         return;
     }
@@ -650,7 +667,7 @@ static void _on_newdoc_create(int32_t, void* user) {
 
 static void _on_newdoc_cancel(int32_t, void* user) {
     _APP(user);
-    _hide(app, app->ui.newdoc.window, &app->ui.newdoc.open);
+    _gui_popup_hide(app, GUI_POPUP_NEWDOC);
 }
 
 /* ------------------------------------------------------------------------ */
@@ -659,12 +676,12 @@ static void _on_newdoc_cancel(int32_t, void* user) {
 
 void _on_palette_manage(int32_t, void* user) {
     _APP(user);
-    _show(app, app->ui.palette_manage.window, &app->ui.palette_manage.open);
+    _gui_popup_show(app, GUI_POPUP_PALETTE_MANAGE);
 }
 
 // Closes palette management when it is open (its buttons lead elsewhere).
 static void _close_palette_manage(PLUMARO_APP* app) {
-    if (app->ui.palette_manage.open) _hide(app, app->ui.palette_manage.window, &app->ui.palette_manage.open);
+    if (app->ui.palette_manage.open) _gui_popup_hide(app, GUI_POPUP_PALETTE_MANAGE);
 }
 
 static void _on_palette_rename(int32_t, void* user) {
@@ -674,7 +691,7 @@ static void _on_palette_rename(int32_t, void* user) {
         plumaro_gui_notify(app, i18n_tr("Rename a custom palette (presets are read-only)."));
         return;
     }
-    _show_entry(app, &app->ui.palette_name, palette_name(&app->palette, app->palette.active));
+    _show_entry(app, GUI_POPUP_PALETTE_NAME, palette_name(&app->palette, app->palette.active));
 }
 
 static void _on_palette_name_ok(int32_t, void* user) {
@@ -683,12 +700,12 @@ static void _on_palette_name_ok(int32_t, void* user) {
         plumaro_gui_palette_changed(app);
         plumaro_app_palette_persist(app);
     }
-    _hide_entry(app, &app->ui.palette_name);
+    _gui_popup_hide(app, GUI_POPUP_PALETTE_NAME);
 }
 
 static void _on_palette_name_cancel(int32_t, void* user) {
     _APP(user);
-    _hide_entry(app, &app->ui.palette_name);
+    _gui_popup_hide(app, GUI_POPUP_PALETTE_NAME);
 }
 
 static void _on_palette_reset(int32_t, void* user) {
@@ -727,7 +744,7 @@ static void _on_palette_manage_close(int32_t, void* user) {
 void _on_layer_rename(int32_t, void* user) {
     _APP(user);
     if (!app->doc || !app->doc->active_layer) return;
-    _show_entry(app, &app->ui.layer_name, layer_name_text(app->doc->active_layer));
+    _show_entry(app, GUI_POPUP_LAYER_NAME, layer_name_text(app->doc->active_layer));
 }
 
 static void _on_layer_rename_ok(int32_t, void* user) {
@@ -736,12 +753,12 @@ static void _on_layer_rename_ok(int32_t, void* user) {
         layer_set_name(app->doc->active_layer, t_gui_textarea_get_text(app->gui, app->ui.layer_name.field));
         plumaro_gui_sync_layers(app);
     }
-    _hide_entry(app, &app->ui.layer_name);
+    _gui_popup_hide(app, GUI_POPUP_LAYER_NAME);
 }
 
 static void _on_layer_rename_cancel(int32_t, void* user) {
     _APP(user);
-    _hide_entry(app, &app->ui.layer_name);
+    _gui_popup_hide(app, GUI_POPUP_LAYER_NAME);
 }
 
 // Takes a language: the texts change at the next build.
@@ -755,14 +772,14 @@ static void _choose_language(PLUMARO_APP* app, int language) {
 void plumaro_gui_request_language_choice(PLUMARO_APP* app) {
     __t_assert_void(app);
     app->ui.language.requested = 1;
-    if (app->gui && app->gui_visible) _show(app, app->ui.language.window, NULL);
+    if (app->gui && app->gui_visible) _gui_popup_show(app, GUI_POPUP_LANGUAGE);
 }
 
 static void _on_lang_choice(int32_t id, void* user) {
     _APP(user);
     GUI_LANGUAGE* l = &app->ui.language;
     l->requested = 0;
-    _hide(app, l->window, NULL);
+    _gui_popup_hide(app, GUI_POPUP_LANGUAGE);
     int language = LANG_EN;
     for (int k = 1; k < 4; k++)
         if (app->ui.language.buttons[k] == id) language = k + 1;
@@ -772,20 +789,20 @@ static void _on_lang_choice(int32_t id, void* user) {
 void _on_tip_click(int32_t, void* user) {
     _APP(user);
     if (app->stroke.active) return;
-    _show(app, app->ui.tip.window, &app->ui.tip.open);
+    _gui_popup_show(app, GUI_POPUP_TIP);
 }
 
 static void _on_tip_shape(int32_t id, void* user) {
     _APP(user);
     for (int k = 0; k < BRUSH_TIP_COUNT; k++)
         if (app->ui.tip.shapes[k] == id) app->brush.tip = k;
-    _hide(app, app->ui.tip.window, &app->ui.tip.open);
+    _gui_popup_hide(app, GUI_POPUP_TIP);
     plumaro_gui_sync(app);
 }
 
 static void _on_tip_cancel(int32_t, void* user) {
     _APP(user);
-    _hide(app, app->ui.tip.window, &app->ui.tip.open);
+    _gui_popup_hide(app, GUI_POPUP_TIP);
 }
 
 /* ------------------------------------------------------------------------ */
@@ -814,7 +831,7 @@ void _on_chip_click(int32_t, void* user) {
     float channels[4] = {c->r, c->g, c->b, c->a};
     for (int k = 0; k < 4; k++) p->rgba[k] = (uint8_t)(int)(fminf(fmaxf(channels[k], 0.0f), 1.0f) * 255.0f + 0.5f);
     _picker_refresh(app);
-    _show(app, p->window, &p->open);
+    _gui_popup_show(app, GUI_POPUP_PICKER);
 }
 
 static void _on_picker_channel(int32_t id, double value, void* user) {
@@ -829,8 +846,7 @@ static void _on_picker_channel(int32_t id, double value, void* user) {
 
 static void _on_picker_ok(int32_t, void* user) {
     _APP(user);
-    GUI_PICKER* p = &app->ui.picker;
-    _hide(app, p->window, &p->open);
+    _gui_popup_hide(app, GUI_POPUP_PICKER);
     app->brush.color = _picked(app);
     app->brush.eraser = 0;
     app->ui.selected_swatch = GUI_SWATCH_CHIP;
@@ -841,7 +857,7 @@ static void _on_picker_ok(int32_t, void* user) {
 
 static void _on_picker_cancel(int32_t, void* user) {
     _APP(user);
-    _hide(app, app->ui.picker.window, &app->ui.picker.open);
+    _gui_popup_hide(app, GUI_POPUP_PICKER);
 }
 
 void _draw_alpha_overlay(PLUMARO_APP* app, int32_t window, int32_t widget, ALLEGRO_COLOR colour, int full) {
@@ -881,77 +897,61 @@ void _draw_alpha_overlay(PLUMARO_APP* app, int32_t window, int32_t widget, ALLEG
 
 int plumaro_gui_close_top_popup(PLUMARO_APP* app) {
     __t_assert(app);
-    GUI_STATE* ui = &app->ui;
     if (!app->gui) return 0;
-    if (ui->text.open) {
-        _text_popup_cancel(app);
-    } else if (ui->save_name.open) {
-        _hide_entry(app, &ui->save_name);
-    } else if (ui->layer_name.open) {
-        _hide_entry(app, &ui->layer_name);
-    } else if (ui->open_list.open) {
-        _hide(app, ui->open_list.window, &ui->open_list.open);
-    } else if (ui->palette_name.open) {
-        _hide_entry(app, &ui->palette_name);
-    } else if (ui->picker.open) {
-        _hide(app, ui->picker.window, &ui->picker.open);
-    } else if (ui->tip.open) {
-        _hide(app, ui->tip.window, &ui->tip.open);
-    } else if (ui->help.open) {
-        _gui_help_close(app);
-    } else if (ui->palette_manage.open) {
-        _hide(app, ui->palette_manage.window, &ui->palette_manage.open);
-    } else if (ui->newdoc.open) {
-        _hide(app, ui->newdoc.window, &ui->newdoc.open);
-    } else if (ui->export_png.open) {
-        _hide(app, ui->export_png.window, &ui->export_png.open);
-    } else if (ui->confirm.open) {
-        _hide(app, ui->confirm.window, &ui->confirm.open);
-    } else if (ui->notify.open) {
-        _hide(app, ui->notify.window, &ui->notify.open);
-    } else if (ui->language.requested) {
-        ui->language.requested = 0;
-        _hide(app, ui->language.window, NULL);
-        /* Without an answer the interface speaks English from now on. */
-        if (app->language == LANG_UNSET) _choose_language(app, LANG_EN);
-    } else {
-        return 0;
+    for (int place = 0; place < GUI_POPUP_COUNT; place++) {
+        const GUI_POPUP_ROW* row = _gui_popup_closing(place);
+        if (!row || !*_open_flag(&app->ui, row)) continue;
+        if (row->cancel)
+            row->cancel(app);
+        else
+            _gui_popup_hide(app, row->id);
+        _gui_changed(app);
+        return 1;
     }
-    _gui_changed(app);
-    return 1;
+    return 0;
 }
 
 void _gui_close_popups_on_hide(PLUMARO_APP* app) {
+    __t_assert_void(app);
     GUI_STATE* ui = &app->ui;
-    int32_t windows[] = {ui->confirm.window, ui->notify.window, ui->export_png.window, ui->newdoc.window,
-                         ui->picker.window,  ui->help.header,   ui->help.body,        ui->palette_manage.window,
-                         ui->language.window};
-    for (int32_t w : windows) t_gui_close_window(app->gui, w);
-    ui->confirm.open = ui->notify.open = ui->export_png.open = ui->newdoc.open = 0;
-    ui->picker.open = ui->help.open = ui->palette_manage.open = 0;
+    for (int id = 0; id < GUI_POPUP_COUNT; id++) {
+        const GUI_POPUP_ROW* row = _gui_popup(id);
+        if (row->on_hide == GUI_HIDE_STAYS) continue;
+        for (size_t at : {row->window_at, row->second_window_at})
+            if (app->gui && _id_at(ui, at) >= 0) t_gui_close_window(app->gui, _id_at(ui, at));
+        if (row->on_hide == GUI_HIDE_FORGETS) *_open_flag(ui, row) = 0;
+    }
+}
+
+void _gui_reopen_popups_on_show(PLUMARO_APP* app) {
+    __t_assert_void(app);
+    GUI_STATE* ui = &app->ui;
+    if (!app->gui) return;
+    for (int id = 0; id < GUI_POPUP_COUNT; id++) {
+        const GUI_POPUP_ROW* row = _gui_popup(id);
+        if (row->on_hide != GUI_HIDE_CLOSES || !*_open_flag(ui, row)) continue;
+        for (size_t at : {row->window_at, row->second_window_at})
+            if (_id_at(ui, at) >= 0) t_gui_open_window(app->gui, _id_at(ui, at));
+    }
 }
 
 void _gui_forget_popups_on_collapse(PLUMARO_APP* app) {
-    GUI_STATE* ui = &app->ui;
-    ui->picker.open = ui->palette_name.open = ui->save_name.open = ui->open_list.open = 0;
-    ui->text.open = ui->text.editing = ui->tip.open = ui->palette_manage.open = 0;
+    __t_assert_void(app);
+    for (int id = 0; id < GUI_POPUP_COUNT; id++) {
+        const GUI_POPUP_ROW* row = _gui_popup(id);
+        if (!row->collapse_forgets) continue;
+        *_open_flag(&app->ui, row) = 0;
+        if (row->forget) row->forget(app);
+    }
 }
 
 void _gui_forget_popup_ids(GUI_STATE* ui) {
-    memset(&ui->confirm, 0xff, offsetof(GUI_CONFIRM, open));
-    memset(&ui->notify, 0xff, offsetof(GUI_NOTIFY, open));
-    memset(&ui->export_png, 0xff, offsetof(GUI_EXPORT, open));
-    memset(&ui->newdoc, 0xff, offsetof(GUI_NEWDOC, open));
-    memset(&ui->palette_name, 0xff, offsetof(GUI_NAME_POPUP, open));
-    memset(&ui->save_name, 0xff, offsetof(GUI_NAME_POPUP, open));
-    memset(&ui->layer_name, 0xff, offsetof(GUI_NAME_POPUP, open));
-    memset(&ui->open_list, 0xff, offsetof(GUI_OPEN_LIST, open));
-    memset(&ui->text, 0xff, offsetof(GUI_TEXT_POPUP, open));
-    memset(&ui->language, 0xff, offsetof(GUI_LANGUAGE, requested));
-    memset(&ui->palette_manage, 0xff, offsetof(GUI_PALETTE_MANAGE, open));
-    memset(&ui->picker, 0xff, offsetof(GUI_PICKER, open));
-    memset(&ui->tip, 0xff, offsetof(GUI_TIP_POPUP, open));
-    memset(&ui->help, 0xff, offsetof(GUI_HELP, open));
+    __t_assert_void(ui);
+    for (int id = 0; id < GUI_POPUP_COUNT; id++) {
+        const GUI_POPUP_ROW* row = _gui_popup(id);
+        int32_t* ids = (int32_t*)((char*)ui + row->ids_at);
+        for (int k = 0; k < row->ids; k++) ids[k] = -1;
+    }
 }
 
 // A button in a popup, its label translated.
@@ -968,25 +968,38 @@ static void _ok_cancel(PLUMARO_APP* app, int32_t win, float y, const char* ok, T
     _button(app, win, cancel, pw / 2.0f + g, y, bw, on_cancel);
 }
 
-// The confirmation and the notification.
-static int _build_confirm_notify(PLUMARO_APP* app) {
-    GUI_STATE* ui = &app->ui;
-    const GUI_METRICS* m = &ui->metrics;
-    float s = m->scale, r = m->row_h, g = m->gap, pw = _pw(app), h = 2.0f * r + g + 20.0f;
-    float x = ((float)app->display_w - pw) / 2.0f, y = ((float)app->display_h - h) / 2.0f;
-    int32_t win = _gui_popup_window(app, "confirm", x, y, pw, h, GUI_WIN_FIXED, "could not create the confirmation popup");
+// The window of the confirmation or the notification: centred, two rows high.
+static int32_t _message_window(PLUMARO_APP* app, const char* title, const char* failure) {
+    const GUI_METRICS* m = &app->ui.metrics;
+    float pw = _pw(app), h = 2.0f * m->row_h + m->gap + 20.0f;
+    return _gui_popup_window(app, title, ((float)app->display_w - pw) / 2.0f, ((float)app->display_h - h) / 2.0f, pw,
+                             h, GUI_WIN_FIXED, failure);
+}
+
+// The confirmation.
+static int _build_confirm(PLUMARO_APP* app) {
+    GUI_CONFIRM* c = &app->ui.confirm;
+    const GUI_METRICS* m = &app->ui.metrics;
+    float s = m->scale, r = m->row_h, g = m->gap, pw = _pw(app), bw = _bw(app);
+    int32_t win = _message_window(app, "confirm", "could not create the confirmation popup");
     if (win < 0) return 0;
-    ui->confirm.window = win;
-    ui->confirm.message = t_gui_add_label(app->gui, win, "", 10.0f, 10.0f, 540.0f * s, r, 0);
-    float bw = _bw(app);
-    ui->confirm.yes = _button(app, win, "Clear", pw / 2.0f - bw - g, r + g + 10.0f, bw, _on_confirm_yes);
+    c->window = win;
+    c->message = t_gui_add_label(app->gui, win, "", 10.0f, 10.0f, 540.0f * s, r, 0);
+    c->yes = _button(app, win, "Clear", pw / 2.0f - bw - g, r + g + 10.0f, bw, _on_confirm_yes);
     _button(app, win, "Cancel", pw / 2.0f + g, r + g + 10.0f, bw, _on_confirm_no);
     t_gui_close_window(app->gui, win);
+    return 1;
+}
 
-    win = _gui_popup_window(app, "notify", x, y, pw, h, GUI_WIN_FIXED, "could not create the notification popup");
+// The notification.
+static int _build_notify(PLUMARO_APP* app) {
+    GUI_NOTIFY* n = &app->ui.notify;
+    const GUI_METRICS* m = &app->ui.metrics;
+    float s = m->scale, r = m->row_h, g = m->gap, pw = _pw(app), bw = _bw(app);
+    int32_t win = _message_window(app, "notify", "could not create the notification popup");
     if (win < 0) return 0;
-    ui->notify.window = win;
-    ui->notify.message = t_gui_add_label(app->gui, win, "", 10.0f, 10.0f, 540.0f * s, r, 0);
+    n->window = win;
+    n->message = t_gui_add_label(app->gui, win, "", 10.0f, 10.0f, 540.0f * s, r, 0);
     _button(app, win, "OK", (pw - bw) / 2.0f, r + g + 10.0f, bw, _on_notify_ok);
     t_gui_close_window(app->gui, win);
     return 1;
@@ -1015,8 +1028,9 @@ static int _build_export(PLUMARO_APP* app) {
                                       _on_export_mode_full, app);
     y += r + g;
     t_gui_add_label(app->gui, win, i18n_tr("Border"), 10.0f, y + 4.0f, 70.0f * s, l, 0);
-    e->border = t_gui_add_slider(app->gui, win, 86.0f * s, y, pw - 86.0f * s - 10.0f - m->value_reserve, r, 0, 256,
-                                 app->export_border, 0, _on_export_border, app);
+    e->border = t_gui_add_slider(app->gui, win, 86.0f * s, y, pw - 86.0f * s - 10.0f - m->value_reserve, r,
+                                 APP_RANGE_EXPORT_BORDER.min, APP_RANGE_EXPORT_BORDER.max, app->export_border, 0,
+                                 _on_export_border, app);
     t_gui_slider_set_step(app->gui, e->border, 1.0);
     t_gui_slider_set_format(app->gui, e->border, "%.0f px");
     y += r + g;
@@ -1073,6 +1087,21 @@ static int _build_entry(PLUMARO_APP* app, GUI_NAME_POPUP* popup, const char* tit
     return 1;
 }
 
+static int _build_palette_name(PLUMARO_APP* app) {
+    return _build_entry(app, &app->ui.palette_name, "palname", "Palette name", 31, "OK", _on_palette_name_ok,
+                        _on_palette_name_cancel, "could not create the palette-name popup");
+}
+
+static int _build_save_name(PLUMARO_APP* app) {
+    return _build_entry(app, &app->ui.save_name, "savename", "Save sketch as", 63, "Save", _on_save_name_ok,
+                        _on_save_name_cancel, "could not create the save-name popup");
+}
+
+static int _build_layer_name(PLUMARO_APP* app) {
+    return _build_entry(app, &app->ui.layer_name, "layername", "Rename layer", 63, "OK", _on_layer_rename_ok,
+                        _on_layer_rename_cancel, "could not create the layer-rename popup");
+}
+
 // The list of saved documents.
 static int _build_open_list(PLUMARO_APP* app) {
     GUI_OPEN_LIST* o = &app->ui.open_list;
@@ -1097,8 +1126,8 @@ static int _build_open_list(PLUMARO_APP* app) {
     return 1;
 }
 
-// The language choice and palette management, 320 pixels wide.
-static int _build_language_and_palettes(PLUMARO_APP* app) {
+// The language choice, 320 pixels wide.
+static int _build_language(PLUMARO_APP* app) {
     GUI_STATE* ui = &app->ui;
     const GUI_METRICS* m = &ui->metrics;
     float r = m->row_h, g = m->gap, x = ((float)app->display_w - 320.0f) / 2.0f;
@@ -1112,10 +1141,17 @@ static int _build_language_and_palettes(PLUMARO_APP* app) {
         ui->language.buttons[k] = t_gui_add_button(app->gui, win, i18n_language_name(k + 1), 10.0f,
                                                    r + g + 10.0f + (float)k * (r + g), 300.0f, r, 1, _on_lang_choice, app);
     t_gui_close_window(app->gui, win);
+    return 1;
+}
 
-    h = 6.0f * r + 5.0f * g + 20.0f;
-    win = _gui_popup_window(app, "palmanage", x, ((float)app->display_h - h) / 2.0f, 320.0f, h, GUI_WIN_FIXED,
-                        "could not create the palette-management popup");
+// Palette management, as wide as the language choice.
+static int _build_palette_manage(PLUMARO_APP* app) {
+    GUI_STATE* ui = &app->ui;
+    const GUI_METRICS* m = &ui->metrics;
+    float r = m->row_h, g = m->gap, x = ((float)app->display_w - 320.0f) / 2.0f;
+    float h = 6.0f * r + 5.0f * g + 20.0f;
+    int32_t win = _gui_popup_window(app, "palmanage", x, ((float)app->display_h - h) / 2.0f, 320.0f, h,
+                                    GUI_WIN_FIXED, "could not create the palette-management popup");
     if (win < 0) return 0;
     ui->palette_manage.window = win;
     t_gui_add_label(app->gui, win, i18n_tr("Manage palettes"), 10.0f, 10.0f, 300.0f, r, 1);
@@ -1128,37 +1164,61 @@ static int _build_language_and_palettes(PLUMARO_APP* app) {
     return 1;
 }
 
-// Reopens what was open before a rebuild (the popups built so far).
-static void _reopen_early(PLUMARO_APP* app) {
-    GUI_STATE* ui = &app->ui;
-    if (ui->language.requested && app->gui_visible) _show(app, ui->language.window, NULL);
-    if (ui->palette_manage.open) _show(app, ui->palette_manage.window, &ui->palette_manage.open);
-    if (ui->confirm.open) {
-        int action = ui->confirm.action;
-        t_gui_button_set_label(app->gui, ui->confirm.yes, i18n_tr(_yes_labels[action >= 0 && action < 4 ? action : 0]));
-        t_gui_label_set_text(app->gui, ui->confirm.message, ui->confirm.text);
-        _show(app, ui->confirm.window, &ui->confirm.open);
-    }
-    if (ui->palette_name.open) _show_entry(app, &ui->palette_name, palette_name(&app->palette, app->palette.active));
-    if (ui->save_name.open) _show_entry(app, &ui->save_name, _doc_name(app));
-    if (ui->layer_name.open)
-        _show_entry(app, &ui->layer_name, app->doc && app->doc->active_layer ? layer_name_text(app->doc->active_layer) : "NULL");
-    if (ui->open_list.open) {
-        _open_list_refresh(app);
-        _show(app, ui->open_list.window, &ui->open_list.open);
-    }
-    if (ui->text.open) _text_popup_reopen(app);
-    if (ui->notify.open) {
-        t_gui_label_set_text(app->gui, ui->notify.message, ui->notify.text);
-        _show(app, ui->notify.window, &ui->notify.open);
-    }
-    if (ui->export_png.open) {
-        t_gui_textarea_set_text(app->gui, ui->export_png.name, _doc_name(app));
-        _export_refresh(app);
-        _show(app, ui->export_png.window, &ui->export_png.open);
-    }
-    if (ui->newdoc.open) _show(app, ui->newdoc.window, &ui->newdoc.open);
+/* Showing a popup again after a rebuild with what it held. */
+
+static void _reopen_language(PLUMARO_APP* app) {
+    if (app->gui_visible) _gui_popup_show(app, GUI_POPUP_LANGUAGE);
 }
+
+static void _reopen_confirm(PLUMARO_APP* app) {
+    GUI_CONFIRM* c = &app->ui.confirm;
+    t_gui_button_set_label(app->gui, c->yes, i18n_tr(_yes_labels[c->action >= 0 && c->action < 4 ? c->action : 0]));
+    t_gui_label_set_text(app->gui, c->message, c->text);
+    _gui_popup_show(app, GUI_POPUP_CONFIRM);
+}
+
+static void _reopen_palette_name(PLUMARO_APP* app) {
+    _show_entry(app, GUI_POPUP_PALETTE_NAME, palette_name(&app->palette, app->palette.active));
+}
+
+static void _reopen_save_name(PLUMARO_APP* app) { _show_entry(app, GUI_POPUP_SAVE_NAME, _doc_name(app)); }
+
+static void _reopen_layer_name(PLUMARO_APP* app) {
+    _show_entry(app, GUI_POPUP_LAYER_NAME,
+                app->doc && app->doc->active_layer ? layer_name_text(app->doc->active_layer) : "NULL");
+}
+
+static void _reopen_open_list(PLUMARO_APP* app) {
+    _open_list_refresh(app);
+    _gui_popup_show(app, GUI_POPUP_OPEN_LIST);
+}
+
+static void _reopen_notify(PLUMARO_APP* app) {
+    t_gui_label_set_text(app->gui, app->ui.notify.message, app->ui.notify.text);
+    _gui_popup_show(app, GUI_POPUP_NOTIFY);
+}
+
+static void _reopen_export(PLUMARO_APP* app) {
+    t_gui_textarea_set_text(app->gui, app->ui.export_png.name, _doc_name(app));
+    _export_refresh(app);
+    _gui_popup_show(app, GUI_POPUP_EXPORT);
+}
+
+static void _reopen_picker(PLUMARO_APP* app) {
+    _picker_refresh(app);
+    _gui_popup_show(app, GUI_POPUP_PICKER);
+}
+
+/* Closing a popup as its Cancel does, where that is more than hiding it. */
+
+// Without an answer the interface speaks English from now on.
+static void _cancel_language(PLUMARO_APP* app) {
+    _gui_popup_hide(app, GUI_POPUP_LANGUAGE);
+    if (app->language == LANG_UNSET) _choose_language(app, LANG_EN);
+}
+
+// A text popup forgotten is no longer editing the text float.
+static void _forget_text(PLUMARO_APP* app) { app->ui.text.editing = 0; }
 
 // The colour picker.
 static int _build_picker(PLUMARO_APP* app) {
@@ -1184,10 +1244,6 @@ static int _build_picker(PLUMARO_APP* app) {
     }
     _ok_cancel(app, win, y, "OK", _on_picker_ok, "Cancel", _on_picker_cancel);
     t_gui_close_window(app->gui, win);
-    if (p->open) {
-        _picker_refresh(app);
-        _show(app, win, &p->open);
-    }
     return 1;
 }
 
@@ -1208,26 +1264,104 @@ static int _build_tip(PLUMARO_APP* app) {
                                         r + g + 10.0f + (float)(k / 2) * (r + g), half, r, 1, _on_tip_shape, app);
     _button(app, win, "Cancel", (pw - bw) / 2.0f, r + g + 10.0f + 4.0f * (r + g), bw, _on_tip_cancel);
     t_gui_close_window(app->gui, win);
-    if (t->open) _show(app, win, &t->open);
     return 1;
+}
+
+/* ------------------------------------------------------------------------ */
+/* The table of popups                                                       */
+/* ------------------------------------------------------------------------ */
+
+#define _AT(field) offsetof(GUI_STATE, field)
+#define _IDS(popup, type, flag) offsetof(GUI_STATE, popup), (int)(offsetof(type, flag) / sizeof(int32_t))
+#define _NO GUI_POPUP_NONE
+
+/* One row per popup, in the order they are built. Escape and the Back key
+ * close them one at a time by `close_place`; after a rebuild those open
+ * before are shown again by `reopen_place`. */
+static constexpr GUI_POPUP_ROW _popups[] = {
+    {GUI_POPUP_CONFIRM, "confirm", _build_confirm, _AT(confirm.open), _AT(confirm.window), _NO, _NO,
+     _IDS(confirm, GUI_CONFIRM, open), 11, 2, GUI_HIDE_FORGETS, 0, _reopen_confirm, NULL, NULL, _on_confirm_yes},
+    {GUI_POPUP_NOTIFY, "notify", _build_notify, _AT(notify.open), _AT(notify.window), _NO, _NO,
+     _IDS(notify, GUI_NOTIFY, open), 12, 8, GUI_HIDE_FORGETS, 0, _reopen_notify, NULL, NULL, _on_notify_ok},
+    {GUI_POPUP_EXPORT, "export", _build_export, _AT(export_png.open), _AT(export_png.window), _NO, _NO,
+     _IDS(export_png, GUI_EXPORT, open), 10, 9, GUI_HIDE_FORGETS, 0, _reopen_export, NULL, NULL, _on_export_go},
+    {GUI_POPUP_NEWDOC, "newdoc", _build_newdoc, _AT(newdoc.open), _AT(newdoc.window), _NO, _NO,
+     _IDS(newdoc, GUI_NEWDOC, open), 9, 10, GUI_HIDE_FORGETS, 0, NULL, NULL, NULL, _on_newdoc_create},
+    {GUI_POPUP_PALETTE_NAME, "palname", _build_palette_name, _AT(palette_name.open), _AT(palette_name.window), _NO,
+     _AT(palette_name.field), _IDS(palette_name, GUI_NAME_POPUP, open), 4, 3, GUI_HIDE_STAYS, 1,
+     _reopen_palette_name, NULL, NULL, _on_palette_name_ok},
+    {GUI_POPUP_SAVE_NAME, "savename", _build_save_name, _AT(save_name.open), _AT(save_name.window), _NO,
+     _AT(save_name.field), _IDS(save_name, GUI_NAME_POPUP, open), 1, 4, GUI_HIDE_STAYS, 1, _reopen_save_name, NULL,
+     NULL, _on_save_name_ok},
+    {GUI_POPUP_LAYER_NAME, "layername", _build_layer_name, _AT(layer_name.open), _AT(layer_name.window), _NO,
+     _AT(layer_name.field), _IDS(layer_name, GUI_NAME_POPUP, open), 2, 5, GUI_HIDE_STAYS, 0, _reopen_layer_name,
+     NULL, NULL, _on_layer_rename_ok},
+    {GUI_POPUP_OPEN_LIST, "openlist", _build_open_list, _AT(open_list.open), _AT(open_list.window), _NO, _NO,
+     _IDS(open_list, GUI_OPEN_LIST, open), 3, 6, GUI_HIDE_STAYS, 1, _reopen_open_list, NULL, NULL, NULL},
+    {GUI_POPUP_TEXT, "textann", _build_text_popup, _AT(text.open), _AT(text.window), _NO, _AT(text.field),
+     _IDS(text, GUI_TEXT_POPUP, open), 0, 7, GUI_HIDE_STAYS, 1, _text_popup_reopen, _text_popup_cancel, _forget_text,
+     _on_text_ok},
+    {GUI_POPUP_LANGUAGE, "language", _build_language, _AT(language.requested), _AT(language.window), _NO, _NO,
+     _IDS(language, GUI_LANGUAGE, requested), 13, 0, GUI_HIDE_CLOSES, 0, _reopen_language, _cancel_language, NULL,
+     NULL},
+    {GUI_POPUP_PALETTE_MANAGE, "palmanage", _build_palette_manage, _AT(palette_manage.open),
+     _AT(palette_manage.window), _NO, _NO, _IDS(palette_manage, GUI_PALETTE_MANAGE, open), 8, 1, GUI_HIDE_FORGETS, 1,
+     NULL, NULL, NULL, _on_palette_manage_close},
+    {GUI_POPUP_PICKER, "picker", _build_picker, _AT(picker.open), _AT(picker.window), _NO, _NO,
+     _IDS(picker, GUI_PICKER, open), 5, 11, GUI_HIDE_FORGETS, 1, _reopen_picker, NULL, NULL, _on_picker_ok},
+    {GUI_POPUP_TIP, "tip", _build_tip, _AT(tip.open), _AT(tip.window), _NO, _NO, _IDS(tip, GUI_TIP_POPUP, open), 6,
+     12, GUI_HIDE_STAYS, 1, NULL, NULL, NULL, NULL},
+    {GUI_POPUP_HELP, "help_header", _build_help_popup, _AT(help.open), _AT(help.header), _AT(help.body), _NO,
+     _IDS(help, GUI_HELP, open), 7, 13, GUI_HIDE_FORGETS, 0, NULL, NULL, NULL, _on_help_close},
+};
+
+#undef _AT
+#undef _IDS
+#undef _NO
+
+// 1 when every popup has its row at its place and the close and reopen orders name each once.
+static constexpr int _popups_well_formed() {
+    int closing = 0, reopening = 0;
+    for (int i = 0; i < GUI_POPUP_COUNT; i++) {
+        const GUI_POPUP_ROW& row = _popups[i];
+        if (row.id != i || row.ids < 1) return 0;
+        if (row.close_place < 0 || row.close_place >= GUI_POPUP_COUNT) return 0;
+        if (row.reopen_place < 0 || row.reopen_place >= GUI_POPUP_COUNT) return 0;
+        closing |= 1 << row.close_place;
+        reopening |= 1 << row.reopen_place;
+    }
+    return closing == (1 << GUI_POPUP_COUNT) - 1 && reopening == (1 << GUI_POPUP_COUNT) - 1;
+}
+static_assert(sizeof(_popups) / sizeof(_popups[0]) == GUI_POPUP_COUNT, "every popup needs its row");
+static_assert(_popups_well_formed(), "a popup's row is out of place, or two popups share a place in an order");
+
+const GUI_POPUP_ROW* _gui_popup(int id) { return id >= 0 && id < GUI_POPUP_COUNT ? &_popups[id] : NULL; }
+
+const GUI_POPUP_ROW* _gui_popup_closing(int place) {
+    for (const GUI_POPUP_ROW& row : _popups)
+        if (row.close_place == place) return &row;
+    return NULL;
 }
 
 int _build_popups(PLUMARO_APP* app) {
     __t_assert(app);
     __t_assert(app->gui);
-    GUI_STATE* ui = &app->ui;
-    if (!_build_confirm_notify(app) || !_build_export(app) || !_build_newdoc(app)) return 0;
-    if (!_build_entry(app, &ui->palette_name, "palname", "Palette name", 31, "OK", _on_palette_name_ok,
-                      _on_palette_name_cancel, "could not create the palette-name popup"))
-        return 0;
-    if (!_build_entry(app, &ui->save_name, "savename", "Save sketch as", 63, "Save", _on_save_name_ok,
-                      _on_save_name_cancel, "could not create the save-name popup"))
-        return 0;
-    if (!_build_entry(app, &ui->layer_name, "layername", "Rename layer", 63, "OK", _on_layer_rename_ok,
-                      _on_layer_rename_cancel, "could not create the layer-rename popup"))
-        return 0;
-    if (!_build_open_list(app) || !_build_text_popup(app) || !_build_language_and_palettes(app)) return 0;
-    _reopen_early(app);
-    if (!_build_picker(app) || !_build_tip(app) || !_build_help_popup(app)) return 0;
+    for (const GUI_POPUP_ROW& row : _popups)
+        if (!row.build(app)) return 0;
+    /* What was open before the rebuild is shown again as it was, and keeps
+     * the moment the user opened it. */
+    uint32_t opened[GUI_POPUP_COUNT];
+    memcpy(opened, app->ui.popup_opened, sizeof(opened));
+    uint32_t openings = app->ui.popup_openings;
+    for (int place = 0; place < GUI_POPUP_COUNT; place++)
+        for (const GUI_POPUP_ROW& row : _popups) {
+            if (row.reopen_place != place || !*_open_flag(&app->ui, &row)) continue;
+            if (row.reopen)
+                row.reopen(app);
+            else
+                _gui_popup_show(app, row.id);
+        }
+    memcpy(app->ui.popup_opened, opened, sizeof(opened));
+    app->ui.popup_openings = openings;
     return 1;
 }

@@ -8,7 +8,6 @@
 #include "gui/icons.h"
 #include "t_gui.h"
 
-#define GUI_ICON_BUTTONS_MAX 40
 #define GUI_TOOLBAR_SECTIONS 7 /* Actions, Tools, Color, Brush, Symmetry, File, Settings */
 #define GUI_PANEL_SECTIONS 3   /* Layers, Template, Canvas */
 #define GUI_SWATCHES 8
@@ -41,16 +40,37 @@ typedef struct GUI_ICON_BUTTON {
     PLUMARO_ICON_SET set;
 } GUI_ICON_BUTTON;
 
+/* The toolbar's buttons of the tools, the text and the shapes, in the order
+ * the help lists them; the interface's table of tools has a row for each. */
+typedef enum GUI_TOOL_BUTTON {
+    GUI_TOOL_BRUSH,
+    GUI_TOOL_ERASER,
+    GUI_TOOL_SELECT,
+    GUI_TOOL_FILL,
+    GUI_TOOL_GRADIENT,
+    GUI_TOOL_LASSO,
+    GUI_TOOL_TEXT,
+    GUI_TOOL_LINE,
+    GUI_TOOL_CURVE,
+    GUI_TOOL_RECTANGLE, /* the shapes, in the order of their kinds */
+    GUI_TOOL_ELLIPSE,
+    GUI_TOOL_TRIANGLE,
+    GUI_TOOL_STAR,
+    GUI_TOOL_PENTAGON,
+    GUI_TOOL_HEXAGON,
+    GUI_TOOL_ARROW,
+    GUI_TOOL_BUTTONS
+} GUI_TOOL_BUTTON;
+
 /* The toolbar at the left edge. */
 typedef struct GUI_TOOLBAR {
     int32_t window;
     T_GUI_SECTIONLIST* sections; /* owned; null while collapsed */
     int32_t collapse, hide;
-    int32_t undo, redo, brush, eraser, select, lasso, cut, copy, paste, navigate;
+    int32_t undo, redo, cut, copy, paste, navigate;
+    int32_t tools[GUI_TOOL_BUTTONS]; /* by GUI_TOOL_BUTTON */
     int32_t presets[4];
     int32_t tip, tip_preview;
-    int32_t line, curve, fill, gradient, text;
-    int32_t shapes[GUI_SHAPES];
     int32_t shape_fill, pick;
     int32_t palette_combo, chip, swatches[GUI_SWATCHES], palette_edit, palette_new, palette_manage;
     int32_t size, opacity, flow, hardness;
@@ -70,6 +90,26 @@ typedef struct GUI_LAYER_PANEL {
     int32_t grid, snap, diagonals, grid_size;
     int syncing; /* the widgets are being set from the document: callbacks ignore them */
 } GUI_LAYER_PANEL;
+
+/* The popups, in the order they are built; the interface's table of
+ * popups has one row for each. */
+typedef enum GUI_POPUP_ID {
+    GUI_POPUP_CONFIRM,
+    GUI_POPUP_NOTIFY,
+    GUI_POPUP_EXPORT,
+    GUI_POPUP_NEWDOC,
+    GUI_POPUP_PALETTE_NAME,
+    GUI_POPUP_SAVE_NAME,
+    GUI_POPUP_LAYER_NAME,
+    GUI_POPUP_OPEN_LIST,
+    GUI_POPUP_TEXT,
+    GUI_POPUP_LANGUAGE,
+    GUI_POPUP_PALETTE_MANAGE,
+    GUI_POPUP_PICKER,
+    GUI_POPUP_TIP,
+    GUI_POPUP_HELP,
+    GUI_POPUP_COUNT
+} GUI_POPUP_ID;
 
 #define GUI_OPEN_ROWS 12
 #define GUI_HELP_TABS 11
@@ -181,10 +221,12 @@ typedef struct GUI_STATE {
     GUI_PICKER picker;
     GUI_TIP_POPUP tip;
     GUI_HELP help;
+    uint32_t popup_opened[GUI_POPUP_COUNT]; /* when each popup was last opened, 0 never */
+    uint32_t popup_openings;                /* popups opened so far */
     char doc_name[64];          /* proposed name of the next save */
     char export_path[1024];     /* where the last export went */
-    GUI_ICON_BUTTON icons[GUI_ICON_BUTTONS_MAX];
-    int icon_count;
+    GUI_ICON_BUTTON* icons; /* owned; grows with the buttons registered */
+    int icon_count, icon_capacity;
     int icons_ready;
     ALLEGRO_BITMAP* tip_bitmap; /* the brush tip preview; owned */
     ALLEGRO_BITMAP* cache;      /* the whole interface, drawn only after a change; owned */

@@ -10,7 +10,6 @@
 #include "app_internal.h"
 #include "app_persist.h"
 #include "app_tools.h"
-#include "canvas/undo.h"
 #include "gui/gui_private.h"
 #include "platform/platform.h"
 #include "t_log.h"
@@ -19,14 +18,49 @@ enum { SEC_ACTIONS, SEC_TOOLS, SEC_COLOR, SEC_BRUSH, SEC_SYMMETRY, SEC_FILE, SEC
 
 static const char* const _section_titles[GUI_TOOLBAR_SECTIONS] = {"Actions",  "Tools", "Color",   "Brush",
                                                                    "Symmetry", "File",  "Settings"};
-static const char* const _size_names[4] = {"Small", "Normal", "Large", "Huge"};
-static const int _shape_icons[GUI_SHAPES] = {ICON_RECTANGLE, ICON_ELLIPSE,  ICON_TRIANGLE, ICON_STAR,
-                                             ICON_PENTAGON,  ICON_HEXAGON, ICON_ARROW};
-static const char* const _shape_tips[GUI_SHAPES] = {
-    "Drop a rectangle as a movable selection", "Drop a circle or ellipse as a movable selection",
-    "Drop a triangle as a movable selection",  "Drop a star as a movable selection",
-    "Drop a pentagon as a movable selection",  "Drop a hexagon as a movable selection",
-    "Drop an arrow as a movable selection"};
+static const char* const _size_names[APP_RANGE_UI_SIZE.max + 1] = {"Small", "Normal", "Large", "Huge"};
+
+#define TOOL GUI_TOOL_KIND_TOOL
+#define SHAPE GUI_TOOL_KIND_SHAPE
+
+/* The tools, the text and the shapes, in the order the help lists them. The
+ * selection tools take a float over as it is; the others lay it down first. */
+static const GUI_TOOL_ROW _tools[] = {
+    {GUI_TOOL_BRUSH, "Brush", "Paint with the current color, size and opacity", ICON_BRUSH, TOOL, TOOL_BRUSH, 0, 1,
+     GUI_CMD_BRUSH},
+    {GUI_TOOL_ERASER, "Eraser", "Erase to transparent on the active layer", ICON_ERASER, TOOL, TOOL_BRUSH, 1, 1,
+     GUI_CMD_ERASER},
+    {GUI_TOOL_SELECT, "Select", "Box selection: move, scale, rotate, commit", ICON_SELECT, TOOL, TOOL_SELECT, 0, 0,
+     GUI_CMD_SELECT},
+    {GUI_TOOL_FILL, "Fill", "Flood-fill from the click with the brush color", ICON_FILL, TOOL, TOOL_FILL, 0, 1,
+     GUI_CMD_FILL},
+    {GUI_TOOL_GRADIENT, "Gradient", "Drag to lay a linear gradient in the brush color", ICON_GRADIENT, TOOL,
+     TOOL_GRADIENT, 0, 1, GUI_CMD_GRADIENT},
+    {GUI_TOOL_LASSO, "Lasso", "Freehand lasso selection", ICON_LASSO, TOOL, TOOL_LASSO, 0, 0, GUI_CMD_LASSO},
+    {GUI_TOOL_TEXT, "Text", "Type text and drop it as a movable selection", ICON_TEXT, GUI_TOOL_KIND_TEXT, 0, 0, 0,
+     -1},
+    {GUI_TOOL_LINE, "Line", "Drag a line, move its ends, press off it to draw", ICON_LINE, TOOL, TOOL_LINE, 0, 1,
+     GUI_CMD_LINE},
+    {GUI_TOOL_CURVE, "Bezier", "Drag a chord, bend it, press off it to draw", ICON_CURVE, TOOL, TOOL_CURVE, 0, 1,
+     GUI_CMD_CURVE},
+    {GUI_TOOL_RECTANGLE, "Rect", "Drop a rectangle as a movable selection", ICON_RECTANGLE, SHAPE, 0, 0, 0, -1},
+    {GUI_TOOL_ELLIPSE, "Circle", "Drop a circle or ellipse as a movable selection", ICON_ELLIPSE, SHAPE, 1, 0, 0, -1},
+    {GUI_TOOL_TRIANGLE, "Triangle", "Drop a triangle as a movable selection", ICON_TRIANGLE, SHAPE, 2, 0, 0, -1},
+    {GUI_TOOL_STAR, "Star", "Drop a star as a movable selection", ICON_STAR, SHAPE, 3, 0, 0, -1},
+    {GUI_TOOL_PENTAGON, "Pentagon", "Drop a pentagon as a movable selection", ICON_PENTAGON, SHAPE, 4, 0, 0, -1},
+    {GUI_TOOL_HEXAGON, "Hexagon", "Drop a hexagon as a movable selection", ICON_HEXAGON, SHAPE, 5, 0, 0, -1},
+    {GUI_TOOL_ARROW, "Arrow", "Drop an arrow as a movable selection", ICON_ARROW, SHAPE, 6, 0, 0, -1},
+};
+static_assert(sizeof(_tools) / sizeof(_tools[0]) == GUI_TOOL_BUTTONS, "every tool button needs its row");
+static_assert(GUI_TOOL_ARROW - GUI_TOOL_RECTANGLE + 1 == GUI_SHAPES, "a row for each shape");
+
+#undef TOOL
+#undef SHAPE
+
+const GUI_TOOL_ROW* _gui_tool(int id) {
+    if (id < 0 || id >= GUI_TOOL_BUTTONS || _tools[id].id != id) return NULL;
+    return &_tools[id];
+}
 
 // The application record a callback was given, with its interface.
 #define _APP(user)                             \
@@ -62,7 +96,7 @@ static void _on_toolbar_expand(int32_t, void* user) {
 
 static void _on_hide_click(int32_t, void* user) {
     _APP(user);
-    plumaro_gui_set_visible(app, 0);
+    _gui_run_command(app, GUI_CMD_INTERFACE);
 }
 
 static void _on_section_toggle(int section, int collapsed, void* user) {
@@ -83,82 +117,52 @@ static void _on_section_toggle(int section, int collapsed, void* user) {
 
 static void _on_undo_click(int32_t, void* user) {
     _APP(user);
-    _gui_commit_pending(app);
-    if (app->doc && undo_perform(app->doc) == 1) plumaro_gui_sync_layers(app);
-    _gui_changed(app);
+    _gui_run_command(app, GUI_CMD_UNDO);
 }
 
 static void _on_redo_click(int32_t, void* user) {
     _APP(user);
-    _gui_commit_pending(app);
-    if (app->doc && redo_perform(app->doc) == 1) plumaro_gui_sync_layers(app);
-    _gui_changed(app);
+    _gui_run_command(app, GUI_CMD_REDO);
 }
 
-// The tool buttons that lay down pending work before changing the tool.
-static void _gui_choose_tool(PLUMARO_APP* app, int tool, int commit) {
-    if (commit) _gui_commit_pending(app);
-    plumaro_app_set_tool(app, tool);
-    plumaro_gui_sync(app);
-    app->dirty = 1;
+int _gui_choose_tool(PLUMARO_APP* app, int id) {
+    __t_assert(app);
+    const GUI_TOOL_ROW* row = _gui_tool(id);
+    if (!row || row->kind != GUI_TOOL_KIND_TOOL) return 0;
+    if (row->settles) plumaro_app_settle(app);
+    if (row->eraser)
+        plumaro_app_set_eraser(app);
+    else
+        plumaro_app_set_tool(app, row->value);
+    return 1;
 }
 
-static void _on_brush_toggle(int32_t, void* user) {
+// A tool button: a tool runs the command that chooses it; the text and the shapes are placed.
+static void _on_tool_button(int32_t id, void* user) {
     _APP(user);
-    _gui_choose_tool(app, TOOL_BRUSH, 1);
-}
-
-static void _on_eraser_toggle(int32_t, void* user) {
-    _APP(user);
-    _gui_commit_pending(app);
-    plumaro_app_set_eraser(app);
-    plumaro_gui_sync(app);
-    app->dirty = 1;
-}
-
-static void _on_line_toggle(int32_t, void* user) {
-    _APP(user);
-    _gui_choose_tool(app, TOOL_LINE, 1);
-}
-
-static void _on_bezier_toggle(int32_t, void* user) {
-    _APP(user);
-    _gui_choose_tool(app, TOOL_CURVE, 1);
-}
-
-static void _on_fill_toggle(int32_t, void* user) {
-    _APP(user);
-    _gui_choose_tool(app, TOOL_FILL, 1);
-}
-
-static void _on_gradient_toggle(int32_t, void* user) {
-    _APP(user);
-    _gui_choose_tool(app, TOOL_GRADIENT, 1);
-}
-
-static void _on_select_toggle(int32_t, void* user) {
-    _APP(user);
-    _gui_choose_tool(app, TOOL_SELECT, 0);
-}
-
-static void _on_lasso_toggle(int32_t, void* user) {
-    _APP(user);
-    _gui_choose_tool(app, TOOL_LASSO, 0);
+    const GUI_TOOL_ROW* row = _gui_tool(_index_of(app->ui.toolbar.tools, GUI_TOOL_BUTTONS, id));
+    if (!row) return;
+    if (row->kind == GUI_TOOL_KIND_TOOL)
+        _gui_run_command(app, row->command);
+    else if (row->kind == GUI_TOOL_KIND_TEXT)
+        _on_text_button(id, user);
+    else
+        _place_shape(app, row->value);
 }
 
 static void _on_cut_click(int32_t, void* user) {
     _APP(user);
-    plumaro_app_clipboard_cut(app);
+    _gui_run_command(app, GUI_CMD_CUT);
 }
 
 static void _on_copy_click(int32_t, void* user) {
     _APP(user);
-    plumaro_app_clipboard_copy(app);
+    _gui_run_command(app, GUI_CMD_COPY);
 }
 
 static void _on_paste_click(int32_t, void* user) {
     _APP(user);
-    plumaro_app_clipboard_paste(app);
+    _gui_run_command(app, GUI_CMD_PASTE);
 }
 
 static void _on_nav_mode_toggle(int32_t, void* user) {
@@ -187,9 +191,7 @@ static void _on_preset_click(int32_t id, void* user) {
 
 static void _on_pick_toggle(int32_t, void* user) {
     _APP(user);
-    app->sampler_armed = !app->sampler_armed;
-    plumaro_gui_sync(app);
-    app->dirty = 1;
+    _gui_run_command(app, GUI_CMD_PICK);
 }
 
 static void _on_stabilizer_change(int32_t, double value, void* user) {
@@ -395,7 +397,7 @@ static void _on_lang_combo(int32_t, int index, void* user) {
 
 static void _on_ui_size_combo(int32_t, int index, void* user) {
     _APP(user);
-    if (index < 0 || index > 3 || index == app->ui_size) return;
+    if (index < APP_RANGE_UI_SIZE.min || index > APP_RANGE_UI_SIZE.max || index == app->ui_size) return;
     app->ui_size = index;
     plumaro_app_update_ui_scale(app);
     _app_load_font(app);
@@ -496,6 +498,14 @@ static int32_t _text_button(PLUMARO_APP* app, int section, int toggle, const cha
     return id;
 }
 
+// The button of a tool, the text or a shape, as its row says: tools toggle, the others place.
+static void _tool_button(PLUMARO_APP* app, int section, int id, float x, float y, float w, float h) {
+    const GUI_TOOL_ROW* row = _gui_tool(id);
+    if (!row) return;
+    app->ui.toolbar.tools[id] =
+        _icon_button(app, section, row->kind == GUI_TOOL_KIND_TOOL, x, y, w, h, row->icon, row->tip, _on_tool_button);
+}
+
 // Opens a section at y; its first row starts one row below the header.
 static int _section(PLUMARO_APP* app, int index, float* y) {
     GUI_TOOLBAR* tb = &app->ui.toolbar;
@@ -514,15 +524,11 @@ static void _build_actions(PLUMARO_APP* app, float t, float* y) {
     float x[3] = {10.0f, 10.0f + w3 + g, 10.0f + 2.0f * (w3 + g)};
     tb->undo = _icon_button(app, sec, 0, x[0], *y, w3, b, ICON_UNDO, "Undo the last change", _on_undo_click);
     tb->redo = _icon_button(app, sec, 0, x[1], *y, w3, b, ICON_REDO, "Redo the last undone change", _on_redo_click);
-    tb->brush = _icon_button(app, sec, 1, x[2], *y, w3, b, ICON_BRUSH,
-                             "Paint with the current color, size and opacity", _on_brush_toggle);
+    _tool_button(app, sec, GUI_TOOL_BRUSH, x[2], *y, w3, b);
     *y += b + g;
-    tb->eraser = _icon_button(app, sec, 1, x[0], *y, w3, b, ICON_ERASER, "Erase to transparent on the active layer",
-                              _on_eraser_toggle);
-    tb->select = _icon_button(app, sec, 1, x[1], *y, w3, b, ICON_SELECT,
-                              "Box selection: move, scale, rotate, commit", _on_select_toggle);
-    tb->lasso =
-        _icon_button(app, sec, 1, x[2], *y, w3, b, ICON_LASSO, "Freehand lasso selection", _on_lasso_toggle);
+    _tool_button(app, sec, GUI_TOOL_ERASER, x[0], *y, w3, b);
+    _tool_button(app, sec, GUI_TOOL_SELECT, x[1], *y, w3, b);
+    _tool_button(app, sec, GUI_TOOL_LASSO, x[2], *y, w3, b);
     *y += b + g;
     tb->cut = _icon_button(app, sec, 0, x[0], *y, w3, b, ICON_CUT, "Cut the floating selection to the clipboard",
                            _on_cut_click);
@@ -555,25 +561,14 @@ static void _build_tools(PLUMARO_APP* app, float t, float* y) {
     tb->tip_preview = t_gui_add_label(app->gui, tb->window, " ", 10.0f + t - p, *y, p, r, 0);
     _gui_section_add(tb->sections, sec, tb->tip_preview);
     *y += r + g;
-    tb->line = _icon_button(app, sec, 1, x[0], *y, w4, r, ICON_LINE,
-                            "Drag a line, move its ends, press off it to draw", _on_line_toggle);
-    tb->curve = _icon_button(app, sec, 1, x[1], *y, w4, r, ICON_CURVE,
-                             "Drag a chord, bend it, press off it to draw", _on_bezier_toggle);
-    tb->shapes[0] = _icon_button(app, sec, 0, x[2], *y, w4, r, _shape_icons[0], _shape_tips[0], _on_shape_button);
-    tb->shapes[1] = _icon_button(app, sec, 0, x[3], *y, w4, r, _shape_icons[1], _shape_tips[1], _on_shape_button);
-    *y += r + g;
-    for (int k = 0; k < 4; k++)
-        tb->shapes[2 + k] =
-            _icon_button(app, sec, 0, x[k], *y, w4, r, _shape_icons[2 + k], _shape_tips[2 + k], _on_shape_button);
-    *y += r + g;
-    tb->fill = _icon_button(app, sec, 1, x[0], *y, w4, r, ICON_FILL, "Flood-fill from the click with the brush color",
-                            _on_fill_toggle);
-    tb->gradient = _icon_button(app, sec, 1, x[1], *y, w4, r, ICON_GRADIENT,
-                                "Drag to lay a linear gradient in the brush color", _on_gradient_toggle);
-    tb->text = _icon_button(app, sec, 0, x[2], *y, w4, r, ICON_TEXT, "Type text and drop it as a movable selection",
-                            _on_text_button);
-    tb->shapes[6] = _icon_button(app, sec, 0, x[3], *y, w4, r, _shape_icons[6], _shape_tips[6], _on_shape_button);
-    *y += r + g;
+    /* Four to a row: line, curve and two shapes; four shapes; fill, gradient, text and the arrow. */
+    static const int rows[3][4] = {{GUI_TOOL_LINE, GUI_TOOL_CURVE, GUI_TOOL_RECTANGLE, GUI_TOOL_ELLIPSE},
+                                   {GUI_TOOL_TRIANGLE, GUI_TOOL_STAR, GUI_TOOL_PENTAGON, GUI_TOOL_HEXAGON},
+                                   {GUI_TOOL_FILL, GUI_TOOL_GRADIENT, GUI_TOOL_TEXT, GUI_TOOL_ARROW}};
+    for (const auto& row : rows) {
+        for (int k = 0; k < 4; k++) _tool_button(app, sec, row[k], x[k], *y, w4, r);
+        *y += r + g;
+    }
     tb->shape_fill = _text_button(app, sec, 1, "Fill|shape", 10.0f, *y, w2, r, _on_shape_fill_toggle);
     tb->pick = _text_button(app, sec, 1, "Pick", 10.0f + w2 + g, *y, w2, r, _on_pick_toggle);
     t_gui_widget_set_tooltip(app->gui, tb->pick, i18n_tr("Pick a color from the canvas (Ctrl+click, I)"));
@@ -609,13 +604,13 @@ static void _build_brush(PLUMARO_APP* app, float t, float* y) {
     GUI_TOOLBAR* tb = &app->ui.toolbar;
     int sec = _section(app, SEC_BRUSH, y);
     const BRUSH* b = &app->brush;
-    tb->size = _gui_labelled_slider(app, tb->window, tb->sections, sec, "Size", t, y, 1, 128, b->size, "%.0f px",
-                                    _on_size_change);
-    tb->opacity = _gui_labelled_slider(app, tb->window, tb->sections, sec, "Opacity", t, y, 1, 100, 100.0 * b->opacity,
-                                       "%.0f %%", _on_opacity_change);
-    tb->flow = _gui_labelled_slider(app, tb->window, tb->sections, sec, "Flow", t, y, 1, 100, 100.0 * b->flow,
+    tb->size = _gui_labelled_slider(app, tb->window, tb->sections, sec, "Size", t, y, APP_RANGE_BRUSH_SIZE, b->size,
+                                    "%.0f px", _on_size_change);
+    tb->opacity = _gui_labelled_slider(app, tb->window, tb->sections, sec, "Opacity", t, y, APP_RANGE_OPACITY,
+                                       100.0 * b->opacity, "%.0f %%", _on_opacity_change);
+    tb->flow = _gui_labelled_slider(app, tb->window, tb->sections, sec, "Flow", t, y, APP_RANGE_FLOW, 100.0 * b->flow,
                                     "%.0f %%", _on_flow_change);
-    tb->hardness = _gui_labelled_slider(app, tb->window, tb->sections, sec, "Hardness", t, y, 0, 100,
+    tb->hardness = _gui_labelled_slider(app, tb->window, tb->sections, sec, "Hardness", t, y, APP_RANGE_HARDNESS,
                                         100.0 * b->hardness, "%.0f %%", _on_hardness_change);
 }
 
@@ -628,7 +623,7 @@ static void _build_symmetry(PLUMARO_APP* app, float t, float* y) {
     tb->symmetry = _text_button(app, sec, 0, "Sym:%s", 10.0f, *y, w2, r, _on_symmetry_toggle);
     tb->symmetry_move = _text_button(app, sec, 1, "MoveSym", 10.0f + w2 + g, *y, w2, r, _on_sym_move_toggle);
     *y += r + g;
-    tb->radial = _gui_labelled_slider(app, tb->window, tb->sections, sec, "Rad splits", t, y, 2, 12,
+    tb->radial = _gui_labelled_slider(app, tb->window, tb->sections, sec, "Rad splits", t, y, APP_RANGE_RADIAL_SPLITS,
                                       app->symmetry.segments, "%.0f", _on_radial_change);
     tb->symmetry_reset = _text_button(app, sec, 0, "Reset", 10.0f, *y, w2, r, _on_sym_reset);
     tb->symmetry_offset = t_gui_add_label(app->gui, tb->window, i18n_tr("Off 0,0"), 10.0f + w2 + g, *y, w2, r, 0);
@@ -670,11 +665,12 @@ static void _build_settings(PLUMARO_APP* app, float t, float* y) {
     caption = t_gui_add_label(app->gui, tb->window, i18n_tr("Interface size"), 10.0f, *y, t, l, 0);
     _gui_section_add(tb->sections, sec, caption);
     tb->ui_size = t_gui_add_combobox(app->gui, tb->window, 10.0f, *y + l, t, r, _on_ui_size_combo, app);
-    for (int i = 0; i < 4; i++) t_gui_combobox_add_item(app->gui, tb->ui_size, i18n_tr(_size_names[i]));
-    t_gui_combobox_set_selected(app->gui, tb->ui_size, app->ui_size >= 0 && app->ui_size <= 3 ? app->ui_size : 1);
+    for (const char* name : _size_names) t_gui_combobox_add_item(app->gui, tb->ui_size, i18n_tr(name));
+    int size = app->ui_size;
+    t_gui_combobox_set_selected(app->gui, tb->ui_size, app_range_clamp(APP_RANGE_UI_SIZE, size) == size ? size : 1);
     _gui_section_add(tb->sections, sec, tb->ui_size);
     *y += l + r + g;
-    tb->stabilizer = _gui_labelled_slider(app, tb->window, tb->sections, sec, "Stabilizer", t, y, 0, 100,
+    tb->stabilizer = _gui_labelled_slider(app, tb->window, tb->sections, sec, "Stabilizer", t, y, APP_RANGE_STABILIZER,
                                           app->stabilizer, "%.0f", _on_stabilizer_change);
 }
 
@@ -781,14 +777,11 @@ void plumaro_gui_sync(PLUMARO_APP* app) {
     GUI_TOOLBAR* tb = &app->ui.toolbar;
     T_GUI_CTX* ctx = app->gui;
     int tool = app->tool, eraser = app->brush.eraser;
-    t_gui_button_set_toggled(ctx, tb->brush, tool == TOOL_BRUSH && !eraser);
-    t_gui_button_set_toggled(ctx, tb->eraser, tool == TOOL_BRUSH && eraser);
-    t_gui_button_set_toggled(ctx, tb->select, tool == TOOL_SELECT);
-    t_gui_button_set_toggled(ctx, tb->lasso, tool == TOOL_LASSO);
-    t_gui_button_set_toggled(ctx, tb->line, tool == TOOL_LINE);
-    t_gui_button_set_toggled(ctx, tb->curve, tool == TOOL_CURVE);
-    t_gui_button_set_toggled(ctx, tb->fill, tool == TOOL_FILL);
-    t_gui_button_set_toggled(ctx, tb->gradient, tool == TOOL_GRADIENT);
+    for (int id = 0; id < GUI_TOOL_BUTTONS; id++) {
+        const GUI_TOOL_ROW* row = _gui_tool(id);
+        if (row->kind == GUI_TOOL_KIND_TOOL)
+            t_gui_button_set_toggled(ctx, tb->tools[id], tool == row->value && (eraser != 0) == (row->eraser != 0));
+    }
     t_gui_button_set_toggled(ctx, tb->navigate, app->navigate_mode);
     t_gui_button_set_toggled(ctx, tb->shape_fill, app->shapes_solid);
     t_gui_button_set_toggled(ctx, tb->pick, app->sampler_armed);

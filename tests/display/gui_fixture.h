@@ -21,24 +21,15 @@ class Gui : public ::testing::Test {
     PLUMARO_APP app;
     void SetUp() override {
         ASSERT_NE(test_display(), nullptr);
-        memset(&app, 0, sizeof(app));
+        plumaro_app_start_values(&app);
         app.display = test_display();
         app.display_w = 1280;
         app.display_h = 800;
-        app.gui_visible = 1;
-        app.ui_scale = 1.0f;
         app.font = al_create_builtin_font();
-        app.doc = document_new(256, 256);
-        ASSERT_NE(app.doc, nullptr);
+        DOCUMENT* doc = document_new(256, 256);
+        ASSERT_NE(doc, nullptr);
+        plumaro_app_start_document(&app, doc);
         ASSERT_NE(document_add_layer(app.doc, "Layer 1"), nullptr);
-        brush_defaults(&app.brush);
-        app.brush_preset = -1;
-        view_init(&app.view);
-        grid_init(&app.grid);
-        symmetry_init(&app.symmetry, app.doc);
-        selection_init(&app.selection);
-        form_init(&app.form);
-        palette_set_defaults(&app.palette);
         app.state = app_state_get(APP_STATE_CANVAS);
         app.state_id = APP_STATE_CANVAS;
         ASSERT_EQ(plumaro_gui_init(&app), 1);

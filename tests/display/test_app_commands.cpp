@@ -17,6 +17,7 @@
 #include "app_persist.h"
 #include "app_internal.h"
 #include "app_state.h"
+#include "canvas/document_internal.h"
 #include "canvas/document_io.h"
 #include "gui/gui.h"
 #include "gui/i18n.h"
@@ -68,17 +69,14 @@ class Commands : public ::testing::Test {
         unsetenv("PLUMARO_TEST_DENSITY");
         save_ = dir_ + "/Plumaro";
         ASSERT_EQ(platform_make_dirs(save_.c_str()), 1);
-        memset(&app_, 0, sizeof(app_));
+        plumaro_app_start_values(&app_);
         app_.display = display_;
         app_.display_w = al_get_display_width(display_);
         app_.display_h = al_get_display_height(display_);
-        brush_defaults(&app_.brush);
-        app_.brush_preset = -1;
-        view_init(&app_.view);
-        app_.doc = document_new(200, 200);
-        ASSERT_NE(app_.doc, nullptr);
+        DOCUMENT* doc = document_new(200, 200);
+        ASSERT_NE(doc, nullptr);
+        plumaro_app_start_document(&app_, doc);
         ASSERT_NE(document_add_layer(app_.doc, "Layer 1"), nullptr);
-        symmetry_init(&app_.symmetry, app_.doc);
         original_ = app_.doc;
     }
     void TearDown() override {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "canvas/brush.h"
+#include "canvas/brush_internal.h"
 #include "canvas/document.h"
 #include "t_log.h"
 #include "test_support.h"

@@ -413,6 +413,13 @@ TEST_F(CanvasInput, HiddenInterfaceCornerAndSymmetryDrag) {
     press(40, 10);
     EXPECT_EQ(app.stroke.active, 1);
     release(40, 10);
+    /* The corner grows with the interface. */
+    app.ui_scale = 2.0f;
+    app.gui_visible = 0;
+    press(70, 70);
+    EXPECT_EQ(app.gui_visible, 1);
+    EXPECT_EQ(app.stroke.active, 0);
+    app.ui_scale = 1.0f;
     app.symmetry_edit = 1;
     press(100, 120);
     EXPECT_EQ(app.drag.symmetry_dragging, 1);

@@ -6,6 +6,7 @@
 #include "app_internal.h"
 #include "app_state.h"
 #include "canvas/brush.h"
+#include "canvas/brush_internal.h"
 #include "canvas/undo.h"
 #include "plumaro_app.h"
 #include "test_support.h"
@@ -17,9 +18,10 @@ class CanvasWiring : public ::testing::Test {
     PLUMARO_APP app;
     void SetUp() override {
         ASSERT_NE(test_display(), nullptr);
-        memset(&app, 0, sizeof(app));
-        app.doc = document_new(64, 48);
-        ASSERT_NE(app.doc, nullptr);
+        plumaro_app_start_values(&app);
+        DOCUMENT* doc = document_new(64, 48);
+        ASSERT_NE(doc, nullptr);
+        plumaro_app_start_document(&app, doc);
         LAYER* layer = document_add_layer(app.doc, "Layer 1");
         ASSERT_NE(layer, nullptr);
         ALLEGRO_BITMAP* target = al_get_target_bitmap();
@@ -29,10 +31,8 @@ class CanvasWiring : public ::testing::Test {
         layer->needs_clear = 0;
         app.display_w = 320;
         app.display_h = 240;
-        brush_defaults(&app.brush);
         app.brush.hardness = 1.0f;
         app.brush.color = al_map_rgb(255, 0, 0);
-        view_init(&app.view);
         app.state = app_state_get(APP_STATE_CANVAS);
         app.state_id = APP_STATE_CANVAS;
         app.state->enter(&app);

@@ -11,6 +11,7 @@
 
 #include "canvas/brush.h"
 #include "canvas/compositor.h"
+#include "canvas/compositor_internal.h"
 #include "canvas/document.h"
 #include "canvas/undo.h"
 #include "canvas/view.h"

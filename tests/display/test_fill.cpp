@@ -15,6 +15,7 @@
 
 #include "canvas/document.h"
 #include "canvas/fill.h"
+#include "canvas/fill_internal.h"
 #include "canvas/layer.h"
 #include "canvas/undo.h"
 #include "t_log.h"

@@ -3,6 +3,8 @@
  * undo records, swatches, hiding, rebuilds, the window widths and the icon
  * registry's limit. */
 #include <algorithm>
+#include <set>
+#include <string>
 
 #include "gui/i18n.h"
 #include "gui_fixture.h"
@@ -108,9 +110,9 @@ TEST_F(Gui, LongLayerNamesAreCutAtACharacter) {
 }
 
 TEST_F(Gui, ASwatchWhileErasingPaintsAgainInItsColour) {
-    click(app.ui.toolbar.eraser);
+    click(app.ui.toolbar.tools[GUI_TOOL_ERASER]);
     ASSERT_EQ(app.brush.eraser, 1);
-    EXPECT_EQ(t_gui_button_get_toggled(app.gui, app.ui.toolbar.eraser), 1);
+    EXPECT_EQ(t_gui_button_get_toggled(app.gui, app.ui.toolbar.tools[GUI_TOOL_ERASER]), 1);
     app.brush.color.a = 0.5f;
     click(app.ui.toolbar.swatches[2]);
     const uint8_t(*colors)[3] = palette_active_colors(&app.palette);
@@ -121,8 +123,8 @@ TEST_F(Gui, ASwatchWhileErasingPaintsAgainInItsColour) {
     EXPECT_FLOAT_EQ(app.brush.color.a, 0.5f) << "the brush keeps its alpha";
     EXPECT_EQ(label(app.ui.toolbar.swatches[2]), "x");
     EXPECT_EQ(label(app.ui.toolbar.swatches[0]), " ");
-    EXPECT_EQ(t_gui_button_get_toggled(app.gui, app.ui.toolbar.brush), 1);
-    EXPECT_EQ(t_gui_button_get_toggled(app.gui, app.ui.toolbar.eraser), 0);
+    EXPECT_EQ(t_gui_button_get_toggled(app.gui, app.ui.toolbar.tools[GUI_TOOL_BRUSH]), 1);
+    EXPECT_EQ(t_gui_button_get_toggled(app.gui, app.ui.toolbar.tools[GUI_TOOL_ERASER]), 0);
 }
 
 TEST_F(Gui, EditModeStoresTheBrushColourInASwatch) {
@@ -184,7 +186,7 @@ TEST_F(Gui, ARebuildKeepsFoldedSectionsAndCollapsedWindows) {
 }
 
 TEST_F(Gui, ThePresetKeepsTheEraserAndTheSlidersForgetThePreset) {
-    click(app.ui.toolbar.eraser);
+    click(app.ui.toolbar.tools[GUI_TOOL_ERASER]);
     click(app.ui.toolbar.presets[2]); /* Airbrush */
     EXPECT_EQ(app.brush_preset, 2);
     EXPECT_EQ(app.brush.tip, BRUSH_TIP_SPRAY);
@@ -199,24 +201,31 @@ TEST_F(Gui, ThePresetKeepsTheEraserAndTheSlidersForgetThePreset) {
     EXPECT_EQ(t_gui_button_get_toggled(app.gui, app.ui.toolbar.presets[2]), 0);
 }
 
-TEST_F(Gui, TheFortyFirstIconIsSkipped) {
+TEST_F(Gui, TheRegistryGrowsPastItsFirstSlots) {
+    /* More buttons than the registry first holds: every one keeps its icon and its tooltip. */
     int before = app.ui.icon_count;
-    ASSERT_LT(before, GUI_ICON_BUTTONS_MAX);
+    ASSERT_GT(before, 0);
     int32_t win = app.ui.toolbar.window;
     int32_t last = -1;
-    for (int i = before; i <= GUI_ICON_BUTTONS_MAX; i++) {
-        last = t_gui_add_button(app.gui, win, "", 0, 0, 20, 20, 1, NULL, NULL);
+    int added = app.ui.icon_capacity + 1 - before;
+    for (int i = 0; i < added; i++) {
+        last = t_gui_add_button(app.gui, win, "", 0, 0, 20 + i % 3, 20, 1, NULL, NULL);
         _gui_register_icon(&app, last, ICON_GRID, "Toggle the grid overlay");
     }
-    EXPECT_EQ(app.ui.icon_count, GUI_ICON_BUTTONS_MAX);
-    EXPECT_EQ(t_gui_get_widget(app.gui, last)->tooltip, nullptr) << "the surplus button gets no tooltip";
-    plumaro_gui_draw(&app); /* renders the forty sets */
+    EXPECT_EQ(app.ui.icon_count, before + added);
+    EXPECT_GE(app.ui.icon_capacity, app.ui.icon_count);
+    EXPECT_NE(t_gui_get_widget(app.gui, last)->tooltip, nullptr);
+    plumaro_gui_draw(&app);
     EXPECT_EQ(app.ui.icons_ready, 1);
-    T_GUI_BUTTON_DATA* surplus = (T_GUI_BUTTON_DATA*)t_gui_get_widget(app.gui, last)->data;
-    EXPECT_EQ(surplus->normal, nullptr);
+    T_GUI_BUTTON_DATA* newest = (T_GUI_BUTTON_DATA*)t_gui_get_widget(app.gui, last)->data;
+    EXPECT_NE(newest->normal, nullptr);
     GUI_ICON_BUTTON* first = &app.ui.icons[0];
     ASSERT_NE(first->set.normal, nullptr);
     EXPECT_EQ(al_get_bitmap_width(first->set.normal), first->w);
+    GUI_ICON_BUTTON* end = &app.ui.icons[app.ui.icon_count - 1];
+    EXPECT_EQ(end->widget, last);
+    ASSERT_NE(end->set.normal, nullptr);
+    EXPECT_EQ(al_get_bitmap_width(end->set.normal), 20 + (added - 1) % 3);
 }
 
 TEST_F(Gui, SymmetryControlsAndTheOffsetLabel) {
@@ -232,6 +241,67 @@ TEST_F(Gui, SymmetryControlsAndTheOffsetLabel) {
     plumaro_gui_sync_symmetry(&app);
     T_GUI_WIDGET* offset = t_gui_get_widget(app.gui, app.ui.toolbar.symmetry_offset);
     EXPECT_STREQ(((T_GUI_LABEL_DATA*)offset->data)->text, "Off +12,-28");
+}
+
+TEST_F(Gui, EveryBoundKeyIsInTheShortcutListAndLeadsBackToItsCommand) {
+    /* The shortcut list as a person opens it. */
+    app.ui.help.tab = GUI_HELP_TABS - 1;
+    app.ui.help.open = 1;
+    plumaro_gui_shutdown(&app);
+    ASSERT_EQ(plumaro_gui_init(&app), 1);
+    std::set<std::string> shown;
+    T_GUI_WINDOW* body = t_gui_get_window(app.gui, app.ui.help.body);
+    ASSERT_NE(body, nullptr);
+    for (LIST_NODE* n = body->widgets->start; n; n = n->next) {
+        T_GUI_WIDGET* w = (T_GUI_WIDGET*)n->ptr;
+        if (w->kind == T_GUI_KIND_LABEL) shown.insert(((T_GUI_LABEL_DATA*)w->data)->text);
+    }
+    EXPECT_TRUE(shown.count("Esc") && shown.count("Touch")) << "the rows after the commands";
+    std::set<std::pair<int, int>> bound;
+    for (int id = 0; id < GUI_CMD_COUNT; id++) {
+        const GUI_COMMAND* c = _gui_command(id);
+        ASSERT_NE(c, nullptr) << "command " << id << " is not at its place in the table";
+        for (const GUI_BINDING& b : c->keys) {
+            if (!b.key) continue;
+            EXPECT_TRUE(bound.insert({b.key, b.mods}).second) << c->name << ": its key runs another command too";
+            ASSERT_NE(c->help_key, nullptr) << c->name << " has a key but no line in Help";
+            EXPECT_TRUE(shown.count(c->help_key) && shown.count(c->help_text)) << c->name << " is missing from Help";
+            EXPECT_EQ(_gui_command_for_key(b.key, b.mods & GUI_MOD_CTRL, b.mods & GUI_MOD_SHIFT, 0), id) << c->name;
+        }
+    }
+    /* Ctrl keys that wait for a stroke, and Ctrl keys of no command, are the key alone;
+     * Shift counts only where a key is bound with it. */
+    EXPECT_EQ(_gui_command_for_key(ALLEGRO_KEY_E, 1, 0, 1), GUI_CMD_ERASER);
+    EXPECT_EQ(_gui_command_for_key(ALLEGRO_KEY_E, 1, 0, 0), GUI_CMD_EXPORT);
+    EXPECT_EQ(_gui_command_for_key(ALLEGRO_KEY_G, 1, 1, 0), GUI_CMD_SNAP);
+    EXPECT_EQ(_gui_command_for_key(ALLEGRO_KEY_Y, 1, 1, 1), GUI_CMD_REDO);
+    EXPECT_EQ(_gui_command_for_key(ALLEGRO_KEY_B, 0, 1, 0), GUI_CMD_BRUSH);
+    EXPECT_EQ(_gui_command_for_key(ALLEGRO_KEY_Q, 1, 0, 0), -1);
+    app.ui.help.open = 0;
+}
+
+TEST_F(Gui, EachToolButtonChoosesItsToolAndAloneShowsChosen) {
+    /* Unfold the Tools section below the Actions, as a person would. */
+    int tools_section = 1;
+    if (app.ui.toolbar.sections->sections[tools_section].collapsed)
+        click(app.ui.toolbar.sections->sections[tools_section].header_id);
+    for (int id = GUI_TOOL_BUTTONS - 1; id >= 0; id--) {
+        const GUI_TOOL_ROW* row = _gui_tool(id);
+        ASSERT_NE(row, nullptr) << "tool button " << id;
+        T_GUI_WIDGET* w = t_gui_get_widget(app.gui, app.ui.toolbar.tools[id]);
+        ASSERT_NE(w, nullptr) << row->label;
+        ASSERT_NE(w->tooltip, nullptr) << row->label;
+        EXPECT_STREQ(w->tooltip, row->tip);
+        if (row->kind != GUI_TOOL_KIND_TOOL) continue;
+        click(app.ui.toolbar.tools[id]);
+        EXPECT_EQ(app.tool, row->value) << row->label;
+        EXPECT_EQ(app.brush.eraser != 0, row->eraser != 0) << row->label;
+        for (int other = 0; other < GUI_TOOL_BUTTONS; other++) {
+            if (_gui_tool(other)->kind != GUI_TOOL_KIND_TOOL) continue;
+            EXPECT_EQ(t_gui_button_get_toggled(app.gui, app.ui.toolbar.tools[other]), other == id)
+                << row->label << " chosen, " << _gui_tool(other)->label << " shown";
+        }
+    }
 }
 
 /* The texts of the two windows that are always there, in the program's own

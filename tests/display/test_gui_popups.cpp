@@ -184,6 +184,66 @@ TEST_F(Popups, SavingThroughTheChooserAddsTheExtensionOnlyWithoutADot) {
     EXPECT_EQ(plumaro_gui_wants_keyboard(&app), 0);
 }
 
+TEST_F(Popups, EveryPopupOpensClosesHidesAndComesBackAsItsRowSays) {
+    app.language = LANG_EN;
+    const char* ui = (const char*)&app.ui;
+    auto id_at = [&](size_t at) { return at == GUI_POPUP_NONE ? -1 : *(const int32_t*)(ui + at); };
+    auto is_open = [&](const GUI_POPUP_ROW* row) { return *(const int*)(ui + row->open_at); };
+    auto shown = [&](const GUI_POPUP_ROW* row) { return t_gui_window_is_open(app.gui, id_at(row->window_at)); };
+    /* Each row finds the window of its title, built closed, and the field inside it. */
+    for (int id = 0; id < GUI_POPUP_COUNT; id++) {
+        const GUI_POPUP_ROW* row = _gui_popup(id);
+        ASSERT_NE(row, nullptr);
+        T_GUI_WINDOW* win = t_gui_get_window(app.gui, id_at(row->window_at));
+        ASSERT_NE(win, nullptr) << row->title;
+        EXPECT_STREQ(win->title, row->title);
+        EXPECT_FALSE(shown(row)) << row->title;
+        if (row->field_at != GUI_POPUP_NONE) {
+            EXPECT_EQ(t_gui_get_widget(app.gui, id_at(row->field_at))->window_id, win->id) << row->title;
+        }
+    }
+    EXPECT_STREQ(t_gui_get_window(app.gui, app.ui.help.body)->title, "help");
+    /* Opened from last to first, each remembers when; a rebuild shows them all again. */
+    for (int id = GUI_POPUP_COUNT - 1; id >= 0; id--) _gui_popup_show(&app, id);
+    for (int id = 0; id + 1 < GUI_POPUP_COUNT; id++) EXPECT_GT(app.ui.popup_opened[id], app.ui.popup_opened[id + 1]);
+    ASSERT_EQ(plumaro_gui_rebuild(&app), 1);
+    for (int id = 0; id < GUI_POPUP_COUNT; id++) EXPECT_TRUE(shown(_gui_popup(id))) << _gui_popup(id)->title;
+    for (int id = 0; id + 1 < GUI_POPUP_COUNT; id++) EXPECT_GT(app.ui.popup_opened[id], app.ui.popup_opened[id + 1]);
+    /* Escape closes one at a time, in the closing order. */
+    for (int place = 0; place < GUI_POPUP_COUNT; place++) {
+        ASSERT_EQ(plumaro_gui_close_top_popup(&app), 1);
+        const GUI_POPUP_ROW* row = _gui_popup_closing(place);
+        EXPECT_FALSE(is_open(row) || shown(row)) << row->title;
+        if (place + 1 < GUI_POPUP_COUNT) {
+            EXPECT_TRUE(is_open(_gui_popup_closing(place + 1)));
+        }
+    }
+    EXPECT_EQ(plumaro_gui_close_top_popup(&app), 0);
+    EXPECT_EQ(plumaro_gui_wants_keyboard(&app), 0);
+    /* Hiding the interface closes or forgets them by their rows; showing it opens those only closed. */
+    for (int id = 0; id < GUI_POPUP_COUNT; id++) _gui_popup_show(&app, id);
+    plumaro_gui_set_visible(&app, 0);
+    for (int id = 0; id < GUI_POPUP_COUNT; id++) {
+        const GUI_POPUP_ROW* row = _gui_popup(id);
+        EXPECT_EQ(is_open(row), row->on_hide != GUI_HIDE_FORGETS) << row->title;
+        EXPECT_EQ(shown(row), row->on_hide == GUI_HIDE_STAYS) << row->title;
+    }
+    plumaro_gui_set_visible(&app, 1);
+    for (int id = 0; id < GUI_POPUP_COUNT; id++)
+        EXPECT_EQ(shown(_gui_popup(id)), _gui_popup(id)->on_hide != GUI_HIDE_FORGETS) << _gui_popup(id)->title;
+    /* Collapsing the toolbar forgets the ones opened from it; ids are forgotten, flags kept. */
+    _gui_forget_popups_on_collapse(&app);
+    for (int id = 0; id < GUI_POPUP_COUNT; id++) {
+        const GUI_POPUP_ROW* row = _gui_popup(id);
+        EXPECT_EQ(is_open(row), row->on_hide != GUI_HIDE_FORGETS && !row->collapse_forgets) << row->title;
+    }
+    _gui_forget_popup_ids(&app.ui);
+    for (int id = 0; id < GUI_POPUP_COUNT; id++)
+        for (int k = 0; k < _gui_popup(id)->ids; k++) EXPECT_EQ(((const int32_t*)(ui + _gui_popup(id)->ids_at))[k], -1);
+    EXPECT_EQ(app.ui.help.tabs[GUI_HELP_TABS - 1], -1);
+    EXPECT_EQ(app.ui.open_list.rows[GUI_OPEN_ROWS - 1], -1);
+}
+
 TEST_F(Popups, TheBackKeyOnAnUnansweredLanguageChoiceTakesEnglish) {
     app.language = LANG_UNSET;
     plumaro_gui_request_language_choice(&app);

@@ -8,6 +8,7 @@
 #include "app_commands.h"
 #include "canvas/brush.h"
 #include "canvas/document_io.h"
+#include "canvas/undo_internal.h"
 #include "gui_fixture.h"
 #include "t_log.h"
 
@@ -68,6 +69,10 @@ TEST_F(Reliability, ADrawingTooLargeForTheBudgetIsRefusedAndTheOpenOneStays) {
     const DOCUMENT_LOAD_STATUS* status = document_last_load_status();
     EXPECT_EQ(status->error, DOCUMENT_LOAD_MEMORY);
     EXPECT_EQ(status->needed, (uint64_t)512 * 512 * 4 * 10);
+    ASSERT_EQ(app.notice_count, 1);
+    EXPECT_EQ(app.notices[0].kind, APP_NOTICE_FAILURE);
+    plumaro_gui_update(&app); /* as the next frame does */
+    EXPECT_EQ(app.notice_count, 0);
     ASSERT_EQ(app.ui.notify.open, 1);
     /* The notice keeps its end when the test font makes it too wide. */
     EXPECT_NE(std::string(app.ui.notify.text).find("512x512 drawing with 3 layers (10 MiB needed, 8 MiB available)"),

@@ -94,3 +94,27 @@ TEST(Shell, NullArgumentsAreRefused) {
     EXPECT_NE(log.find("if( !(app) ) assert"), std::string::npos);
     EXPECT_NE(log.find("if( !(app->queue) ) assert"), std::string::npos);
 }
+
+TEST(Shell, NoticesQueueInOrderAndTheOldestGivesWay) {
+    static PLUMARO_APP app;
+    plumaro_app_start_values(&app);
+    std::string long_text = "Could not open " + std::string(1200, 'd') + "/end.ora";
+    for (int i = 0; i < APP_NOTICES_MAX + 2; i++)
+        plumaro_app_notice(&app, i % 2 ? APP_NOTICE_FAILURE : APP_NOTICE_INFO,
+                           i == APP_NOTICES_MAX + 1 ? long_text.c_str() : std::to_string(i).c_str());
+    EXPECT_EQ(app.notice_count, APP_NOTICES_MAX);
+    EXPECT_EQ(app.dirty, 1);
+    APP_NOTICE notice;
+    for (int i = 2; i < APP_NOTICES_MAX + 1; i++) {
+        ASSERT_EQ(plumaro_app_take_notice(&app, &notice), 1);
+        EXPECT_EQ(std::string(notice.text), std::to_string(i));
+        EXPECT_EQ(notice.kind, i % 2 ? APP_NOTICE_FAILURE : APP_NOTICE_INFO);
+    }
+    /* A path at the end of a long message is kept whole for the popup to shorten from the front. */
+    ASSERT_EQ(plumaro_app_take_notice(&app, &notice), 1);
+    EXPECT_EQ(std::string(notice.text), long_text);
+    EXPECT_EQ(plumaro_app_take_notice(&app, &notice), 0);
+    plumaro_app_changed(&app, APP_CHANGED_LAYERS);
+    plumaro_app_changed(&app, APP_CHANGED_TOOL);
+    EXPECT_EQ(app.changed, (uint32_t)(APP_CHANGED_LAYERS | APP_CHANGED_TOOL));
+}
