@@ -4,6 +4,8 @@
  * TGA) opened as a one-layer drawing. Failures are told through the load
  * status of document_io. */
 #pragma once
+#include <stdint.h>
+
 #include "canvas/document.h"
 
 #define DOCUMENT_IMAGE_MAX_SIDE 16384
@@ -26,5 +28,11 @@ typedef enum DOCUMENT_KIND { DOCUMENT_KIND_PLM, DOCUMENT_KIND_ORA, DOCUMENT_KIND
 DOCUMENT* document_load_any(const char* path);
 /* The kind of the file the last document_load_any read (or tried to). */
 int document_last_load_kind(void);
+/* The size of a w x h picture shrunk to at most `side` pixels on its longer
+ * side, never enlarged and never below 1 x 1. */
+void document_fit_size(int w, int h, int side, int* tw, int* th);
+/* Premultiplied RGBA rows of w x h (packed) box-filtered down to tw x th;
+ * the caller frees the result. */
+uint8_t* document_reduce_rgba(const uint8_t* rgba, int w, int h, int tw, int th);
 /* 1 when a path names an OpenRaster file (ends in ".ora", any case). */
 int document_path_is_ora(const char* path);
