@@ -374,7 +374,12 @@ static int _flatten_paper_template(DOCUMENT* doc, int x, int y, int w, int h, ui
     al_clear_to_color(doc->background);
     ALLEGRO_TRANSFORM shift;
     al_identity_transform(&shift);
-    al_translate_transform(&shift, (float)-x, (float)-y);
+    /* A pixel whose centre lies exactly on an edge belongs to the shape on
+     * the device when the edge is the shape's left or bottom one, and the
+     * software rasteriser decides it the other way: moved by 1/1024 of a
+     * pixel left and down (exact in floats up to 16384), the lines fall on
+     * the device's rows and columns. */
+    al_translate_transform(&shift, (float)-x - 1.0f / 1024.0f, (float)-y + 1.0f / 1024.0f);
     al_use_transform(&shift);
     al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
     template_draw(doc->template_index, (float)doc->width, (float)doc->height, _compositor_template_colour(),

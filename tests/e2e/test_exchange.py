@@ -39,10 +39,10 @@ def tga(pixels, w, h):
     return head + bytes(body)
 
 
-def write_plm(path, w, h, layers):
+def write_plm(path, w, h, layers, template=0):
     """A drawing file written without the program: layers bottom first as
     (name, opacity, blend, visible, locked, straight RGBA pixels)."""
-    data = bytearray(b"PLM3" + struct.pack("<iiiI", w, h, 0, len(layers)))
+    data = bytearray(b"PLM3" + struct.pack("<iiiI", w, h, template, len(layers)))
     for name, opacity, blend, visible, locked, pixels in layers:
         image = tga([premultiply(*p) for p in pixels], w, h)
         raw = name.encode("utf-8")
