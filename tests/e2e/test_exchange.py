@@ -530,6 +530,58 @@ class Exchange(unittest.TestCase):
         self.assertEqual(os.path.getmtime(flat), before)
         self.assertEqual(os.listdir(self.untouched), [], "no save folder, settings or session")
 
+    def test_the_installed_tree_passes_the_desktop_validators_and_its_thumbnailer_runs(self):
+        prefix = os.path.join(self.dir, "prefix")
+        install = subprocess.run(["cmake", "--install", os.path.dirname(EXE), "--prefix", prefix],
+                                 capture_output=True, text=True)
+        self.assertEqual(install.returncode, 0, install.stderr)
+        share = os.path.join(prefix, "share")
+        entry = os.path.join(share, "applications", "plumaro.desktop")
+        check = subprocess.run(["desktop-file-validate", entry], capture_output=True, text=True)
+        self.assertEqual((check.returncode, check.stdout.strip()), (0, ""), check.stdout + check.stderr)
+        metainfo = os.path.join(share, "metainfo", "org.plumaro.Plumaro.metainfo.xml")
+        for command in (["appstreamcli", "validate", "--no-net", metainfo], ["appstreamcli", "validate-tree", "--no-net", prefix]):
+            check = subprocess.run(command, capture_output=True, text=True)
+            self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+            self.assertNotIn("W:", check.stdout)
+
+        # One list of file types: the entry's, the metainfo's and the package's.
+        with open(entry) as f:
+            entry_types = [l for l in f.read().splitlines() if l.startswith("MimeType=")][0][9:].strip(";").split(";")
+        info = ET.parse(metainfo).getroot()
+        self.assertEqual([m.text for m in info.find("provides").findall("mediatype")], entry_types)
+        self.assertEqual(info.find("launchable").text, "plumaro.desktop")
+        release = info.find("releases").find("release")
+        self.assertEqual(release.get("version"), "1.3.9")
+        shot = info.find("screenshots").find("screenshot").find("image").text
+        self.assertTrue(shot.startswith("https://") and shot.endswith("/assets/screenshot.png"), shot)
+        with Image.open(os.path.join(ROOT, "assets", "screenshot.png")) as picture:
+            self.assertGreaterEqual(picture.size, (1000, 600))
+        mime = ET.parse(os.path.join(share, "mime", "packages", "plumaro.xml")).getroot()
+        drawing_type = mime.find("{http://www.freedesktop.org/standards/shared-mime-info}mime-type").get("type")
+
+        # The thumbnailer entry, run as a file manager runs it.
+        import configparser
+        thumbnailer = configparser.ConfigParser(interpolation=None)
+        thumbnailer.read(os.path.join(share, "thumbnailers", "plumaro.thumbnailer"))
+        section = thumbnailer["Thumbnailer Entry"]
+        self.assertEqual(section["TryExec"], "plumaro")
+        self.assertIn(drawing_type, section["MimeType"].strip(";").split(";"))
+        self.assertIn("image/openraster", section["MimeType"].split(";"))
+        drawing = os.path.join(self.dir, "with 'quotes' and spaces.plm")
+        write_plm(drawing, W, H, CLI_LAYERS, template=GRID)
+        out = os.path.join(self.dir, "gnome-thumbnail.png")
+        words = section["Exec"].split()
+        self.assertEqual(words[0], "plumaro")
+        command = [os.path.join(prefix, "bin", "plumaro")] + [
+            {"%i": drawing, "%o": out, "%s": "128"}.get(w, w) for w in words[1:]]
+        env = dict(os.environ)
+        env.pop("DISPLAY", None)
+        result = subprocess.run(command, env=env, capture_output=True, text=True, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with Image.open(out) as thumb:
+            self.assertEqual(thumb.size, (128, 85))
+
     def test_help_and_version_need_no_display(self):
         env = dict(os.environ)
         env.pop("DISPLAY", None)
