@@ -18,11 +18,9 @@
 #include "canvas/compositor.h"
 #include "canvas/document_exchange.h"
 #include "canvas/document_io.h"
+#include "canvas/document_kinds.h"
 #include "t_log.h"
 #include "t_str.h"
-
-/* What OUTPUT's extension asks --export to write. */
-typedef enum CLI_OUTPUT { CLI_OUTPUT_NONE, CLI_OUTPUT_PNG, CLI_OUTPUT_ORA, CLI_OUTPUT_PLM } CLI_OUTPUT;
 
 int plumaro_app_cli_is_command(const char* arg) {
     return arg && (strcmp(arg, "--export") == 0 || strcmp(arg, "--thumbnail") == 0);
@@ -184,36 +182,42 @@ static int _cli_write_failed(const char* output, int error, FILE* err) {
     return 1;
 }
 
-// The kind of file an OUTPUT name asks for.
-static int _cli_output_kind(const char* output) {
-    size_t n = strlen(output);
-    if (n < 5 || output[n - 5] == '/') return CLI_OUTPUT_NONE; /* a bare extension names nothing */
-    if (strcasecmp(output + n - 4, ".png") == 0) return CLI_OUTPUT_PNG;
-    if (strcasecmp(output + n - 4, ".ora") == 0) return CLI_OUTPUT_ORA;
-    if (strcasecmp(output + n - 4, ".plm") == 0) return CLI_OUTPUT_PLM;
-    return CLI_OUTPUT_NONE;
+// What an OUTPUT name asks --export to write: 1 with the kind of drawing
+// that saves under its extension in *kind, or null there for a PNG of the
+// composite; 0 for a name that asks for neither.
+static int _cli_output_kind(const char* output, const DOCUMENT_FILE_KIND** kind) {
+    size_t len = strlen(output), n = document_kind_extension(output, kind);
+    if (!n || n == len || output[len - n - 1] == '/') return 0; /* a bare extension names nothing */
+    if ((*kind)->save) return 1;
+    *kind = NULL;
+    return strcasecmp(output + len - n, ".png") == 0;
+}
+
+// The extensions --export writes, for the message that names them.
+static void _cli_output_names(char* out, size_t size) {
+    int used = snprintf(out, size, ".png");
+    for (int k = DOCUMENT_KIND_PLM; k <= DOCUMENT_KIND_IMAGE; k++) {
+        const DOCUMENT_FILE_KIND* kind = document_kind(k);
+        for (const char* const* ext = kind && kind->save ? kind->extensions : NULL; ext && *ext; ext++)
+            if (used >= 0 && (size_t)used < size) used += snprintf(out + used, size - (size_t)used, ", %s", *ext);
+    }
 }
 
 // --export OUTPUT INPUT.
 static int _cli_export(const char* output, const char* input, FILE* err) {
-    int kind = _cli_output_kind(output);
-    if (kind == CLI_OUTPUT_NONE) {
-        fprintf(err, "plumaro: cannot write %s: name it .png, .ora or .plm\n", output);
+    const DOCUMENT_FILE_KIND* kind = NULL;
+    if (!_cli_output_kind(output, &kind)) {
+        char names[128];
+        _cli_output_names(names, sizeof(names));
+        fprintf(err, "plumaro: cannot write %s: name it %s\n", output, names);
         return 1;
     }
     if (!_cli_folder_ready(output, err)) return 1;
     DOCUMENT* doc = _cli_open(input, err);
     if (!doc) return 1;
     errno = 0;
-    int ok = 0;
-    if (kind == CLI_OUTPUT_PNG) {
-        /* The whole canvas with its page template, as the program exports it. */
-        ok = document_export_png(doc, output);
-    } else if (kind == CLI_OUTPUT_ORA) {
-        ok = document_save_ora(doc, output);
-    } else {
-        ok = document_save(doc, output);
-    }
+    /* A PNG is the whole canvas with its page template, as the program exports it. */
+    int ok = kind ? kind->save(doc, output) : document_export_png(doc, output);
     int error = errno;
     document_free(&doc);
     return ok ? 0 : _cli_write_failed(output, error, err);

@@ -22,21 +22,14 @@
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "canvas/templates.h"
 #include "t_log.h"
 
-// Installs the blender of a layer blend mode; unknown modes blend as Normal.
-static void _compositor_set_blender(int blend) {
-    switch (blend) {
-        case LAYER_BLEND_MULTIPLY: al_set_blender(ALLEGRO_ADD, ALLEGRO_DEST_COLOR, ALLEGRO_INVERSE_ALPHA); break;
-        case LAYER_BLEND_SCREEN: al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_SRC_COLOR); break;
-        case LAYER_BLEND_ADD: al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_ONE); break;
-        default: al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA); break;
-    }
+// Installs the device blender of a layer's blend mode.
+static void _compositor_set_blender(int32_t blend) {
+    const LAYER_BLEND_MODE* mode = layer_blend_mode(blend);
+    al_set_blender(mode->op, mode->src, mode->dst);
 }
 
 // Tint that scales every premultiplied channel by the opacity, capped at 1.
@@ -308,60 +301,6 @@ ALLEGRO_BITMAP* compositor_flatten_region(DOCUMENT* doc, int x, int y, int w, in
     return out;
 }
 
-// Blends a premultiplied row over another as the device's "over" does:
-// d = s + d * (255 - s alpha) / 255 per channel, rounded like a normalised
-// product, (p + (p >> 8) + 128) >> 8, and saturated.
-static void _flatten_row(uint8_t* d, const uint8_t* s, int pixels) {
-    int i = 0;
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128(), k255 = _mm_set1_epi16(255), k128 = _mm_set1_epi16(128);
-    for (; i + 4 <= pixels; i += 4) {
-        __m128i sv = _mm_loadu_si128((const __m128i*)(s + 4 * i));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi8(sv, zero)) == 0xFFFF) continue; /* nothing to lay over */
-        __m128i dv = _mm_loadu_si128((const __m128i*)(d + 4 * i));
-        __m128i slo = _mm_unpacklo_epi8(sv, zero), shi = _mm_unpackhi_epi8(sv, zero);
-        __m128i flo = _mm_sub_epi16(k255, _mm_shufflehi_epi16(_mm_shufflelo_epi16(slo, 0xFF), 0xFF));
-        __m128i fhi = _mm_sub_epi16(k255, _mm_shufflehi_epi16(_mm_shufflelo_epi16(shi, 0xFF), 0xFF));
-        __m128i lo = _mm_mullo_epi16(_mm_unpacklo_epi8(dv, zero), flo);
-        __m128i hi = _mm_mullo_epi16(_mm_unpackhi_epi8(dv, zero), fhi);
-        lo = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(lo, _mm_srli_epi16(lo, 8)), k128), 8);
-        hi = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(hi, _mm_srli_epi16(hi, 8)), k128), 8);
-        _mm_storeu_si128((__m128i*)(d + 4 * i), _mm_adds_epu8(sv, _mm_packus_epi16(lo, hi)));
-    }
-#endif
-    for (; i < pixels; i++) {
-        unsigned f = 255u - s[4 * i + 3];
-        for (int c = 0; c < 4; c++) {
-            unsigned p = (unsigned)d[4 * i + c] * f;
-            unsigned v = s[4 * i + c] + ((p + (p >> 8) + 128u) >> 8);
-            d[4 * i + c] = (uint8_t)(v > 255u ? 255u : v);
-        }
-    }
-}
-
-// A product of two bytes over 255, rounded like a normalised product.
-static inline unsigned _flatten_scale(unsigned p) { return (p + (p >> 8) + 128u) >> 8; }
-
-// Lays a premultiplied row over another with the Multiply, Screen or Add
-// blender: the device's formula per channel, alpha included, rounded once
-// and saturated.
-static void _flatten_row_blend(uint8_t* d, const uint8_t* s, int pixels, int blend) {
-    for (int i = 0; i < pixels * 4; i += 4) {
-        unsigned sa = s[i + 3];
-        if (!(s[i] | s[i + 1] | s[i + 2] | sa)) continue; /* leaves the pixel as it is in every mode */
-        for (int c = 0; c < 4; c++) {
-            unsigned sc = s[i + c], dc = d[i + c], v;
-            if (blend == LAYER_BLEND_MULTIPLY)
-                v = _flatten_scale(dc * (sc + 255u - sa));
-            else if (blend == LAYER_BLEND_SCREEN)
-                v = sc + _flatten_scale(dc * (255u - sc));
-            else
-                v = sc + dc;
-            d[i + c] = (uint8_t)(v > 255u ? 255u : v);
-        }
-    }
-}
-
 // Fills the rows with the paper and, drawn by the library's software
 // renderer on a memory bitmap, the page template: the lines the device
 // would draw, for a flatten made without one. 0 when the bitmap cannot be had.
@@ -403,6 +342,11 @@ uint8_t* compositor_flatten_region_bytes(DOCUMENT* doc, int x, int y, int w, int
     int with_template = include_template && doc->template_index != 0;
     /* With a display the device draws the template's lines, as on screen. */
     if (with_template && al_get_current_display()) return NULL;
+    for (LIST_NODE* node = doc->layers ? doc->layers->start : NULL; node; node = node->next) {
+        LAYER* layer = (LAYER*)node->ptr;
+        if (!layer || !layer->visible || !(layer->bitmap || layer->backup) || !(layer->opacity > 0.0f)) continue;
+        if (!layer_blend_mode(layer->blend)->row) return NULL;
+    }
     size_t row = (size_t)w * 4;
     uint8_t* out = NULL;
     Malloc(out, uint8_t, row * (size_t)h, return NULL);
@@ -441,25 +385,20 @@ uint8_t* compositor_flatten_region_bytes(DOCUMENT* doc, int x, int y, int w, int
             free(out);
             return NULL;
         }
+        LAYER_BLEND_ROW blend = layer_blend_mode(layer->blend)->row;
         /* The opacity tint as the device scales a texel: texel / 255 * o * 255, to nearest even. */
         float o = layer->opacity > 1.0f ? 1.0f : layer->opacity;
         uint8_t lut[256];
         for (int c = 0; c < 256; c++) lut[c] = (uint8_t)lrintf(((float)c * (1.0f / 255.0f)) * o * 255.0f);
         int identity = 1;
         for (int c = 0; c < 256 && identity; c++) identity = lut[c] == c;
-        int blend = layer->blend;
-        int normal = blend != LAYER_BLEND_MULTIPLY && blend != LAYER_BLEND_SCREEN && blend != LAYER_BLEND_ADD;
         for (int j = y0; j < y1; j++) {
             const uint8_t* src = (const uint8_t*)lock->data + (intptr_t)(j - y0) * lock->pitch;
             if (!identity) {
                 for (int i = 0; i < (x1 - x0) * 4; i++) tinted[i] = lut[src[i]];
                 src = tinted;
             }
-            uint8_t* dst = out + (size_t)(j - y) * row + (size_t)(x0 - x) * 4;
-            if (normal)
-                _flatten_row(dst, src, x1 - x0);
-            else
-                _flatten_row_blend(dst, src, x1 - x0, blend);
+            blend(out + (size_t)(j - y) * row + (size_t)(x0 - x) * 4, src, x1 - x0);
         }
         al_unlock_bitmap(source);
     }

@@ -31,16 +31,7 @@ int compositor_sample(const DOCUMENT* doc, int x, int y, ALLEGRO_COLOR* out) {
         float o = layer->opacity > 1.0f ? 1.0f : layer->opacity;
         float s[4] = {px[0] / 255.0f * o, px[1] / 255.0f * o, px[2] / 255.0f * o, px[3] / 255.0f * o};
         al_unlock_bitmap(layer->backup);
-        for (int c = 0; c < 4; c++) {
-            float v;
-            switch (layer->blend) {
-                case LAYER_BLEND_MULTIPLY: v = s[c] * d[c] + d[c] * (1.0f - s[3]); break;
-                case LAYER_BLEND_SCREEN: v = s[c] + d[c] * (1.0f - s[c]); break;
-                case LAYER_BLEND_ADD: v = s[c] + d[c]; break;
-                default: v = s[c] + d[c] * (1.0f - s[3]); break;
-            }
-            d[c] = v;
-        }
+        layer_blend_mode(layer->blend)->pixel(d, s);
         for (int c = 0; c < 4; c++) d[c] = _sample_store(d[c]);
     }
     float a = d[3] > 0.0f ? d[3] : 1.0f;
