@@ -195,11 +195,21 @@ static int _cli_output_kind(const char* output, const DOCUMENT_FILE_KIND** kind)
 
 // The extensions --export writes, for the message that names them.
 static void _cli_output_names(char* out, size_t size) {
-    int used = snprintf(out, size, ".png");
+    const char* names[16];
+    int count = 0;
+    names[count++] = ".png";
     for (int k = DOCUMENT_KIND_PLM; k <= DOCUMENT_KIND_IMAGE; k++) {
         const DOCUMENT_FILE_KIND* kind = document_kind(k);
-        for (const char* const* ext = kind && kind->save ? kind->extensions : NULL; ext && *ext; ext++)
-            if (used >= 0 && (size_t)used < size) used += snprintf(out + used, size - (size_t)used, ", %s", *ext);
+        for (const char* const* ext = kind && kind->save ? kind->extensions : NULL; ext && *ext && count < 16; ext++)
+            names[count++] = *ext;
+    }
+    size_t used = 0;
+    out[0] = 0;
+    for (int i = 0; i < count && used < size; i++) {
+        const char* joint = i == 0 ? "" : (i == count - 1 ? " or " : ", ");
+        int n = snprintf(out + used, size - used, "%s%s", joint, names[i]);
+        if (n < 0) break;
+        used += (size_t)n;
     }
 }
 

@@ -519,7 +519,7 @@ class Exchange(unittest.TestCase):
         self.assertLessEqual(worst_difference(Image.open(os.path.join(self.dir, "direct.png")), over_white), 1)
 
         before = os.path.getmtime(flat)
-        refusals = [(("--export", os.path.join(self.dir, "flat.jpg"), drawing), "name it .png, .plm, .ora"),
+        refusals = [(("--export", os.path.join(self.dir, "flat.jpg"), drawing), "name it .png, .plm or .ora"),
                     (("--export", flat + ".ora", os.path.join(self.dir, "missing.plm")), "No such file or directory"),
                     (("--export", os.path.join(self.dir, "nowhere", "x.png"), drawing), "there is no folder"),
                     (("--export", flat), "--export takes OUTPUT INPUT"),
