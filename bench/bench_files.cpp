@@ -4,7 +4,8 @@
  * documents, the sketch (the empty and the strokes layers) and the noise
  * document (all three), next to libpng at zlib level 6 with its default
  * filters and without filtering; the same drawing saved and opened as an
- * OpenRaster archive. Needs an X display (video bitmaps). */
+ * OpenRaster archive, and a thumbnail made from memory copies as the
+ * command line makes it. Needs an X display (video bitmaps). */
 #include <allegro5/allegro.h>
 #include <allegro5/allegro_image.h>
 #include <allegro5/allegro_memfile.h>
@@ -345,6 +346,38 @@ void BM_ExportPng(benchmark::State& state) {
     state.SetLabel(std::string(state.range(0) ? "noise" : "sketch") + " -> " + path);
 }
 
+// The thumbnailer's work without the file: the noise document held in
+// memory copies only, as the command line holds it, flattened on the CPU
+// (all Normal, or the strokes multiplied and the noise screened), shrunk to
+// 256 pixels and encoded.
+void BM_ThumbnailFromMemoryCopies(benchmark::State& state) {
+    if (!_setup()) return state.SkipWithError("no display");
+    DOCUMENT* doc = document_new(SIDE, SIDE);
+    layer_defer_video(1);
+    for (int i = 0; i < document_layer_count(g_doc); i++) {
+        LAYER* from = document_layer_at(g_doc, i);
+        LAYER* to = document_add_layer(doc, layer_name_text(from));
+        al_destroy_bitmap(to->backup);
+        to->backup = al_clone_bitmap(from->backup);
+        to->opacity = from->opacity;
+        to->blend = state.range(0) ? i : LAYER_BLEND_NORMAL;
+    }
+    layer_defer_video(0);
+    size_t bytes = 0;
+    for (auto _ : state) {
+        uint8_t* flat = compositor_flatten_region_bytes(doc, 0, 0, SIDE, SIDE, 0);
+        uint8_t* small = flat ? document_reduce_rgba(flat, SIDE, SIDE, 256, 256) : NULL;
+        uint8_t* png = small ? document_png_encode_rgba(small, 256 * 4, 256, 256, &bytes) : NULL;
+        if (!png) state.SkipWithError("thumbnail failed");
+        free(png);
+        free(small);
+        free(flat);
+    }
+    state.counters["png_KiB"] = bytes / 1024.0;
+    state.SetLabel(state.range(0) ? "multiply + screen" : "normal");
+    document_free(&doc);
+}
+
 }  // namespace
 
 // One autosave of the session (the 4096 x 4096 three-layer drawing), as a pause after a change makes it.
@@ -373,3 +406,4 @@ BENCHMARK(BM_PngLibraryEncoder)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_PngLibpngLevel6NoFilter)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(BM_PngLibpngLevel6DefaultFilters)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(BM_ExportPng)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_ThumbnailFromMemoryCopies)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3);

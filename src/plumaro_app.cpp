@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "app_cli.h"
 #include "app_commands.h"
 #include "app_internal.h"
 #include "app_persist.h"
@@ -217,6 +218,8 @@ static int _app_take_settings(PLUMARO_APP* app, int starting) {
 
 static const char _app_usage[] =
     "Usage: plumaro [options] [file]\n"
+    "       plumaro --export OUTPUT INPUT\n"
+    "       plumaro --thumbnail INPUT OUTPUT SIZE\n"
     "\n"
     "A layered sketching and painting program. The file may be a drawing (.plm),\n"
     "an OpenRaster archive (.ora) or a picture (PNG, JPEG, BMP, TGA); it opens in\n"
@@ -226,6 +229,17 @@ static const char _app_usage[] =
     "  -v          write debugging detail to the log\n"
     "  --help      show this text and exit\n"
     "  --version   show the version and exit\n"
+    "  --export OUTPUT INPUT\n"
+    "              write INPUT (a drawing, an OpenRaster archive or a picture, as\n"
+    "              a path or a file: URI) as OUTPUT, told by its extension: .png\n"
+    "              the composite with its page template, .ora or .plm the layers;\n"
+    "              no window opens and the save folder and session stay as they are\n"
+    "  --thumbnail INPUT OUTPUT SIZE\n"
+    "              write a PNG of INPUT's composite at most SIZE pixels on its\n"
+    "              longer side, as file managers ask for\n"
+    "\n"
+    "Both commands need no display; they end with status 0, or with 1 and a\n"
+    "one-line reason, having written nothing.\n"
     "\n"
     "Environment:\n"
     "  APPDATA                    parent of the save folder (otherwise $XDG_DATA_HOME\n"
@@ -255,6 +269,7 @@ int plumaro_app_command_line(int argc, char** argv, FILE* out, FILE* err) {
             files += argc - i - 1;
             break;
         }
+        if (plumaro_app_cli_is_command(a)) return plumaro_app_cli_run(argc, argv, out, err);
         if (a[0] == '-' && a[1] && strcmp(a, "-v") != 0) {
             fprintf(err, "plumaro: unknown option %s\n%s", a, _app_usage);
             return 2;

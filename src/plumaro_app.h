@@ -187,8 +187,9 @@ int plumaro_app_take_notice(PLUMARO_APP* app, APP_NOTICE* out);
 void plumaro_app_changed(PLUMARO_APP* app, uint32_t what);
 /* Starts everything in the documented order; 1 on success. */
 int plumaro_app_init(PLUMARO_APP* app, int argc, char** argv);
-/* Answers "--help" and "--version" (and refuses unknown options) before any
- * window opens: the exit status to end with, or -1 to start the program. */
+/* Answers "--help" and "--version", runs "--export" and "--thumbnail" (and
+ * refuses unknown options) before any window opens: the exit status to end
+ * with, or -1 to start the program. */
 int plumaro_app_command_line(int argc, char** argv, FILE* out, FILE* err);
 /* Runs the event loop until `running` is cleared; 1 when it ended normally. */
 int plumaro_app_run(PLUMARO_APP* app);

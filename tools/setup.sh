@@ -15,7 +15,7 @@ pkgs=(build-essential cmake pkg-config
 if [ "$want_tests" = 1 ]; then
   pkgs+=(libgtest-dev libbenchmark-dev xvfb xauth xdotool libgl1-mesa-dri
          x11-apps imagemagick python3 python3-pil pngcheck libmypaint-dev
-         clang libclang-rt-14-dev desktop-file-utils shared-mime-info)
+         clang libclang-rt-14-dev desktop-file-utils shared-mime-info appstream)
 fi
 
 missing=()

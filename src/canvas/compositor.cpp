@@ -251,6 +251,13 @@ void compositor_draw(DOCUMENT* doc, const VIEW* view) {
     al_use_transform(&identity);
 }
 
+// Template line width of an export: the same on every region of the document.
+static float _compositor_export_thickness(const DOCUMENT* doc) {
+    int side = doc->width < doc->height ? doc->width : doc->height;
+    float thickness = (float)side * 1.5f / 2048.0f;
+    return thickness < 1.0f ? 1.0f : thickness;
+}
+
 // Renders a canvas rectangle at 1:1 into a new video bitmap owned by the caller.
 ALLEGRO_BITMAP* compositor_flatten_region(DOCUMENT* doc, int x, int y, int w, int h, int include_template) {
     __t_assert_null(doc);
@@ -277,11 +284,8 @@ ALLEGRO_BITMAP* compositor_flatten_region(DOCUMENT* doc, int x, int y, int w, in
         al_translate_transform(&shift, (float)-x, (float)-y);
         al_use_transform(&shift);
         al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
-        int side = doc->width < doc->height ? doc->width : doc->height;
-        float thickness = (float)side * 1.5f / 2048.0f;
-        if (thickness < 1.0f) thickness = 1.0f;
         template_draw(doc->template_index, (float)doc->width, (float)doc->height, _compositor_template_colour(),
-                      thickness);
+                      _compositor_export_thickness(doc));
         al_use_transform(&identity);
     }
     for (LIST_NODE* node = doc->layers ? doc->layers->start : NULL; node; node = node->next) {
@@ -298,39 +302,83 @@ ALLEGRO_BITMAP* compositor_flatten_region(DOCUMENT* doc, int x, int y, int w, in
     return out;
 }
 
-// Flattens on the CPU from the layers' textures, read back one by one.
+// Fills the rows with the paper and, drawn by the library's software
+// renderer on a memory bitmap, the page template: the lines the device
+// would draw, for a flatten made without one. 0 when the bitmap cannot be had.
+static int _flatten_paper_template(DOCUMENT* doc, int x, int y, int w, int h, uint8_t* out) {
+    ALLEGRO_BITMAP* paper = layer_create_bitmap(w, h, ALLEGRO_MEMORY_BITMAP);
+    if (!paper) return 0;
+    ALLEGRO_STATE state;
+    al_store_state(&state, ALLEGRO_STATE_TARGET_BITMAP | ALLEGRO_STATE_BLENDER | ALLEGRO_STATE_TRANSFORM);
+    al_set_target_bitmap(paper);
+    al_clear_to_color(doc->background);
+    ALLEGRO_TRANSFORM shift;
+    al_identity_transform(&shift);
+    /* A pixel whose centre lies exactly on an edge belongs to the shape on
+     * the device when the edge is the shape's left or bottom one, and the
+     * software rasteriser decides it the other way: moved by 1/1024 of a
+     * pixel left and down (exact in floats up to 16384), the lines fall on
+     * the device's rows and columns. */
+    al_translate_transform(&shift, (float)-x - 1.0f / 1024.0f, (float)-y + 1.0f / 1024.0f);
+    al_use_transform(&shift);
+    al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA);
+    template_draw(doc->template_index, (float)doc->width, (float)doc->height, _compositor_template_colour(),
+                  _compositor_export_thickness(doc));
+    al_restore_state(&state);
+    ALLEGRO_LOCKED_REGION* lock = al_lock_bitmap(paper, ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
+    if (lock) {
+        for (int j = 0; j < h; j++)
+            memcpy(out + (size_t)j * w * 4, (const uint8_t*)lock->data + (intptr_t)j * lock->pitch, (size_t)w * 4);
+        al_unlock_bitmap(paper);
+    }
+    al_destroy_bitmap(paper);
+    return lock != NULL;
+}
+
+// Flattens on the CPU from the layers' textures, read back one by one, or
+// from their memory copies where they have no texture (no display).
 uint8_t* compositor_flatten_region_bytes(DOCUMENT* doc, int x, int y, int w, int h, int include_template) {
     __t_assert_null(doc);
     if (w <= 0 || h <= 0) return NULL;
-    if (include_template && doc->template_index != 0) return NULL; /* lines only the device draws */
+    int with_template = include_template && doc->template_index != 0;
+    /* With a display the device draws the template's lines, as on screen. */
+    if (with_template && al_get_current_display()) return NULL;
     for (LIST_NODE* node = doc->layers ? doc->layers->start : NULL; node; node = node->next) {
         LAYER* layer = (LAYER*)node->ptr;
-        if (!layer || !layer->visible || !layer->bitmap || !(layer->opacity > 0.0f)) continue;
+        if (!layer || !layer->visible || !(layer->bitmap || layer->backup) || !(layer->opacity > 0.0f)) continue;
         if (!layer_blend_mode(layer->blend)->row) return NULL;
     }
     size_t row = (size_t)w * 4;
     uint8_t* out = NULL;
     Malloc(out, uint8_t, row * (size_t)h, return NULL);
-    /* The paper, as a clear to it stores it. */
-    ALLEGRO_COLOR bg = doc->background;
-    uint8_t paper[4] = {(uint8_t)lrintf(fminf(fmaxf(bg.r, 0.0f), 1.0f) * 255.0f),
-                        (uint8_t)lrintf(fminf(fmaxf(bg.g, 0.0f), 1.0f) * 255.0f),
-                        (uint8_t)lrintf(fminf(fmaxf(bg.b, 0.0f), 1.0f) * 255.0f),
-                        (uint8_t)lrintf(fminf(fmaxf(bg.a, 0.0f), 1.0f) * 255.0f)};
-    uint32_t paper_word;
-    memcpy(&paper_word, paper, 4);
-    uint32_t* words = (uint32_t*)out;
-    for (size_t i = 0; i < (size_t)w * (size_t)h; i++) words[i] = paper_word;
+    if (with_template) {
+        if (!_flatten_paper_template(doc, x, y, w, h, out)) {
+            free(out);
+            return NULL;
+        }
+    } else {
+        /* The paper, as a clear to it stores it. */
+        ALLEGRO_COLOR bg = doc->background;
+        uint8_t paper[4] = {(uint8_t)lrintf(fminf(fmaxf(bg.r, 0.0f), 1.0f) * 255.0f),
+                            (uint8_t)lrintf(fminf(fmaxf(bg.g, 0.0f), 1.0f) * 255.0f),
+                            (uint8_t)lrintf(fminf(fmaxf(bg.b, 0.0f), 1.0f) * 255.0f),
+                            (uint8_t)lrintf(fminf(fmaxf(bg.a, 0.0f), 1.0f) * 255.0f)};
+        uint32_t paper_word;
+        memcpy(&paper_word, paper, 4);
+        uint32_t* words = (uint32_t*)out;
+        for (size_t i = 0; i < (size_t)w * (size_t)h; i++) words[i] = paper_word;
+    }
     int x0 = x > 0 ? x : 0, y0 = y > 0 ? y : 0;
     int x1 = x + w < doc->width ? x + w : doc->width, y1 = y + h < doc->height ? y + h : doc->height;
     uint8_t* tinted = NULL;
     if (x0 < x1 && y0 < y1) Malloc(tinted, uint8_t, (size_t)(x1 - x0) * 4, free(out); return NULL);
     for (LIST_NODE* node = doc->layers ? doc->layers->start : NULL; node && x0 < x1 && y0 < y1; node = node->next) {
         LAYER* layer = (LAYER*)node->ptr;
-        if (!layer || !layer->visible || !layer->bitmap || !(layer->opacity > 0.0f)) continue;
-        if (layer->needs_clear) continue; /* transparent once anything shows it */
+        if (!layer || !layer->visible || !(layer->opacity > 0.0f)) continue;
         /* The texture, not the backup: it may hold paint not yet committed. */
-        ALLEGRO_BITMAP* source = layer->bitmap;
+        ALLEGRO_BITMAP* source = layer->bitmap ? layer->bitmap : layer->backup;
+        if (!source) continue;
+        if (layer->bitmap && layer->needs_clear) continue; /* transparent once anything shows it */
         ALLEGRO_LOCKED_REGION* lock = al_lock_bitmap_region(source, x0, y0, x1 - x0, y1 - y0,
                                                             ALLEGRO_PIXEL_FORMAT_ABGR_8888_LE, ALLEGRO_LOCK_READONLY);
         if (!lock) {

@@ -9,8 +9,10 @@
 /* Draws the document onto the current target through the view. */
 void compositor_draw(DOCUMENT* doc, const VIEW* view);
 /* The same rectangle as compositor_flatten_region, blended on the CPU into
- * w * h premultiplied RGBA bytes (rows packed) that the caller frees; null
- * where only the device can draw it (a blend mode without a CPU row, a template). */
+ * w * h premultiplied RGBA bytes (rows packed) that the caller frees, from
+ * the layers' textures or, without them, their memory copies. Null for a
+ * blend mode without a CPU row, and for a page template while a display is
+ * current: the device draws its lines. */
 uint8_t* compositor_flatten_region_bytes(DOCUMENT* doc, int x, int y, int w, int h, int include_template);
 /* Drops the pictures frames keep between them (they are rebuilt on demand). */
 void compositor_release(void);

@@ -104,9 +104,24 @@ static uint8_t* _flat_bytes(DOCUMENT* doc) {
     return rgba;
 }
 
+// Each side rounds to the nearest pixel of the shrunk picture.
+void document_fit_size(int w, int h, int side, int* tw, int* th) {
+    __t_assert_void(tw);
+    __t_assert_void(th);
+    int longer = w > h ? w : h;
+    *tw = w, *th = h;
+    if (side < 1 || longer <= side) return;
+    *tw = (int)(((int64_t)w * side + longer / 2) / longer);
+    *th = (int)(((int64_t)h * side + longer / 2) / longer);
+    if (*tw < 1) *tw = 1;
+    if (*th < 1) *th = 1;
+}
+
 // A box-filtered reduction of premultiplied rows to tw x th: every source
 // pixel counts, so thin lines still show in the thumbnail.
-static uint8_t* _reduce(const uint8_t* rgba, int w, int h, int tw, int th) {
+uint8_t* document_reduce_rgba(const uint8_t* rgba, int w, int h, int tw, int th) {
+    __t_assert_null(rgba);
+    if (w < 1 || h < 1 || tw < 1 || th < 1) return NULL;
     uint8_t* out = (uint8_t*)malloc((size_t)tw * (size_t)th * 4);
     if (!out) return NULL;
     for (int ty = 0; ty < th; ty++) {
@@ -136,15 +151,9 @@ static int _add_merged(zip_t* za, DOCUMENT* doc) {
     size_t size = 0;
     uint8_t* merged = document_png_encode_rgba(rgba, (intptr_t)doc->width * 4, doc->width, doc->height, &size);
     int ok = merged && _zip_add(za, "mergedimage.png", merged, size, 1);
-    int longer = doc->width > doc->height ? doc->width : doc->height;
-    int tw = doc->width, th = doc->height;
-    if (longer > ORA_THUMB_SIDE) {
-        tw = (int)(((int64_t)doc->width * ORA_THUMB_SIDE + longer / 2) / longer);
-        th = (int)(((int64_t)doc->height * ORA_THUMB_SIDE + longer / 2) / longer);
-        if (tw < 1) tw = 1;
-        if (th < 1) th = 1;
-    }
-    uint8_t* small = ok ? _reduce(rgba, doc->width, doc->height, tw, th) : NULL;
+    int tw = 0, th = 0;
+    document_fit_size(doc->width, doc->height, ORA_THUMB_SIDE, &tw, &th);
+    uint8_t* small = ok ? document_reduce_rgba(rgba, doc->width, doc->height, tw, th) : NULL;
     free(rgba);
     if (ok) {
         uint8_t* png = small ? document_png_encode_rgba(small, (intptr_t)tw * 4, tw, th, &size) : NULL;

@@ -4,6 +4,8 @@
  * TGA) opened as a one-layer drawing. Failures are told through the load
  * status of document_io. */
 #pragma once
+#include <stdint.h>
+
 #include "canvas/document.h"
 #include "canvas/document_kinds.h"
 
@@ -20,3 +22,9 @@ DOCUMENT* document_load_ora(const char* path);
 /* Reads an image into a new drawing of its size whose "Layer 1" holds it;
  * null for anything above 16384 on a side or that cannot be decoded. */
 DOCUMENT* document_load_image(const char* path);
+/* The size of a w x h picture shrunk to at most `side` pixels on its longer
+ * side, never enlarged and never below 1 x 1. */
+void document_fit_size(int w, int h, int side, int* tw, int* th);
+/* Premultiplied RGBA rows of w x h (packed) box-filtered down to tw x th;
+ * the caller frees the result. */
+uint8_t* document_reduce_rgba(const uint8_t* rgba, int w, int h, int tw, int th);

@@ -632,7 +632,8 @@ DOCUMENT* document_load(const char* path) {
     int w = hd.width, h = hd.height, count = ahead ? (int)hd.count : 0;
     ALLEGRO_BITMAP** pictures = NULL;
     ALLEGRO_THREAD* worker = NULL;
-    if (ahead && al_get_current_display() && document_memory_needed(w, h, count) <= document_memory_budget())
+    if (ahead && !layer_video_deferred() && al_get_current_display() &&
+        document_memory_needed(w, h, count) <= document_memory_budget())
         worker = al_create_thread(_document_parse_job, &job);
     if (worker) {
         al_start_thread(worker);
@@ -658,13 +659,16 @@ DOCUMENT* document_load(const char* path) {
         return NULL;
     }
     doc->template_index = f->template_index;
+    /* A caller that makes layers without pictures (no display) keeps the
+     * memory copies alone. */
+    int memory_only = layer_video_deferred();
     for (uint32_t i = 0; i < f->layer_count; i++) {
         DOCUMENT_FILE_LAYER* rec = &f->layers[i];
         /* The layer's picture is made once, from the pixels read, rather
          * than blank first and then replaced. */
         layer_defer_video(1);
         LAYER* layer = document_add_layer(doc, rec->name);
-        layer_defer_video(0);
+        layer_defer_video(memory_only);
         if (layer) {
             layer->opacity = rec->opacity;
             layer->blend = rec->blend;
@@ -682,7 +686,7 @@ DOCUMENT* document_load(const char* path) {
             pictures[i] = NULL;
             ready = 1;
         }
-        if (!ready && layer) ready = rec->empty ? layer_make_bitmap(layer) : layer_restore(layer);
+        if (!ready && layer) ready = memory_only || (rec->empty ? layer_make_bitmap(layer) : layer_restore(layer));
         if (!ready) {
             /* The file was read whole and checked: what failed here is memory. */
             t_log(LOG_ERR, "not enough memory for layer %u of %s (%dx%d)", i + 1, path, f->width, f->height);

@@ -103,6 +103,8 @@ static int _defer_video = 0;
 
 void layer_defer_video(int defer) { _defer_video = defer != 0; }
 
+int layer_video_deferred(void) { return _defer_video; }
+
 LAYER* layer_new(const char* name, int width, int height) {
     __t_assert_null(name);
     if (width <= 0 || height <= 0) {

@@ -34,6 +34,8 @@ void layer_settle(LAYER* layer);
 /* While set, new layers are made without their video bitmap, which
  * layer_make_bitmap adds later (start-up shows its first frame sooner). */
 void layer_defer_video(int defer);
+/* 1 while new layers are made without their video bitmap. */
+int layer_video_deferred(void);
 /* Makes the video bitmap a layer was created without: transparent like its
  * untouched backup, cleared before first use. 1 when the layer has one. */
 int layer_make_bitmap(LAYER* layer);

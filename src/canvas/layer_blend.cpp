@@ -39,6 +39,37 @@ static void _blend_normal_row(uint8_t* d, const uint8_t* s, int pixels) {
     }
 }
 
+// A product of two bytes over 255, rounded like a normalised product.
+static inline unsigned _blend_scale(unsigned p) { return (p + (p >> 8) + 128u) >> 8; }
+
+// Multiply over a row: d * (s + 255 - s alpha) / 255, one rounding of the whole sum.
+static void _blend_multiply_row(uint8_t* d, const uint8_t* s, int pixels) {
+    for (int i = 0; i < pixels * 4; i += 4) {
+        unsigned f = s[i + 3];
+        if (!(s[i] | s[i + 1] | s[i + 2] | f)) continue; /* an empty pixel changes nothing */
+        for (int c = 0; c < 4; c++) {
+            unsigned v = _blend_scale(d[i + c] * (s[i + c] + 255u - f));
+            d[i + c] = (uint8_t)(v > 255u ? 255u : v);
+        }
+    }
+}
+
+// Screen over a row: s + d * (255 - s) / 255 per channel, saturated.
+static void _blend_screen_row(uint8_t* d, const uint8_t* s, int pixels) {
+    for (int i = 0; i < pixels * 4; i++) {
+        unsigned v = s[i] + _blend_scale(d[i] * (255u - s[i]));
+        d[i] = (uint8_t)(v > 255u ? 255u : v);
+    }
+}
+
+// Add over a row: s + d, saturated.
+static void _blend_add_row(uint8_t* d, const uint8_t* s, int pixels) {
+    for (int i = 0; i < pixels * 4; i++) {
+        unsigned v = (unsigned)s[i] + d[i];
+        d[i] = (uint8_t)(v > 255u ? 255u : v);
+    }
+}
+
 // Normal: s + d * (1 - s alpha).
 static void _blend_normal(float* d, const float* s) {
     for (int c = 0; c < 4; c++) d[c] = s[c] + d[c] * (1.0f - s[3]);
@@ -59,17 +90,17 @@ static void _blend_add(float* d, const float* s) {
     for (int c = 0; c < 4; c++) d[c] = s[c] + d[c];
 }
 
-/* The modes, in the order the layer panel cycles them. Only Normal is
- * flattened on the CPU: the others are rare enough in an export that the
- * device draws them. */
+/* The modes, in the order the layer panel cycles them. Each is flattened
+ * on the CPU, within a unit of the device, so that exports, OpenRaster's
+ * merged picture and thumbnails need no display. */
 static const LAYER_BLEND_MODE _modes[] = {
     {LAYER_BLEND_NORMAL, "Normal", "svg:src-over", 1, ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA,
      _blend_normal_row, _blend_normal},
     {LAYER_BLEND_MULTIPLY, "Multiply", "svg:multiply", 1, ALLEGRO_ADD, ALLEGRO_DEST_COLOR, ALLEGRO_INVERSE_ALPHA,
-     NULL, _blend_multiply},
-    {LAYER_BLEND_SCREEN, "Screen", "svg:screen", 1, ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_SRC_COLOR, NULL,
-     _blend_screen},
-    {LAYER_BLEND_ADD, "Add", "svg:plus", 1, ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_ONE, NULL, _blend_add},
+     _blend_multiply_row, _blend_multiply},
+    {LAYER_BLEND_SCREEN, "Screen", "svg:screen", 1, ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_SRC_COLOR,
+     _blend_screen_row, _blend_screen},
+    {LAYER_BLEND_ADD, "Add", "svg:plus", 1, ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_ONE, _blend_add_row, _blend_add},
 };
 
 #define _MODE_COUNT ((int)(sizeof(_modes) / sizeof(_modes[0])))

@@ -39,10 +39,10 @@ def tga(pixels, w, h):
     return head + bytes(body)
 
 
-def write_plm(path, w, h, layers):
+def write_plm(path, w, h, layers, template=0):
     """A drawing file written without the program: layers bottom first as
     (name, opacity, blend, visible, locked, straight RGBA pixels)."""
-    data = bytearray(b"PLM3" + struct.pack("<iiiI", w, h, 0, len(layers)))
+    data = bytearray(b"PLM3" + struct.pack("<iiiI", w, h, template, len(layers)))
     for name, opacity, blend, visible, locked, pixels in layers:
         image = tga([premultiply(*p) for p in pixels], w, h)
         raw = name.encode("utf-8")
@@ -114,6 +114,52 @@ def plm_layer_pixels(path):
 
 def close(a, b, tolerance):
     return all(abs(x - y) <= tolerance for x, y in zip(a, b))
+
+
+# A drawing for the commands that need no window: a grid under layers of
+# several colours and partial alpha, blended Normal, Multiply and Screen at
+# several opacities, a hidden one and a locked one.
+CLI_LAYERS = [
+    ("Ink", 1.0, 0, True, False, rect(rect(canvas(), 20, 20, 100, 80, (200, 100, 50, 255)),
+                                      30, 90, 150, 130, (90, 40, 160, 128))),
+    ("Wash", 0.7, 1, True, False, rect(canvas(), 60, 40, 200, 120, (50, 180, 220, 160))),
+    ("Light", 0.8, 2, True, True, rect(canvas(), 150, 10, 230, 70, (250, 200, 20, 200))),
+    ("Draft", 1.0, 0, False, False, rect(canvas(), 0, 0, 240, 160, (255, 0, 0, 255))),
+]
+GRID = 9  # "Medium grid": straight lines, drawn alike with and without a display
+
+# An archive as another program leaves it: a layer inside a group whose
+# offsets add up, one running off the bottom right, one starting above and
+# left of the canvas, blended with Multiply and Add; it keeps the ruled page
+# it had here, so the program's own export of it is drawn by the device.
+CLI_STACK = """<?xml version='1.0' encoding='UTF-8'?>
+<image version="0.0.3" w="200" h="120" xmlns:plumaro="urn:plumaro:ora" plumaro:template="1">
+ <stack>
+  <layer src="data/top.png" name="Top" x="150" y="90" composite-op="svg:plus" opacity="0.6"/>
+  <stack name="Group" x="10" y="6" opacity="0.75">
+   <layer src="data/a.png" name="In group" x="20" y="10" composite-op="svg:multiply"/>
+  </stack>
+  <layer src="data/c.png" name="Corner" x="-30" y="-20"/>
+  <layer src="data/d.png" name="Back" composite-op="svg:src-over"/>
+ </stack>
+</image>"""
+
+
+def cli_ora_entries():
+    back = Image.new("RGBA", (200, 120), (0, 0, 0, 0))
+    for x in range(200):
+        for y in range(20, 100):
+            back.putpixel((x, y), (x, 90, 255 - x, 40 + y))
+    return {"data/top.png": png_bytes(solid(80, 60, (0, 0, 255, 255))),
+            "data/a.png": png_bytes(solid(60, 40, (0, 255, 0, 128))),
+            "data/c.png": png_bytes(solid(50, 40, (255, 200, 0, 190))),
+            "data/d.png": png_bytes(back)}
+
+
+def worst_difference(a, b):
+    """The largest channel difference of two images of one size."""
+    assert a.size == b.size, (a.size, b.size)
+    return max(max(abs(x - y) for x, y in zip(p, q)) for p, q in zip(a.getdata(), b.getdata()))
 
 
 class Exchange(unittest.TestCase):
@@ -343,6 +389,199 @@ class Exchange(unittest.TestCase):
         self.assertTrue(app.wait_log("state switch: splash -> canvas", timeout=20), app.log())
         self.assertNotIn("could not load font", app.log())
 
+    def headless(self, *args, appdata=None):
+        """Runs the program as a file manager or a script would: no DISPLAY,
+        a private save folder that must stay as it is."""
+        env = dict(os.environ)
+        env.pop("DISPLAY", None)
+        env["APPDATA"] = appdata or self.untouched
+        return subprocess.run([EXE, *args], env=env, capture_output=True, text=True, timeout=60)
+
+    def assert_refused(self, result, output, why, kept=False):
+        """Status 1, one line saying why, and no file (or the old one kept)."""
+        self.assertEqual(result.returncode, 1, result.stderr)
+        lines = result.stderr.splitlines()
+        self.assertEqual(len(lines), 1, result.stderr)
+        self.assertTrue(lines[0].startswith("plumaro: "), lines[0])
+        self.assertIn(why, lines[0])
+        self.assertEqual(result.stdout, "")
+        self.assertEqual(os.path.exists(output), kept, output)
+
+    def window_export(self, path):
+        """The picture the program itself exports (Ctrl+E) for a file it opened."""
+        app = self.start(args=[path])
+        self.assertTrue(app.wait_log("loaded"), app.log())
+        picture = self.export(app)
+        self.quit(app)
+        return picture
+
+    def test_thumbnails_need_no_display_and_refuse_what_they_cannot_read(self):
+        self.untouched = tempfile.mkdtemp(dir=self.dir)
+        drawing = os.path.join(self.dir, "my drawing.plm")
+        write_plm(drawing, W, H, CLI_LAYERS, template=GRID)
+        shared = os.path.join(self.dir, "shared.ora")
+        write_ora(shared, CLI_STACK, cli_ora_entries())
+        exported = {drawing: self.window_export(drawing), shared: self.window_export(shared)}
+        self.assertEqual(exported[shared].size, (200, 120))
+
+        out = os.path.join(self.dir, "thumb.png")
+        # Halving sizes compare with a 2 x 2 box average of the export; a
+        # larger size never enlarges; an odd one keeps the proportions.
+        cases = [(drawing, "120", (120, 80), 2), (shared, "100", (100, 60), 2), (drawing, "1024", (240, 160), 1),
+                 (drawing, "128", (128, 85), None), ("file://" + drawing.replace(" ", "%20"), "60", (60, 40), 4)]
+        for source, size, want, factor in cases:
+            with self.subTest(source=os.path.basename(source), size=size):
+                result = self.headless("--thumbnail", source, out, size)
+                self.assertEqual((result.returncode, result.stdout, result.stderr), (0, "", ""))
+                subprocess.run(["pngcheck", "-q", out], check=True)
+                with Image.open(out) as thumb:
+                    thumb.load()
+                os.remove(out)
+                self.assertEqual((thumb.size, thumb.mode), (want, "RGBA"))
+                if factor:
+                    path = drawing if source.startswith("file:") else source
+                    self.assertLessEqual(worst_difference(thumb, exported[path].reduce(factor)), 2)
+
+        # Refused: nothing is written, an older thumbnail stays as it was.
+        junk = os.path.join(self.dir, "junk.plm")
+        with open(junk, "wb") as f:
+            f.write(b"not a drawing at all")
+        cut = os.path.join(self.dir, "cut.plm")
+        with open(drawing, "rb") as f, open(cut, "wb") as g:
+            g.write(f.read()[:5000])
+        broken = os.path.join(self.dir, "broken.ora")
+        with open(broken, "wb") as f:
+            f.write(b"PK\x03\x04 no archive" * 4)
+        refusals = [((junk, out, "64"), "it is not a drawing, an OpenRaster archive or a picture"),
+                    ((cut, out, "64"), "the drawing is damaged"),
+                    ((broken, out, "64"), "the archive is broken"),
+                    ((os.path.join(self.dir, "gone.plm"), out, "64"), "No such file or directory"),
+                    (("smb://server/share/a.plm", out, "64"), "only local files"),
+                    ((drawing, out, "0"), "from 1 to 16384, not 0"),
+                    ((drawing, out, "12px"), "not 12px"),
+                    ((drawing, os.path.join(self.dir, "no", "such", "t.png"), "64"), "there is no folder")]
+        for args, why in refusals:
+            with self.subTest(refused=args[0], size=args[2]):
+                self.assert_refused(self.headless("--thumbnail", *args), args[1], why)
+        with open(out, "wb") as f:
+            f.write(b"older")
+        self.assertEqual(self.headless("--thumbnail", junk, out, "64").returncode, 1)
+        with open(out, "rb") as f:
+            self.assertEqual(f.read(), b"older")
+        self.assertEqual(os.listdir(self.dir).count("thumb.png"), 1, "no temporary file is left")
+        self.assertEqual(os.listdir(self.untouched), [], "the save folder is never made")
+
+    def test_export_and_conversion_match_the_programs_own_export(self):
+        self.untouched = tempfile.mkdtemp(dir=self.dir)
+        drawing = os.path.join(self.dir, "layered.plm")
+        write_plm(drawing, W, H, CLI_LAYERS, template=GRID)
+        own = self.window_export(drawing)
+        flat, shared, back, again = (os.path.join(self.dir, n) for n in ("flat.png", "shared.ORA", "back.plm", "again.png"))
+        for args in ((flat, drawing), (shared, drawing), (back, shared), (again, back)):
+            result = self.headless("-v", "--export", *args) if args[0] == back else self.headless("--export", *args)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(result.stdout, "")
+        # Without -v nothing but the reason of a failure reaches the terminal.
+        self.assertEqual(self.headless("--export", flat, drawing).stderr, "")
+        picture = Image.open(flat)
+        self.assertLessEqual(worst_difference(picture, own), 2, "the composite with its grid")
+        self.assertLessEqual(worst_difference(Image.open(again), picture), 1, "through OpenRaster and back")
+        with zipfile.ZipFile(shared) as z:
+            self.assertEqual(z.infolist()[0].filename, "mimetype")
+            self.assertEqual(z.read("mimetype"), b"image/openraster")
+            root = ET.fromstring(z.read("stack.xml"))
+            self.assertEqual(root.get("{urn:plumaro:ora}template"), str(GRID))
+            merged = Image.open(io.BytesIO(z.read("mergedimage.png")))
+            self.assertEqual(merged.size, (W, H))
+            # The merged picture leaves the grid out: white where no layer is.
+            self.assertEqual(merged.getpixel((236, 150)), (255, 255, 255, 255))
+            self.assertLessEqual(max(Image.open(io.BytesIO(z.read("Thumbnails/thumbnail.png"))).size), 256)
+        self.assertEqual(read_plm(back), (W, H, GRID, [(n, o, b, v, l) for n, o, b, v, l, _ in CLI_LAYERS]))
+
+        # Another program's archive and a picture go the same ways.
+        other = os.path.join(self.dir, "other.ora")
+        write_ora(other, CLI_STACK, cli_ora_entries())
+        photo = Image.new("RGBA", (90, 70), (255, 255, 255, 255))
+        for x in range(90):
+            for y in range(70):
+                photo.putpixel((x, y), (x * 2, y * 3, 120, 255 if x < 45 else 100))
+        picture_path = os.path.join(self.dir, "photo.png")
+        photo.save(picture_path)
+        for source in (other, picture_path):
+            converted = os.path.join(self.dir, "converted" + (".plm" if source == other else ".ora"))
+            direct, through = os.path.join(self.dir, "direct.png"), os.path.join(self.dir, "through.png")
+            for args in ((converted, source), (direct, source), (through, converted)):
+                self.assertEqual(self.headless("--export", *args).returncode, 0, args)
+            self.assertLessEqual(worst_difference(Image.open(direct), Image.open(through)), 1, source)
+        self.assertEqual([l[0] for l in read_plm(os.path.join(self.dir, "converted.plm"))[3]],
+                         ["Back", "Corner", "In group", "Top"])
+        over_white = Image.alpha_composite(Image.new("RGBA", photo.size, (255, 255, 255, 255)), photo)
+        self.assertLessEqual(worst_difference(Image.open(os.path.join(self.dir, "direct.png")), over_white), 1)
+
+        before = os.path.getmtime(flat)
+        refusals = [(("--export", os.path.join(self.dir, "flat.jpg"), drawing), "name it .png, .plm or .ora"),
+                    (("--export", flat + ".ora", os.path.join(self.dir, "missing.plm")), "No such file or directory"),
+                    (("--export", os.path.join(self.dir, "nowhere", "x.png"), drawing), "there is no folder"),
+                    (("--export", flat), "--export takes OUTPUT INPUT"),
+                    (("--export", flat, drawing, "--thumbnail"), "one command at a time")]
+        for args, why in refusals:
+            with self.subTest(args=args):
+                self.assert_refused(self.headless(*args), args[1], why, kept=args[1] == flat)
+        self.assertEqual(os.path.getmtime(flat), before)
+        self.assertEqual(os.listdir(self.untouched), [], "no save folder, settings or session")
+
+    def test_the_installed_tree_passes_the_desktop_validators_and_its_thumbnailer_runs(self):
+        prefix = os.path.join(self.dir, "prefix")
+        install = subprocess.run(["cmake", "--install", os.path.dirname(EXE), "--prefix", prefix],
+                                 capture_output=True, text=True)
+        self.assertEqual(install.returncode, 0, install.stderr)
+        share = os.path.join(prefix, "share")
+        entry = os.path.join(share, "applications", "plumaro.desktop")
+        check = subprocess.run(["desktop-file-validate", entry], capture_output=True, text=True)
+        self.assertEqual((check.returncode, check.stdout.strip()), (0, ""), check.stdout + check.stderr)
+        metainfo = os.path.join(share, "metainfo", "org.plumaro.Plumaro.metainfo.xml")
+        for command in (["appstreamcli", "validate", "--no-net", metainfo], ["appstreamcli", "validate-tree", "--no-net", prefix]):
+            check = subprocess.run(command, capture_output=True, text=True)
+            self.assertEqual(check.returncode, 0, check.stdout + check.stderr)
+            self.assertNotIn("W:", check.stdout)
+
+        # One list of file types: the entry's, the metainfo's and the package's.
+        with open(entry) as f:
+            entry_types = [l for l in f.read().splitlines() if l.startswith("MimeType=")][0][9:].strip(";").split(";")
+        info = ET.parse(metainfo).getroot()
+        self.assertEqual([m.text for m in info.find("provides").findall("mediatype")], entry_types)
+        self.assertEqual(info.find("launchable").text, "plumaro.desktop")
+        release = info.find("releases").find("release")
+        self.assertEqual(release.get("version"), "1.3.9")
+        shot = info.find("screenshots").find("screenshot").find("image").text
+        self.assertTrue(shot.startswith("https://") and shot.endswith("/assets/screenshot.png"), shot)
+        with Image.open(os.path.join(ROOT, "assets", "screenshot.png")) as picture:
+            self.assertGreaterEqual(picture.size, (1000, 600))
+        mime = ET.parse(os.path.join(share, "mime", "packages", "plumaro.xml")).getroot()
+        drawing_type = mime.find("{http://www.freedesktop.org/standards/shared-mime-info}mime-type").get("type")
+
+        # The thumbnailer entry, run as a file manager runs it.
+        import configparser
+        thumbnailer = configparser.ConfigParser(interpolation=None)
+        thumbnailer.read(os.path.join(share, "thumbnailers", "plumaro.thumbnailer"))
+        section = thumbnailer["Thumbnailer Entry"]
+        self.assertEqual(section["TryExec"], "plumaro")
+        self.assertIn(drawing_type, section["MimeType"].strip(";").split(";"))
+        self.assertIn("image/openraster", section["MimeType"].split(";"))
+        drawing = os.path.join(self.dir, "with 'quotes' and spaces.plm")
+        write_plm(drawing, W, H, CLI_LAYERS, template=GRID)
+        out = os.path.join(self.dir, "gnome-thumbnail.png")
+        words = section["Exec"].split()
+        self.assertEqual(words[0], "plumaro")
+        command = [os.path.join(prefix, "bin", "plumaro")] + [
+            {"%i": drawing, "%o": out, "%s": "128"}.get(w, w) for w in words[1:]]
+        env = dict(os.environ)
+        env.pop("DISPLAY", None)
+        result = subprocess.run(command, env=env, capture_output=True, text=True, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with Image.open(out) as thumb:
+            self.assertEqual(thumb.size, (128, 85))
+
     def test_help_and_version_need_no_display(self):
         env = dict(os.environ)
         env.pop("DISPLAY", None)
@@ -350,7 +589,8 @@ class Exchange(unittest.TestCase):
         self.assertEqual((version.returncode, version.stdout), (0, "Plumaro 1.3.9\n"))
         usage = subprocess.run([EXE, "--help"], env=env, capture_output=True, text=True, timeout=10)
         self.assertEqual(usage.returncode, 0)
-        for word in ("-v", "APPDATA", "PLUMARO_FILE_CHOICE", "PLUMARO_UNDO_MB", ".ora"):
+        for word in ("-v", "APPDATA", "PLUMARO_FILE_CHOICE", "PLUMARO_UNDO_MB", ".ora", "--export OUTPUT INPUT",
+                     "--thumbnail INPUT OUTPUT SIZE"):
             self.assertIn(word, usage.stdout)
         wrong = subprocess.run([EXE, "--bogus"], env=env, capture_output=True, text=True, timeout=10)
         self.assertEqual(wrong.returncode, 2)

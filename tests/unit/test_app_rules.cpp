@@ -1,6 +1,7 @@
 /* Interface scale, font size and first-canvas size rules of the application shell. */
 #include <gtest/gtest.h>
 
+#include "app_cli.h"
 #include "app_internal.h"
 #include "app_state.h"
 #include "plumaro_app.h"
@@ -117,4 +118,37 @@ TEST(Shell, NoticesQueueInOrderAndTheOldestGivesWay) {
     plumaro_app_changed(&app, APP_CHANGED_LAYERS);
     plumaro_app_changed(&app, APP_CHANGED_TOOL);
     EXPECT_EQ(app.changed, (uint32_t)(APP_CHANGED_LAYERS | APP_CHANGED_TOOL));
+}
+
+/* What a file manager hands the thumbnailer and a script hands --export: a
+ * path stays as it is (even with a colon or a percent sign in it), a local
+ * file: URI is decoded, anything that is not on this machine is refused. */
+TEST(CommandLine, LocalPathsFromArguments) {
+    char out[64];
+    struct Case {
+        const char* arg;
+        const char* path; /* null: refused */
+    } cases[] = {
+        {"drawing.plm", "drawing.plm"},
+        {"/home/ann/100%25 done.plm", "/home/ann/100%25 done.plm"},
+        {"notes:v2.plm", "notes:v2.plm"},
+        {"file:///home/ann/My%20Drawing%C3%A9.plm", "/home/ann/My Drawing\xC3\xA9.plm"},
+        {"FILE://localhost/tmp/a%2fb.ora", "/tmp/a/b.ora"},
+        {"file:/tmp/x.plm", "/tmp/x.plm"},
+        {"file:///tmp/x.plm?query#part", "/tmp/x.plm"},
+        {"file://otherhost/tmp/x.plm", NULL},
+        {"smb://server/share/x.plm", NULL},
+        {"file:///tmp/bad%2", NULL},
+        {"file:///tmp/nul%00.plm", NULL},
+        {"file://", NULL},
+        {"", NULL},
+        {"/a/path/that/is/longer/than/the/sixty-four/bytes/of/the/buffer.plm", NULL},
+    };
+    for (const Case& c : cases) {
+        memset(out, 'x', sizeof(out));
+        int ok = plumaro_app_cli_local_path(c.arg, out, sizeof(out));
+        EXPECT_EQ(ok, c.path ? 1 : 0) << c.arg;
+        EXPECT_STREQ(out, c.path ? c.path : "") << c.arg;
+    }
+    EXPECT_EQ(plumaro_app_cli_local_path(NULL, out, sizeof(out)), 0);
 }

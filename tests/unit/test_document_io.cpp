@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "canvas/compositor.h"
 #include "canvas/document_io.h"
 #include "canvas/templates.h"
 #include "t_log.h"
@@ -1030,5 +1031,61 @@ TEST_F(DocIo, ContentScanReadsVisibleBackups) {
     EXPECT_EQ(x1, 7);
     EXPECT_EQ(y1, 8);
     EXPECT_EQ(document_content_bbox(doc, &x0, &y0, NULL, &y1), 0);
+    document_free(&doc);
+}
+
+/* Without a display the export flattens the layers' memory copies on the
+ * CPU in every blend mode, and gives what the colour sampler (its own float
+ * arithmetic) sees at each pixel; the page template comes from the software
+ * renderer instead of being declined. */
+TEST_F(DocIo, FlattenWithoutADisplayMatchesTheSampler) {
+    ASSERT_EQ(al_get_current_display(), nullptr);
+    const int w = 24, h = 16;
+    DOCUMENT* doc = document_new(w, h);
+    const int blends[6] = {LAYER_BLEND_NORMAL, LAYER_BLEND_MULTIPLY, LAYER_BLEND_SCREEN, LAYER_BLEND_ADD, 7, 0};
+    const float opacity[6] = {1.0f, 0.6f, 0.85f, 0.4f, 2.0f, 1.0f};
+    for (int i = 0; i < 6; i++) {
+        Bytes px = _test_pattern(w, h, 90 + i);
+        for (size_t p = 0; p < px.size(); p += 4) /* premultiplied: no channel above alpha */
+            for (int c = 0; c < 3; c++) px[p + c] = (uint8_t)(px[p + c] * px[p + 3] / 255);
+        LAYER* layer = _mem_layer(doc, "Noise", px);
+        layer->blend = blends[i];
+        layer->opacity = opacity[i];
+    }
+    document_layer_at(doc, 5)->visible = 0;
+    uint8_t* bytes = compositor_flatten_region_bytes(doc, -3, 2, w, h, 1);
+    ASSERT_NE(bytes, nullptr);
+    int worst = 0;
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            const uint8_t* got = bytes + ((size_t)y * w + x) * 4;
+            ALLEGRO_COLOR seen;
+            if (!compositor_sample(doc, x - 3, y + 2, &seen)) seen = doc->background;
+            float want[4] = {seen.r, seen.g, seen.b, seen.a};
+            for (int c = 0; c < 4; c++) worst = std::max(worst, abs((int)got[c] - (int)lrintf(want[c] * 255.0f)));
+        }
+    EXPECT_LE(worst, 1);
+    free(bytes);
+
+    /* Ruled lines over the paper, under the layers: with every layer hidden,
+     * the flatten with the template is paper and template colour only. */
+    for (int i = 0; i < 6; i++) document_layer_at(doc, i)->visible = 0;
+    doc->template_index = 1;
+    uint8_t* lined = compositor_flatten_region_bytes(doc, 0, 0, w, h, 1);
+    uint8_t* plain = compositor_flatten_region_bytes(doc, 0, 0, w, h, 0);
+    ASSERT_NE(lined, nullptr);
+    ASSERT_NE(plain, nullptr);
+    int inked = 0;
+    for (size_t p = 0; p < (size_t)w * h * 4; p += 4) {
+        EXPECT_EQ(plain[p] & plain[p + 1] & plain[p + 2] & plain[p + 3], 255);
+        EXPECT_EQ(lined[p + 3], 255);
+        if (lined[p] != 255) {
+            inked++;
+            EXPECT_LT(lined[p], lined[p + 2]) << "the template is blue";
+        }
+    }
+    EXPECT_GT(inked, 0);
+    free(lined);
+    free(plain);
     document_free(&doc);
 }
