@@ -23,6 +23,7 @@
 #include "canvas/document_io.h"
 #include "t_log.h"
 #include "t_str.h"
+#include "t_utf8.h"
 
 #define ORA_MIMETYPE "image/openraster"
 #define ORA_STACK_MAX (16u << 20)
@@ -220,6 +221,8 @@ int document_save_ora(DOCUMENT* doc, const char* path) {
                  "  <layer src=\"%s\" x=\"%d\" y=\"%d\" opacity=\"%.3f\" visibility=\"%s\" composite-op=\"%s\"%s name=\"",
                  name, x0, y0, layer->opacity > 1.0f ? 1.0f : layer->opacity, layer->visible ? "visible" : "hidden",
                  _ora_ops[blend], layer->locked ? " edit-locked=\"true\"" : "");
+        /* The name shown, not the bytes a drawing file held: XML carries
+         * only well-formed text, and other programs read this one. */
         stack += attrs + _xml_escape(layer_name_text(layer)) + "\"/>\n";
     }
     stack += " </stack>\n</image>\n";
@@ -436,6 +439,34 @@ static int _place(LAYER* layer, ALLEGRO_BITMAP* image, int x, int y) {
 // deferred picture would otherwise be made blank.
 static int _upload(LAYER* layer) { return layer->bitmap ? layer_restore(layer) : 1; }
 
+// Repairs a stack.xml that is UTF-8 (by its declaration, or by saying
+// nothing) but holds ill-formed bytes, which the XML parser would refuse
+// whole: another program's bad layer name then shows U+FFFD instead. A
+// stack in another encoding is left to the parser. 0 only when memory ran out.
+static int _ora_stack_repair(std::vector<uint8_t>* bytes, const char* path) {
+    const char* d = (const char*)bytes->data();
+    size_t n = bytes->size();
+    if (n >= 2 && ((uint8_t)d[0] == 0xFE || (uint8_t)d[0] == 0xFF)) return 1; /* UTF-16 */
+    if (n >= 5 && memcmp(d, "<?xml", 5) == 0) {
+        std::string decl(d, n < 256 ? n : 256);
+        size_t end = decl.find("?>");
+        size_t at = decl.find("encoding");
+        if (at != std::string::npos && (end == std::string::npos || at < end)) {
+            size_t q = decl.find_first_of("'\"", at);
+            std::string name = q == std::string::npos ? "" : decl.substr(q + 1, 5);
+            if (strncasecmp(name.c_str(), "utf-8", 5) != 0 && strncasecmp(name.c_str(), "utf8", 4) != 0) return 1;
+        }
+    }
+    if (t_utf8_valid(d, n)) return 1;
+    T_STR* fixed = NULL;
+    long replaced = t_utf8_repair(&fixed, d, n);
+    if (replaced < 0) return 0;
+    t_log(LOG_NOTICE, "%s: stack.xml: %ld ill-formed UTF-8 sequences shown as U+FFFD", path, replaced);
+    bytes->assign((const uint8_t*)fixed->data, (const uint8_t*)fixed->data + fixed->length);
+    t_str_free(&fixed);
+    return 1;
+}
+
 // Builds the drawing from an opened archive; null (status set) on failure.
 static DOCUMENT* _ora_read(zip_t* za, const char* path) {
     uint64_t budget = document_memory_budget();
@@ -448,6 +479,10 @@ static DOCUMENT* _ora_read(zip_t* za, const char* path) {
         return NULL;
     }
     if (!_zip_read(za, "stack.xml", &bytes, ORA_STACK_MAX)) return NULL;
+    if (!_ora_stack_repair(&bytes, path)) {
+        document_load_status_fail(DOCUMENT_LOAD_MEMORY, NULL);
+        return NULL;
+    }
     ORA_STACK stack = {};
     XML_Parser parser = XML_ParserCreate(NULL);
     if (!parser) {

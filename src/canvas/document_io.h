@@ -52,7 +52,8 @@ void document_load_status_unknown_blend(const char* name);
 
 /* One layer record of a parsed file; `pixels` is a memory bitmap. */
 typedef struct DOCUMENT_FILE_LAYER {
-    char* name;
+    char* name;      /* the stored bytes, terminated; they may hold a NUL or ill-formed UTF-8 */
+    size_t name_len; /* the stored length */
     float opacity;
     int32_t blend;
     uint8_t visible;
