@@ -58,8 +58,23 @@ void document_load_status_fail(int error, const char* reason) {
 }
 
 int document_load_status_fits(int width, int height, int layers) {
+    return document_load_status_fits_with(width, height, layers, 0);
+}
+
+int document_load_status_fits_with(int width, int height, int layers, uint64_t more) {
     _load_status.width = width, _load_status.height = height, _load_status.layers = layers;
-    if (document_memory_fits(width, height, layers, &_load_status.needed, &_load_status.budget)) return 1;
+    if (!more) {
+        if (document_memory_fits(width, height, layers, &_load_status.needed, &_load_status.budget)) return 1;
+        _load_status.error = DOCUMENT_LOAD_MEMORY;
+        return 0;
+    }
+    uint64_t need = document_memory_needed(width, height, layers), have = document_memory_budget();
+    need = need + more < need ? UINT64_MAX : need + more;
+    _load_status.needed = need, _load_status.budget = have;
+    if (need <= have) return 1;
+    t_log(LOG_ERR, "not enough memory for a %dx%d drawing with %d layers and %llu MiB of pictures to read (%llu MiB "
+          "needed, %llu MiB available)", width, height, layers, (unsigned long long)(more >> 20),
+          (unsigned long long)(need >> 20), (unsigned long long)(have >> 20));
     _load_status.error = DOCUMENT_LOAD_MEMORY;
     return 0;
 }
