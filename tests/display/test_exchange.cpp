@@ -1,8 +1,9 @@
 /* Drawings shared with other programs, in-process: an OpenRaster round trip
  * of every premultiplied value and every layer property, empty layers, the
  * archives that are refused and why (heavy ones at once), one picture named
- * by many layers decoded once, pictures opened as drawings, and the save and
- * open flows that choose the format by the name. */
+ * by many layers decoded once, names that are not well-formed UTF-8 from
+ * every way in, pictures opened as drawings, and the save and open flows
+ * that choose the format by the name. */
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <allegro5/allegro_primitives.h>
@@ -18,7 +19,9 @@
 #include "canvas/document_exchange_internal.h"
 #include "canvas/document_io.h"
 #include "gui_fixture.h"
+#include "t_clipboard.h"
 #include "t_log.h"
+#include "t_utf8.h"
 
 namespace {
 
@@ -135,6 +138,26 @@ HandEntry _stored(const std::string& name, const std::string& data) {
                      (uint32_t)data.size()};
 }
 
+// One entry of an archive ("" when it cannot be read).
+std::string _zip_entry(const std::string& path, const char* name) {
+    int error = 0;
+    zip_t* za = zip_open(path.c_str(), ZIP_RDONLY, &error);
+    zip_stat_t st;
+    zip_file_t* f = za && zip_stat(za, name, 0, &st) == 0 ? zip_fopen(za, name, 0) : NULL;
+    std::string out(f ? (size_t)st.size : 0, '\0');
+    if (f && zip_fread(f, &out[0], st.size) != (zip_int64_t)st.size) out.clear();
+    if (f) zip_fclose(f);
+    if (za) zip_close(za);
+    return out;
+}
+
+#define FFFD "\xEF\xBF\xBD"
+/* Names another program or a damaged disk may leave: a code point above
+ * U+10FFFF, an overlong NUL, a lone continuation byte, a cut-off sequence;
+ * and what each shows as. */
+const char* const _bad_names[4] = {"Sky\xF4\x90\x80\x80", "Nul\xC0\x80", "Lone\x80x", "Cut\xE2\x9C"};
+const char* const _shown_names[4] = {"Sky" FFFD FFFD FFFD FFFD, "Nul" FFFD FFFD, "Lone" FFFD "x", "Cut" FFFD};
+
 std::string _stack(const std::string& image_attrs, const std::string& layers) {
     return "<?xml version='1.0'?><image " + image_attrs + "><stack>" + layers + "</stack></image>";
 }
@@ -156,6 +179,14 @@ class Exchange : public Gui {
         test_remove_tree(dir_);
     }
     std::string notice() { return app.ui.notify.open ? app.ui.notify.text : ""; }
+    // A key character (typing, or a shortcut with Ctrl) sent as the keyboard does.
+    void type(int keycode, int unichar, int modifiers = 0) {
+        ALLEGRO_EVENT e = {};
+        e.type = ALLEGRO_EVENT_KEY_CHAR;
+        e.keyboard.keycode = keycode, e.keyboard.unichar = unichar, e.keyboard.modifiers = modifiers;
+        e.any.timestamp = al_get_time();
+        plumaro_app_handle_event(&app, &e);
+    }
     std::string save_dir() { return dir_ + "/Plumaro"; }
     /* Loads an archive that must be refused; the reason it gives. */
     std::string refused(const std::string& path, int error) {
@@ -481,4 +512,115 @@ TEST_F(Exchange, OnePictureNamedByEightLayersIsDecodedOnceAndPlacedAtEachOffset)
         }
     }
     document_free(&doc);
+}
+
+TEST_F(Exchange, IllFormedNamesShowAsReplacementCharactersFromEveryWayIn) {
+    /* A drawing whose layers hold the bytes as another writer left them. */
+    DOCUMENT* doc = document_new(24, 16);
+    for (int i = 0; i < 4; i++) {
+        LAYER* layer = document_add_layer(doc, NULL);
+        ASSERT_EQ(layer_set_file_name(layer, _bad_names[i], strlen(_bad_names[i])), 1);
+        test_paint_noise(layer, (unsigned)i + 3);
+    }
+    std::string first = dir_ + "/names.plm";
+    ASSERT_EQ(document_save(doc, first.c_str()), 1);
+    document_free(&doc);
+    const std::string stored = test_read_file(first);
+    for (const char* name : _bad_names) ASSERT_NE(stored.find(name), std::string::npos) << name;
+
+    /* Opening it and drawing its layer list: the font code would never
+     * step past F4 90 80 80. */
+    {
+        TestWatchdog dog("opening and drawing a drawing with ill-formed layer names", 20);
+        ASSERT_EQ(plumaro_app_load_document(&app, first.c_str()), 1);
+        plumaro_gui_sync_layers(&app);
+        plumaro_gui_draw(&app);
+    }
+    T_GUI_LISTBOX_DATA* list = (T_GUI_LISTBOX_DATA*)t_gui_get_widget(app.gui, app.ui.panel.list)->data;
+    ASSERT_EQ(list->count, 4);
+    std::vector<std::string> rows;
+    for (int i = 0; i < 4; i++) rows.push_back(list->items[i].text);
+    for (int i = 0; i < 4; i++) {
+        EXPECT_EQ(std::string(document_layer_at(app.doc, i)->name->data), _shown_names[i]);
+        EXPECT_NE(rows[3 - (size_t)i].find(_shown_names[i]), std::string::npos) << rows[3 - (size_t)i];
+        EXPECT_TRUE(t_utf8_valid(rows[(size_t)i].data(), rows[(size_t)i].size())) << rows[(size_t)i];
+    }
+    /* Saved again unrenamed it is the same file; confirming a rename with
+     * the name shown changes nothing, a real rename writes the new name. */
+    std::string again = dir_ + "/again.plm";
+    ASSERT_EQ(document_save(app.doc, again.c_str()), 1);
+    EXPECT_EQ(test_read_file(again), stored);
+    EXPECT_EQ(layer_set_name(document_layer_at(app.doc, 0), _shown_names[0]), 1);
+    EXPECT_EQ(layer_set_name(document_layer_at(app.doc, 1), "  Sea "), 1);
+    ASSERT_EQ(document_save(app.doc, again.c_str()), 1);
+    std::string renamed = test_read_file(again);
+    EXPECT_NE(renamed.find(_bad_names[0]), std::string::npos);
+    EXPECT_EQ(renamed.find(_bad_names[1]), std::string::npos);
+    EXPECT_NE(renamed.find(std::string("\x03\0\0\0Sea", 7)), std::string::npos) << "a length of 3, then the name";
+
+    /* OpenRaster out: well-formed XML carries the shown names. */
+    std::string ora = dir_ + "/names.ora";
+    ASSERT_EQ(document_save_ora(app.doc, ora.c_str()), 1);
+    std::string xml = _zip_entry(ora, "stack.xml");
+    ASSERT_FALSE(xml.empty());
+    EXPECT_TRUE(t_utf8_valid(xml.data(), xml.size()));
+    EXPECT_NE(xml.find(std::string("name=\"") + _shown_names[0] + "\""), std::string::npos) << xml;
+    /* OpenRaster in: another program's bad bytes in its stack. */
+    std::string layers;
+    for (const char* name : _bad_names) layers += std::string("<layer src='x.png' name='") + name + "'/>";
+    _write_zip(ora, {{"mimetype", "image/openraster"},
+                     {"stack.xml", _stack("w='8' h='8'", layers)},
+                     {"x.png", _png(3, 2, al_map_rgba(40, 0, 90, 200))}});
+    {
+        TestWatchdog dog("opening an archive with ill-formed layer names", 20);
+        ASSERT_EQ(plumaro_app_load_document(&app, ora.c_str()), 1) << document_last_load_status()->reason;
+        plumaro_gui_draw(&app);
+    }
+    ASSERT_EQ(document_layer_count(app.doc), 4);
+    for (int i = 0; i < 4; i++)
+        EXPECT_EQ(std::string(document_layer_at(app.doc, 3 - i)->name->data), _shown_names[i]) << "top first";
+
+    /* File names from the save folder: the Load list shows them repaired and
+     * opens the file under its own bytes. */
+    for (const char* name : _bad_names)
+        test_write_file(save_dir() + "/" + name + ".plm", stored);
+    {
+        TestWatchdog dog("listing and drawing ill-formed file names", 20);
+        _on_load_click(-1, &app);
+        plumaro_gui_draw(&app);
+    }
+    GUI_OPEN_LIST* open = &app.ui.open_list;
+    ASSERT_EQ(open->used, 4);
+    int sky = -1;
+    for (int k = 0; k < 4; k++) {
+        std::string shown = label(open->rows[k]);
+        EXPECT_TRUE(t_utf8_valid(shown.data(), shown.size())) << shown;
+        if (shown == _shown_names[0]) sky = k;
+    }
+    ASSERT_GE(sky, 0);
+    DOCUMENT* before = app.doc;
+    click(open->rows[sky]);
+    EXPECT_NE(app.doc, before);
+    EXPECT_EQ(notice(), std::string("Loaded: ") + _shown_names[0] + ".plm");
+    /* A named file that cannot be read says so in well-formed text. */
+    std::string broken = dir_ + "/" + _bad_names[3] + ".ora";
+    test_write_file(broken, "PK\x03\x04 broken");
+    EXPECT_EQ(plumaro_app_load_document(&app, broken.c_str()), 0);
+    EXPECT_EQ(notice(), std::string("Could not open ") + _shown_names[3] + ".ora: the archive is broken.");
+
+    /* Pasted and typed text: the rename field gets the clipboard's bad bytes
+     * repaired, and a lone surrogate typed is not taken. */
+    click(app.ui.panel.rename);
+    int32_t field = app.ui.layer_name.field;
+    ASSERT_EQ(t_clipboard_set(0, _bad_names[0]), 0);
+    t_gui_set_focus(app.gui, field);
+    type(ALLEGRO_KEY_A, 1, ALLEGRO_KEYMOD_CTRL);
+    type(ALLEGRO_KEY_V, 22, ALLEGRO_KEYMOD_CTRL);
+    type(0, 0xD800);
+    type(ALLEGRO_KEY_A, 'a');
+    {
+        TestWatchdog dog("drawing pasted ill-formed text", 20);
+        plumaro_gui_draw(&app);
+    }
+    EXPECT_EQ(std::string(t_gui_textarea_get_text(app.gui, field)), std::string(_shown_names[0]) + "a");
 }
