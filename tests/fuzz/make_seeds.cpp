@@ -294,6 +294,24 @@ void _typing(const std::string& root) {
     }
 }
 
+/* The OpenRaster target reads an input that does not start with "P" as a
+ * recipe for an archive it builds: zeros take every common choice (one
+ * small picture, one layer); other streams mix in the rare ones. */
+void _recipes(const std::string& root) {
+    std::string dir = _folder(root, "openraster");
+    _write(dir + "/recipe-plain", Bytes(64, 0));
+    uint32_t state = 777;
+    for (int i = 0; i < 2; i++) {
+        Bytes recipe(i ? 2048 : 512);
+        for (uint8_t& b : recipe) {
+            state = state * 1103515245u + 12345u;
+            b = (uint8_t)(state >> 16);
+        }
+        recipe[0] = 'R';
+        _write(dir + "/recipe-" + std::to_string(i + 1), recipe);
+    }
+}
+
 /* Two empty layers of the largest side: small on disk, 1 GiB each decoded. */
 void _bomb(const std::string& path) {
     DOCUMENT* doc = document_new(DOCUMENT_FILE_MAX_SIDE, DOCUMENT_FILE_MAX_SIDE);
@@ -329,5 +347,6 @@ int main(int argc, char** argv) {
     _settings(root);
     _layouts(root);
     _typing(root);
+    _recipes(root);
     return 0;
 }
