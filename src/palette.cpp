@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "t_log.h"
+#include "t_utf8.h"
 
 #define PALETTE_FILE_READ_MAX 4096
 
@@ -143,7 +144,7 @@ int palette_rename_active(PALETTE_SET* set, const char* name) {
         return 1;
     }
     memset(p->name, 0, sizeof(p->name));
-    strncpy(p->name, name, sizeof(p->name) - 1);
+    t_utf8_copy(p->name, sizeof(p->name), name); /* a long name loses whole characters */
     return 1;
 }
 
@@ -204,8 +205,11 @@ int palette_deserialize(PALETTE_SET* set, const void* data, size_t len) {
         size_t at = PALETTE_HEADER_SIZE + (size_t)PALETTE_RECORD_SIZE * (size_t)read;
         if (len - at < PALETTE_RECORD_SIZE || at > len) break; /* only whole records count */
         PALETTE* p = &set->user[read];
-        memcpy(p->name, d + at, PALETTE_NAME_SIZE);
-        p->name[PALETTE_NAME_SIZE - 1] = 0;
+        /* The name is shown: it is read as well-formed UTF-8. */
+        char name[PALETTE_NAME_SIZE];
+        memcpy(name, d + at, PALETTE_NAME_SIZE);
+        name[PALETTE_NAME_SIZE - 1] = 0;
+        t_utf8_copy(p->name, sizeof(p->name), name);
         int32_t base = (int32_t)_palette_rd32(d + at + 32);
         p->base = (base >= 0 && base < PALETTE_BUILTIN) ? base : -1;
         memcpy(p->colors, d + at + 36, 24);

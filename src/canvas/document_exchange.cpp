@@ -15,17 +15,28 @@
 #include <zip.h>
 #include <zlib.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
 #include "canvas/compositor.h"
+#include "canvas/document_exchange_internal.h"
 #include "canvas/document_io.h"
 #include "t_log.h"
 #include "t_str.h"
+#include "t_utf8.h"
 
 #define ORA_STACK_MAX (16u << 20)
 #define ORA_THUMB_SIDE 256
 #define ORA_OFFSET_MAX (1 << 20)
+/* An entry may inflate to this many times its stored size, past the first
+ * MiB: a picture's own pixels are already compressed and pack little
+ * further, while a zip bomb packs a thousandfold. */
+#define ORA_PACK_RATIO_MAX 100u
+#define ORA_PACK_FLOOR ((uint64_t)1 << 20)
+/* Room a PNG may take beyond its raw rows (chunk framing, stored deflate
+ * blocks, colour profiles and notes); a larger file is not a picture. */
+#define ORA_PNG_SLACK ((uint64_t)16 << 20)
 
 /* ------------------------------------------------------------------------ */
 /* Writing                                                                   */
@@ -219,6 +230,8 @@ int document_save_ora(DOCUMENT* doc, const char* path) {
                  "  <layer src=\"%s\" x=\"%d\" y=\"%d\" opacity=\"%.3f\" visibility=\"%s\" composite-op=\"%s\"%s name=\"",
                  name, x0, y0, layer->opacity > 1.0f ? 1.0f : layer->opacity, layer->visible ? "visible" : "hidden",
                  layer_blend_mode(layer->blend)->ora_op, layer->locked ? " edit-locked=\"true\"" : "");
+        /* The name shown, not the bytes a drawing file held: XML carries
+         * only well-formed text, and other programs read this one. */
         stack += attrs + _xml_escape(layer_name_text(layer)) + "\"/>\n";
     }
     stack += " </stack>\n</image>\n";
@@ -267,6 +280,18 @@ typedef struct ORA_STACK {
     std::vector<ORA_LAYER> layers; /* top first, as listed */
     int image_seen;
 } ORA_STACK;
+
+/* An archive entry the stack names: weighed, read and decoded once for
+ * every layer that names it. */
+typedef struct ORA_ENTRY {
+    std::string src;
+    int w, h;                /* from its PNG header; 0 when it has none */
+    std::vector<int> layers; /* stack indices of the layers naming it */
+} ORA_ENTRY;
+
+static unsigned long _ora_decodes = 0;
+
+unsigned long document_ora_decode_count(void) { return _ora_decodes; }
 
 // An attribute's value, or null.
 static const char* _attr(const char** attrs, const char* name) {
@@ -389,6 +414,68 @@ static int _png_size(const std::vector<uint8_t>& png, int* w, int* h) {
     return 1;
 }
 
+// Bytes of a PNG's raw rows (filter bytes included) for the size, depth and
+// colour type of its header, with the size in *w and *h; 0 when the header
+// is not a PNG's.
+static uint64_t _png_raw_size(const uint8_t* head, size_t n, int* w, int* h) {
+    std::vector<uint8_t> bytes(head, head + n);
+    if (n < 26 || !_png_size(bytes, w, h)) return 0;
+    static const int channels[7] = {1, 0, 3, 1, 2, 0, 4};
+    int depth = head[24], type = head[25];
+    int c = type <= 6 ? channels[type] : 0;
+    if (!c || depth < 1 || depth > 16) return 0;
+    uint64_t row = ((uint64_t)*w * (uint64_t)c * (uint64_t)depth + 7) / 8 + 1;
+    /* Interlaced pictures repeat a filter byte per pass and row. */
+    return row * (uint64_t)*h + 7u * (uint64_t)*h + 64u;
+}
+
+// Weighs an entry before anything of it is inflated: it must be there, fit
+// the memory, pack no tighter than a picture and be no larger than the
+// picture its header announces. Its PNG size goes into the entry (0 when the
+// header is no PNG's: the full read says what is wrong). 1 when it may be read.
+static int _ora_weigh_entry(zip_t* za, ORA_ENTRY* e, uint64_t budget) {
+    zip_stat_t st;
+    zip_stat_init(&st);
+    if (zip_stat(za, e->src.c_str(), 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE)) {
+        document_load_status_fail(DOCUMENT_LOAD_MALFORMED, "an entry named in the stack is missing");
+        return 0;
+    }
+    if (st.size > budget) {
+        document_load_status_fail(DOCUMENT_LOAD_MEMORY, "an entry is larger than the memory there is");
+        return 0;
+    }
+    uint64_t packed = (st.valid & ZIP_STAT_COMP_SIZE) ? st.comp_size : st.size;
+    if (st.size > ORA_PACK_FLOOR && st.size / (packed ? packed : 1) > ORA_PACK_RATIO_MAX) {
+        t_log(LOG_ERR, "entry %s inflates from %llu to %llu bytes", e->src.c_str(), (unsigned long long)packed,
+              (unsigned long long)st.size);
+        document_load_status_fail(DOCUMENT_LOAD_MALFORMED, "an entry unpacks to far more than it holds");
+        return 0;
+    }
+    /* The header is the first 33 bytes: only that much is inflated now. */
+    uint8_t head[33];
+    zip_int64_t got = 0;
+    zip_file_t* f = zip_fopen(za, e->src.c_str(), 0);
+    if (f) {
+        got = zip_fread(f, head, st.size < sizeof(head) ? st.size : sizeof(head));
+        zip_fclose(f);
+    }
+    if (!f || got < 0) {
+        document_load_status_fail(DOCUMENT_LOAD_MALFORMED, "an entry is damaged");
+        return 0;
+    }
+    int w = 0, h = 0;
+    uint64_t raw = _png_raw_size(head, (size_t)got, &w, &h);
+    if (!raw) return 1;
+    if (st.size > 2u * raw + ORA_PNG_SLACK) {
+        t_log(LOG_ERR, "entry %s holds %llu bytes for a picture of %llu", e->src.c_str(), (unsigned long long)st.size,
+              (unsigned long long)raw);
+        document_load_status_fail(DOCUMENT_LOAD_MALFORMED, "an entry is larger than its picture could be");
+        return 0;
+    }
+    e->w = w, e->h = h;
+    return 1;
+}
+
 // Decodes an image held in memory as a premultiplied memory bitmap; null when it cannot be.
 static ALLEGRO_BITMAP* _decode(const void* data, size_t size, const char* ext) {
     ALLEGRO_FILE* f = al_open_memfile((void*)data, (int64_t)size, "r");
@@ -432,6 +519,67 @@ static int _place(LAYER* layer, ALLEGRO_BITMAP* image, int x, int y) {
 // deferred picture would otherwise be made blank.
 static int _upload(LAYER* layer) { return layer->bitmap ? layer_restore(layer) : 1; }
 
+// Reads and decodes one entry and places it into every layer that names it;
+// 1 on success, 0 with the load status set.
+static int _ora_fill_entry(zip_t* za, const ORA_ENTRY& e, const ORA_STACK& stack, const std::vector<LAYER*>& made,
+                           uint64_t budget) {
+    std::vector<uint8_t> bytes;
+    if (!_zip_read(za, e.src.c_str(), &bytes, budget)) return 0;
+    int pw = 0, ph = 0;
+    if (!_png_size(bytes, &pw, &ph) || pw != e.w || ph != e.h) {
+        document_load_status_fail(DOCUMENT_LOAD_MALFORMED, "a layer's pixels cannot be read");
+        return 0;
+    }
+    _ora_decodes++;
+    ALLEGRO_BITMAP* image = _decode(bytes.data(), bytes.size(), ".png");
+    bytes = std::vector<uint8_t>(); /* the packed copy goes before the pixels are copied */
+    if (image && (al_get_bitmap_width(image) != pw || al_get_bitmap_height(image) != ph)) {
+        al_destroy_bitmap(image);
+        image = NULL;
+    }
+    if (!image) {
+        document_load_status_fail(DOCUMENT_LOAD_MALFORMED, "a layer's pixels cannot be read");
+        return 0;
+    }
+    int placed = 1;
+    for (size_t k = 0; placed && k < e.layers.size(); k++) {
+        const ORA_LAYER& rec = stack.layers[(size_t)e.layers[k]];
+        LAYER* layer = made[(size_t)e.layers[k]];
+        placed = _place(layer, image, rec.x, rec.y) && _upload(layer);
+    }
+    al_destroy_bitmap(image);
+    if (!placed) document_load_status_fail(DOCUMENT_LOAD_MEMORY, NULL);
+    return placed;
+}
+
+// Repairs a stack.xml that is UTF-8 (by its declaration, or by saying
+// nothing) but holds ill-formed bytes, which the XML parser would refuse
+// whole: another program's bad layer name then shows U+FFFD instead. A
+// stack in another encoding is left to the parser. 0 only when memory ran out.
+static int _ora_stack_repair(std::vector<uint8_t>* bytes, const char* path) {
+    const char* d = (const char*)bytes->data();
+    size_t n = bytes->size();
+    if (n >= 2 && ((uint8_t)d[0] == 0xFE || (uint8_t)d[0] == 0xFF)) return 1; /* UTF-16 */
+    if (n >= 5 && memcmp(d, "<?xml", 5) == 0) {
+        std::string decl(d, n < 256 ? n : 256);
+        size_t end = decl.find("?>");
+        size_t at = decl.find("encoding");
+        if (at != std::string::npos && (end == std::string::npos || at < end)) {
+            size_t q = decl.find_first_of("'\"", at);
+            std::string name = q == std::string::npos ? "" : decl.substr(q + 1, 5);
+            if (strncasecmp(name.c_str(), "utf-8", 5) != 0 && strncasecmp(name.c_str(), "utf8", 4) != 0) return 1;
+        }
+    }
+    if (t_utf8_valid(d, n)) return 1;
+    T_STR* fixed = NULL;
+    long replaced = t_utf8_repair(&fixed, d, n);
+    if (replaced < 0) return 0;
+    t_log(LOG_NOTICE, "%s: stack.xml: %ld ill-formed UTF-8 sequences shown as U+FFFD", path, replaced);
+    bytes->assign((const uint8_t*)fixed->data, (const uint8_t*)fixed->data + fixed->length);
+    t_str_free(&fixed);
+    return 1;
+}
+
 // Builds the drawing from an opened archive; null (status set) on failure.
 static DOCUMENT* _ora_read(zip_t* za, const char* path) {
     uint64_t budget = document_memory_budget();
@@ -444,6 +592,10 @@ static DOCUMENT* _ora_read(zip_t* za, const char* path) {
         return NULL;
     }
     if (!_zip_read(za, "stack.xml", &bytes, ORA_STACK_MAX)) return NULL;
+    if (!_ora_stack_repair(&bytes, path)) {
+        document_load_status_fail(DOCUMENT_LOAD_MEMORY, NULL);
+        return NULL;
+    }
     ORA_STACK stack = {};
     XML_Parser parser = XML_ParserCreate(NULL);
     if (!parser) {
@@ -469,6 +621,25 @@ static DOCUMENT* _ora_read(zip_t* za, const char* path) {
         return NULL;
     }
     if (!document_load_status_fits(stack.w, stack.h, count > 0 ? count : 1)) return NULL;
+    /* The whole archive is weighed before anything is decoded: each entry
+     * once, and every layer's picture as its header gives it, so that a
+     * small file naming one huge picture a thousand times is refused at
+     * once rather than after minutes of decoding. */
+    std::vector<ORA_ENTRY> entries;
+    std::map<std::string, size_t> by_src;
+    for (int i = count - 1; i >= 0; i--) {
+        const std::string& src = stack.layers[(size_t)i].src;
+        auto found = by_src.find(src);
+        if (found == by_src.end()) {
+            found = by_src.emplace(src, entries.size()).first;
+            entries.push_back(ORA_ENTRY{src, 0, 0, {}});
+            if (!_ora_weigh_entry(za, &entries.back(), budget)) return NULL;
+        }
+        entries[found->second].layers.push_back(i);
+    }
+    uint64_t pictures = 0;
+    for (const ORA_ENTRY& e : entries) pictures += (uint64_t)e.w * (uint64_t)e.h * 4u * e.layers.size();
+    if (!document_load_status_fits_with(stack.w, stack.h, count > 0 ? count : 1, pictures)) return NULL;
     DOCUMENT* doc = document_new(stack.w, stack.h);
     if (!doc) {
         document_load_status_fail(DOCUMENT_LOAD_MEMORY, NULL);
@@ -477,7 +648,9 @@ static DOCUMENT* _ora_read(zip_t* za, const char* path) {
     doc->template_index = stack.template_index >= 0 && stack.template_index < DOCUMENT_TEMPLATE_COUNT
                               ? stack.template_index
                               : 0;
-    for (int i = count - 1; i >= 0; i--) { /* bottom first */
+    /* Every layer first, bottom first, blank: the entries then fill them. */
+    std::vector<LAYER*> made((size_t)count, NULL);
+    for (int i = count - 1; i >= 0; i--) {
         const ORA_LAYER& rec = stack.layers[(size_t)i];
         LAYER* layer = document_add_layer(doc, rec.name.c_str());
         if (!layer) {
@@ -489,28 +662,10 @@ static DOCUMENT* _ora_read(zip_t* za, const char* path) {
         layer->visible = (uint8_t)rec.visible;
         layer->locked = (uint8_t)rec.locked;
         layer->blend = rec.blend;
-        int pw = 0, ph = 0;
-        ALLEGRO_BITMAP* image = NULL;
-        if (!_zip_read(za, rec.src.c_str(), &bytes, budget)) {
-            document_free(&doc);
-            return NULL;
-        }
-        if (!_png_size(bytes, &pw, &ph)) {
-            document_load_status_fail(DOCUMENT_LOAD_MALFORMED, "a layer's pixels cannot be read");
-        } else if ((uint64_t)pw * (uint64_t)ph * 4u > budget) {
-            document_load_status_fail(DOCUMENT_LOAD_MEMORY, "a layer is larger than the memory there is");
-        } else {
-            image = _decode(bytes.data(), bytes.size(), ".png");
-            if (image && (al_get_bitmap_width(image) != pw || al_get_bitmap_height(image) != ph)) {
-                al_destroy_bitmap(image);
-                image = NULL;
-            }
-            if (!image) document_load_status_fail(DOCUMENT_LOAD_MALFORMED, "a layer's pixels cannot be read");
-        }
-        int placed = image && _place(layer, image, rec.x, rec.y) && _upload(layer);
-        if (image) al_destroy_bitmap(image);
-        if (!placed) {
-            if (image) document_load_status_fail(DOCUMENT_LOAD_MEMORY, NULL);
+        made[(size_t)i] = layer;
+    }
+    for (const ORA_ENTRY& e : entries) {
+        if (!_ora_fill_entry(za, e, stack, made, budget)) {
             document_free(&doc);
             return NULL;
         }

@@ -11,6 +11,7 @@
 
 #include "canvas/compositor.h"
 #include "t_log.h"
+#include "t_utf8.h"
 
 /* ------------------------------------------------------------------ bytes */
 
@@ -57,8 +58,23 @@ void document_load_status_fail(int error, const char* reason) {
 }
 
 int document_load_status_fits(int width, int height, int layers) {
+    return document_load_status_fits_with(width, height, layers, 0);
+}
+
+int document_load_status_fits_with(int width, int height, int layers, uint64_t more) {
     _load_status.width = width, _load_status.height = height, _load_status.layers = layers;
-    if (document_memory_fits(width, height, layers, &_load_status.needed, &_load_status.budget)) return 1;
+    if (!more) {
+        if (document_memory_fits(width, height, layers, &_load_status.needed, &_load_status.budget)) return 1;
+        _load_status.error = DOCUMENT_LOAD_MEMORY;
+        return 0;
+    }
+    uint64_t need = document_memory_needed(width, height, layers), have = document_memory_budget();
+    need = need + more < need ? UINT64_MAX : need + more;
+    _load_status.needed = need, _load_status.budget = have;
+    if (need <= have) return 1;
+    t_log(LOG_ERR, "not enough memory for a %dx%d drawing with %d layers and %llu MiB of pictures to read (%llu MiB "
+          "needed, %llu MiB available)", width, height, layers, (unsigned long long)(more >> 20),
+          (unsigned long long)(need >> 20), (unsigned long long)(have >> 20));
     _load_status.error = DOCUMENT_LOAD_MEMORY;
     return 0;
 }
@@ -325,13 +341,7 @@ ALLEGRO_BITMAP* document_tga_decode_ex(const void* data, size_t size, int* empty
 
 /* --------------------------------------------------------- document file */
 
-size_t document_name_cut(const char* name, size_t len, size_t max) {
-    if (!name || len <= max) return name ? len : 0;
-    size_t cut = max;
-    /* A continuation byte at the cut means a character would be split. */
-    while (cut > 0 && ((uint8_t)name[cut] & 0xC0) == 0x80) cut--;
-    return cut;
-}
+size_t document_name_cut(const char* name, size_t len, size_t max) { return t_utf8_cut(name, len, max); }
 
 // Writes bytes to the temporary file, remembering a failure.
 static int _put(T_ATOMIC_FILE* af, const void* bytes, size_t len) {
@@ -347,8 +357,10 @@ static int _put32(T_ATOMIC_FILE* af, uint32_t v) {
 
 // Writes one layer record; `scratch` is the reused TGA buffer.
 static int _save_layer(T_ATOMIC_FILE* af, LAYER* layer, T_STR** scratch) {
-    const char* name = (layer->name && layer->name->data) ? layer->name->data : "layer";
-    size_t len = (layer->name && layer->name->data) ? layer->name->length : strlen(name);
+    /* A name read from a file goes back as the bytes it had, whatever was shown. */
+    size_t len = 0;
+    const char* name = layer_stored_name(layer, &len);
+    if (!name) name = "layer", len = strlen(name);
     size_t cut = document_name_cut(name, len, DOCUMENT_FILE_MAX_NAME);
     if (cut != len) t_log(LOG_NOTICE, "layer name of %zu bytes stored as its first %zu bytes", len, cut);
     float o = layer->opacity;
@@ -451,6 +463,7 @@ static int _parse_layer(const uint8_t* d, size_t size, size_t* pos, const DOCUME
         NEED(name_len);
         Malloc(out->name, char, (size_t)name_len + 1, document_load_status_fail(DOCUMENT_LOAD_MEMORY, NULL); goto stop);
         memcpy(out->name, d + p, name_len);
+        out->name_len = name_len;
         p += name_len;
     }
     NEED(4);
@@ -669,6 +682,8 @@ DOCUMENT* document_load(const char* path) {
         layer_defer_video(1);
         LAYER* layer = document_add_layer(doc, rec->name);
         layer_defer_video(memory_only);
+        /* Without its name the layer counts as not made: the document goes below. */
+        if (layer && !layer_set_file_name(layer, rec->name, rec->name_len)) layer = NULL;
         if (layer) {
             layer->opacity = rec->opacity;
             layer->blend = rec->blend;

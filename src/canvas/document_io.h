@@ -47,12 +47,15 @@ void document_load_status_reset(void);
 void document_load_status_fail(int error, const char* reason);
 /* Records the size a drawing would have, and whether it fits in memory; 1 when it does. */
 int document_load_status_fits(int width, int height, int layers);
+/* The same with `more` bytes read besides the drawing (pictures to decode). */
+int document_load_status_fits_with(int width, int height, int layers, uint64_t more);
 /* Notes a blend mode that was read as Normal (the first one is kept). */
 void document_load_status_unknown_blend(const char* name);
 
 /* One layer record of a parsed file; `pixels` is a memory bitmap. */
 typedef struct DOCUMENT_FILE_LAYER {
-    char* name;
+    char* name;      /* the stored bytes, terminated; they may hold a NUL or ill-formed UTF-8 */
+    size_t name_len; /* the stored length */
     float opacity;
     int32_t blend;
     uint8_t visible;

@@ -7,6 +7,7 @@
 #include <atomic>
 
 #include "t_log.h"
+#include "t_utf8.h"
 
 /* ------------------------------------------------------------------------ */
 /* Checked bitmaps                                                           */
@@ -113,8 +114,7 @@ LAYER* layer_new(const char* name, int width, int height) {
     }
     LAYER* layer = NULL;
     Malloc(layer, LAYER, 1, return NULL);
-    layer->name = t_str_from(name);
-    if (!layer->name) {
+    if (t_utf8_repair(&layer->name, name, strlen(name)) < 0) {
         free(layer);
         return NULL;
     }
@@ -152,6 +152,7 @@ void layer_free(LAYER** layer) {
     if (l->bitmap) al_destroy_bitmap(l->bitmap);
     if (l->backup) al_destroy_bitmap(l->backup);
     if (l->name) t_str_free(&l->name);
+    if (l->stored_name) t_str_free(&l->stored_name);
     free(l);
     *layer = NULL;
 }
@@ -170,10 +171,45 @@ int layer_set_name(LAYER* layer, const char* name) {
     while (len > 0 && start[len - 1] == ' ') len--;
     if (len == 0) return 0;
     T_STR* fresh = NULL;
-    if (!t_str_append(&fresh, start, len, 1)) return 0;
+    if (t_utf8_repair(&fresh, start, len) < 0) return 0;
+    if (layer->name && layer->name->length == fresh->length &&
+        memcmp(layer->name->data, fresh->data, fresh->length) == 0) {
+        t_str_free(&fresh); /* the same name again: not a rename */
+        return 1;
+    }
     if (layer->name) t_str_free(&layer->name);
+    if (layer->stored_name) t_str_free(&layer->stored_name);
     layer->name = fresh;
     return 1;
+}
+
+int layer_set_file_name(LAYER* layer, const char* bytes, size_t len) {
+    __t_assert(layer);
+    __t_assert(bytes || len == 0);
+    T_STR* shown = NULL;
+    long replaced = t_utf8_repair(&shown, bytes, bytes ? strnlen(bytes, len) : 0);
+    if (replaced < 0) return 0;
+    T_STR* stored = NULL;
+    int same = shown->length == len && (len == 0 || memcmp(shown->data, bytes, len) == 0);
+    if (!same) {
+        if (!t_str_append(&stored, bytes, len, 1)) {
+            t_str_free(&shown);
+            return 0;
+        }
+        t_log(LOG_NOTICE, "layer name of %zu bytes shown as \"%s\" (%ld ill-formed sequences replaced)", len,
+              shown->data, replaced);
+    }
+    if (layer->name) t_str_free(&layer->name);
+    if (layer->stored_name) t_str_free(&layer->stored_name);
+    layer->name = shown;
+    layer->stored_name = stored;
+    return 1;
+}
+
+const char* layer_stored_name(const LAYER* layer, size_t* len) {
+    const T_STR* s = layer ? (layer->stored_name ? layer->stored_name : layer->name) : NULL;
+    if (len) *len = s && s->data ? s->length : 0;
+    return s && s->data ? s->data : NULL;
 }
 
 void layer_touch(LAYER* layer) {

@@ -8,7 +8,8 @@
 #include "t_str.h"
 
 typedef struct LAYER {
-    T_STR* name;
+    T_STR* name;        /* the name shown: always well-formed UTF-8 */
+    T_STR* stored_name; /* the bytes a file held, when they differ from `name`; null otherwise */
     ALLEGRO_BITMAP* bitmap; /* video bitmap; may hold uncommitted pixels */
     ALLEGRO_BITMAP* backup; /* memory bitmap; the last committed pixels */
     float opacity;
@@ -26,8 +27,17 @@ LAYER* layer_new(const char* name, int width, int height);
 void layer_free(LAYER** layer);
 /* List destructor for layers. */
 void layer_destroy(void* layer);
-/* Renames, trimming spaces at both ends; an empty result keeps the old name. */
+/* Renames, trimming spaces at both ends; an empty result keeps the old name.
+ * A name equal to the one shown changes nothing, so the bytes a file held
+ * stay until the user really renames the layer. */
 int layer_set_name(LAYER* layer, const char* name);
+/* Names a layer after the `len` bytes a drawing file held: the shown name is
+ * those bytes up to any NUL, repaired to well-formed UTF-8, and the bytes
+ * themselves are kept for the next save when they differ from it. */
+int layer_set_file_name(LAYER* layer, const char* bytes, size_t len);
+/* The bytes a drawing file stores as the layer's name, and their length:
+ * the file's own bytes while the layer was not renamed, else the name. */
+const char* layer_stored_name(const LAYER* layer, size_t* len);
 /* Makes a video bitmap whose contents are still undefined equal to the
  * backup (transparent without one) before anything reads or draws on it. */
 void layer_settle(LAYER* layer);

@@ -19,6 +19,7 @@
 #include "platform/platform.h"
 #include "t_log.h"
 #include "t_str.h"
+#include "t_utf8.h"
 
 #define SHAPE_TEXT 7
 
@@ -171,14 +172,22 @@ ALLEGRO_BITMAP* _render_text_bitmap(PLUMARO_APP* app, const char* text, int font
         t_log(LOG_ERR, "could not load annotation font %s", _font_files[font_index]);
         return NULL;
     }
+    /* The text is drawn straight with the font: it is made well formed and
+     * its lines are cut between characters. */
+    T_STR* fixed = NULL;
+    if (t_utf8_repair(&fixed, text, strlen(text)) < 0) {
+        al_destroy_font(font);
+        return NULL;
+    }
     std::vector<std::string> lines;
-    for (const char* p = text;;) {
+    for (const char* p = fixed->data;;) {
         const char* end = strchr(p, '\n');
         size_t n = end ? (size_t)(end - p) : strlen(p);
-        lines.push_back(std::string(p, n < 1023 ? n : 1023));
+        lines.push_back(std::string(p, t_utf8_cut(p, n, 1023)));
         if (!end) break;
         p = end + 1;
     }
+    t_str_free(&fixed);
     int width = 1;
     for (const std::string& line : lines) {
         int lw = al_get_text_width(font, line.c_str());

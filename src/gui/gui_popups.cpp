@@ -12,6 +12,7 @@
 #include <strings.h>
 
 #include <initializer_list>
+#include <string>
 
 #include "app_commands.h"
 #include "app_internal.h"
@@ -23,6 +24,7 @@
 #include "gui/gui_private.h"
 #include "platform/platform.h"
 #include "t_log.h"
+#include "t_utf8.h"
 
 // The application record a callback was given.
 #define _APP(user)                           \
@@ -162,7 +164,9 @@ static const char* _doc_name(const PLUMARO_APP* app) {
 
 void _gui_notify_shorten(const ALLEGRO_FONT* font, float width, const char* text, char* out, size_t size) {
     if (!out || size == 0) return;
-    snprintf(out, size, "%s", text ? text : "");
+    /* Notices carry file names and reasons from outside: they are measured
+     * below, so they are made well formed first. */
+    t_utf8_copy(out, size, text);
     if (!font) return;
     /* The end of a message (a file name, a reason) matters most: it is kept
      * and the front gives way. */
@@ -172,9 +176,8 @@ void _gui_notify_shorten(const ALLEGRO_FONT* font, float width, const char* text
         while (((unsigned char)*p & 0xC0) == 0x80) p++;
     }
     if (p == out) return;
-    char shortened[256];
-    snprintf(shortened, sizeof(shortened), "...%s", p);
-    snprintf(out, size, "%s", shortened);
+    std::string shortened = std::string("...") + p;
+    t_utf8_copy(out, size, shortened.c_str());
 }
 
 void plumaro_gui_notify(PLUMARO_APP* app, const char* text) {
@@ -527,8 +530,10 @@ static void _open_list_refresh(PLUMARO_APP* app) {
         size_t n = strnlen(line, sizeof(o->names[0]) - 1);
         memcpy(name, line, n);
         name[n] = 0;
+        /* The name stays as the folder gave it, to open the file; what the
+         * row shows is made well formed. */
         char shown[72];
-        snprintf(shown, sizeof(shown), "%s", name);
+        t_utf8_copy(shown, sizeof(shown), name);
         const char* own = document_kind(DOCUMENT_KIND_PLM)->extensions[0];
         size_t len = strlen(shown), own_len = strlen(own);
         /* Drawings are listed by their names; other kinds keep their extension. */

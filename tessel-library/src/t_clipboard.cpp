@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "t_log.h"
+#include "t_utf8.h"
 
 static std::mutex _clip_mutex;
 static int _clip_ready = 0;
@@ -71,17 +72,23 @@ static int _set_text_locked(const char* text, size_t len) {
     return 0;
 }
 
-/* A malloc'd copy of the clipboard text, or null (mutex held). */
+/* A malloc'd copy of the clipboard text, or null (mutex held). Another
+ * program put it there: it is repaired to well-formed UTF-8 here, before
+ * any caller measures or draws it. */
 static char* _get_text_locked(void) {
     ALLEGRO_DISPLAY* display = _display_locked();
     if (!display || !al_clipboard_has_text(display)) return NULL;
     char* text = al_get_clipboard_text(display);
     if (!text) return NULL;
-    size_t len = strlen(text);
-    char* copy = NULL;
-    Malloc(copy, char, len + 1, al_free(text); return NULL);
-    memcpy(copy, text, len);
+    T_STR* fixed = NULL;
+    long replaced = t_utf8_repair(&fixed, text, strlen(text));
     al_free(text);
+    if (replaced < 0) return NULL;
+    if (replaced > 0) t_log(LOG_NOTICE, "t_clipboard: %ld ill-formed UTF-8 sequences replaced", replaced);
+    char* copy = NULL;
+    Malloc(copy, char, fixed->length + 1, t_str_free(&fixed); return NULL);
+    memcpy(copy, fixed->data, fixed->length);
+    t_str_free(&fixed);
     return copy;
 }
 

@@ -13,6 +13,7 @@
 
 #include "t_clipboard.h"
 #include "t_log.h"
+#include "t_utf8.h"
 
 /* ------------------------------------------------------------------ */
 /* defaults                                                            */
@@ -382,7 +383,8 @@ int32_t t_gui_add_window(T_GUI_CTX* ctx, const char* title, float x, float y, fl
         free(win);
         return -1;
     }
-    snprintf(win->title, sizeof(win->title), "%s", title ? title : "");
+    /* The title is drawn: it is repaired like every text a widget shows. */
+    t_utf8_copy(win->title, sizeof(win->title), title);
     win->x = x;
     win->y = y;
     win->w = w;
@@ -813,7 +815,10 @@ void t_gui_widget_set_tooltip(T_GUI_CTX* ctx, int32_t id, const char* text) {
     T_GUI_WIDGET* w = t_gui_get_widget(ctx, id);
     if (!w) return;
     /* Copied before the old one goes: the text may be the tooltip itself. */
-    char* copy = (text && text[0]) ? strdup(text) : NULL;
+    T_STR* fixed = NULL;
+    if (text && text[0] && t_utf8_repair(&fixed, text, strlen(text)) < 0) return;
+    char* copy = fixed ? strdup(fixed->data) : NULL;
+    if (fixed) t_str_free(&fixed);
     free(w->tooltip);
     w->tooltip = copy;
 }

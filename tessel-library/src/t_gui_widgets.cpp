@@ -13,6 +13,7 @@
 #include "t_clipboard.h"
 #include "t_gui_internal.h"
 #include "t_log.h"
+#include "t_utf8.h"
 
 #define BUTTON_FLASH_SECONDS 0.12
 
@@ -24,32 +25,18 @@ static const ALLEGRO_FONT* _font(const T_GUI_CTX* ctx, const T_GUI_WIDGET* w) {
     return w->font ? w->font : ctx->default_font;
 }
 
-/* Copies text into a fixed buffer, cut at a UTF-8 character boundary. */
-static void _copy_text(char* dst, size_t size, const char* src) {
-    if (!size) return;
-    size_t n = src ? strlen(src) : 0;
-    if (n >= size) {
-        n = size - 1;
-        while (n > 0 && ((unsigned char)src[n] & 0xC0) == 0x80) n--;
-    }
-    if (n) memcpy(dst, src, n);
-    dst[n] = 0;
-}
+/* Copies text into a fixed buffer, repaired to well-formed UTF-8 (the font
+ * code never steps past a bad sequence) and cut at a character boundary. */
+static void _copy_text(char* dst, size_t size, const char* src) { t_utf8_copy(dst, size, src); }
 
-/* Copies text without carriage returns into a fixed buffer. */
+/* Copies text without carriage returns into a fixed buffer, repaired and cut
+ * like _copy_text. */
 static void _copy_text_no_cr(char* dst, size_t size, const char* src) {
     if (!size) return;
-    size_t j = 0;
-    if (src) {
-        size_t i = 0;
-        for (; src[i] && j + 1 < size; i++)
-            if (src[i] != '\r') dst[j++] = src[i];
-        while (src[i] == '\r') i++;
-        /* cut before a continuation byte: the whole split character goes */
-        unsigned char next = (unsigned char)src[i];
-        while (next && j > 0 && (next & 0xC0) == 0x80) next = (unsigned char)dst[--j];
-    }
-    dst[j] = 0;
+    std::string kept;
+    for (const char* p = src ? src : ""; *p; p++)
+        if (*p != '\r') kept += *p;
+    t_utf8_copy(dst, size, kept.c_str());
 }
 
 static void _fill(float x1, float y1, float x2, float y2, float r, ALLEGRO_COLOR c) {
@@ -505,34 +492,6 @@ static int _utf8_next(const char* s, int len, int pos) {
     return pos;
 }
 
-/* Encodes a code point as UTF-8; returns the byte count (0 when invalid). */
-static int _utf8_encode(int cp, char out[4]) {
-    if (cp < 0) return 0;
-    if (cp < 0x80) {
-        out[0] = (char)cp;
-        return 1;
-    }
-    if (cp < 0x800) {
-        out[0] = (char)(0xC0 | (cp >> 6));
-        out[1] = (char)(0x80 | (cp & 0x3F));
-        return 2;
-    }
-    if (cp < 0x10000) {
-        out[0] = (char)(0xE0 | (cp >> 12));
-        out[1] = (char)(0x80 | ((cp >> 6) & 0x3F));
-        out[2] = (char)(0x80 | (cp & 0x3F));
-        return 3;
-    }
-    if (cp <= 0x10FFFF) {
-        out[0] = (char)(0xF0 | (cp >> 18));
-        out[1] = (char)(0x80 | ((cp >> 12) & 0x3F));
-        out[2] = (char)(0x80 | ((cp >> 6) & 0x3F));
-        out[3] = (char)(0x80 | (cp & 0x3F));
-        return 4;
-    }
-    return 0;
-}
-
 static int _ta_has_sel(const T_GUI_TEXTAREA_DATA* d) { return d->sel_start != d->sel_end; }
 
 /* Removes the selected bytes; 1 when something was removed. */
@@ -559,29 +518,31 @@ static int _ta_insert(T_GUI_TEXTAREA_DATA* d, const char* bytes, int n) {
     return 1;
 }
 
-/* Inserts clipboard text: carriage returns dropped, line ends dropped from a
- * single-line field, cut at a character boundary to what fits. */
+/* Inserts clipboard text: repaired to well-formed UTF-8, carriage returns
+ * dropped, line ends dropped from a single-line field, cut at a character
+ * boundary to what fits. */
 static int _ta_paste(T_GUI_TEXTAREA_DATA* d, const char* text) {
     if (!text) return 0;
-    size_t n = strlen(text);
+    T_STR* fixed = NULL;
+    if (t_utf8_repair(&fixed, text, strlen(text)) < 0) return 0;
+    size_t n = fixed->length;
     char* clean = (char*)malloc(n + 1);
     if (!clean) {
         t_log_alloc_failure(clean, n + 1, char);
+        t_str_free(&fixed);
         return 0;
     }
     int j = 0;
     for (size_t i = 0; i < n; i++) {
-        char c = text[i];
+        char c = fixed->data[i];
         if (c == '\r') continue;
         if (c == '\n' && !d->multiline) continue;
         if ((unsigned char)c < 32 && c != '\n' && c != '\t') continue;
         clean[j++] = c;
     }
+    t_str_free(&fixed);
     int room = d->max_length - d->length;
-    if (j > room) {
-        j = std::max(room, 0);
-        while (j > 0 && ((unsigned char)clean[j] & 0xC0) == 0x80) j--;
-    }
+    if (j > room) j = (int)t_utf8_cut(clean, (size_t)j, (size_t)std::max(room, 0));
     int ok = _ta_insert(d, clean, j);
     free(clean);
     return ok;
@@ -761,7 +722,7 @@ static int _textarea_key(T_GUI_CTX* ctx, T_GUI_WIDGET* w, const ALLEGRO_EVENT* e
                 int cp = ev->keyboard.unichar;
                 char bytes[4];
                 if (cp < 32 || cp == 127) return 0;
-                int n = _utf8_encode(cp, bytes);
+                int n = t_utf8_encode(cp, bytes);
                 if (!n) return 1;
                 int sel = _ta_has_sel(d) ? std::abs(d->sel_end - d->sel_start) : 0;
                 if (d->length - sel + n > d->max_length) return 1;

@@ -1,12 +1,15 @@
 /* Drawings shared with other programs, in-process: an OpenRaster round trip
  * of every premultiplied value and every layer property, empty layers,
  * nested and hidden stacks with their offsets, the archives that are
- * refused and why, pictures opened as drawings, and the
- * save and open flows that choose the format by the name. */
+ * refused and why (heavy ones at once), one picture named by many layers
+ * decoded once, names that are not well-formed UTF-8 from every way in,
+ * pictures opened as drawings, and the save and open flows that choose
+ * the format by the name. */
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <allegro5/allegro_primitives.h>
 #include <zip.h>
+#include <zlib.h>
 
 #include <string>
 #include <utility>
@@ -14,9 +17,12 @@
 
 #include "app_commands.h"
 #include "canvas/document_exchange.h"
+#include "canvas/document_exchange_internal.h"
 #include "canvas/document_io.h"
 #include "gui_fixture.h"
+#include "t_clipboard.h"
 #include "t_log.h"
+#include "t_utf8.h"
 
 namespace {
 
@@ -77,6 +83,104 @@ std::string _png_columns(int w, int h) {
     return out;
 }
 
+void _put32be(std::string& out, uint32_t v) {
+    for (int i = 3; i >= 0; i--) out += (char)(uint8_t)(v >> (8 * i));
+}
+void _put16le(std::string& out, uint32_t v) {
+    out += (char)(uint8_t)v;
+    out += (char)(uint8_t)(v >> 8);
+}
+void _put32le(std::string& out, uint32_t v) {
+    _put16le(out, v);
+    _put16le(out, v >> 16);
+}
+
+// A PNG chunk with its length and checksum.
+std::string _chunk(const char* type, const std::string& data) {
+    std::string c;
+    _put32be(c, (uint32_t)data.size());
+    std::string body = std::string(type, 4) + data;
+    c += body;
+    _put32be(c, (uint32_t)crc32(0, (const Bytef*)body.data(), (uInt)body.size()));
+    return c;
+}
+
+// A well-formed PNG header that announces w x h RGBA pixels, followed by
+// almost none of them: tiny on disk, huge once decoded.
+std::string _png_claiming(uint32_t w, uint32_t h) {
+    std::string ihdr;
+    _put32be(ihdr, w);
+    _put32be(ihdr, h);
+    ihdr += std::string("\x08\x06\x00\x00\x00", 5);
+    uLongf n = 64;
+    Bytef packed[64];
+    const Bytef row[5] = {0, 0, 0, 0, 0};
+    compress(packed, &n, row, sizeof(row));
+    return std::string("\x89PNG\r\n\x1a\n", 8) + _chunk("IHDR", ihdr) + _chunk("IDAT", std::string((char*)packed, n)) +
+           _chunk("IEND", "");
+}
+
+/* One entry of an archive written by hand: the sizes and checksum are what
+ * the headers declare, whatever the data. */
+struct HandEntry {
+    std::string name, data;
+    uint16_t method;
+    uint32_t crc, size;
+};
+
+// A zip archive laid out byte by byte, so that an entry can declare more
+// than any real compressor would make in a test.
+std::string _zip_by_hand(const std::vector<HandEntry>& entries) {
+    std::string out, central;
+    for (const HandEntry& e : entries) {
+        uint32_t offset = (uint32_t)out.size();
+        _put32le(out, 0x04034b50);
+        _put16le(out, 20), _put16le(out, 0), _put16le(out, e.method), _put16le(out, 0), _put16le(out, 0x21);
+        _put32le(out, e.crc), _put32le(out, (uint32_t)e.data.size()), _put32le(out, e.size);
+        _put16le(out, (uint32_t)e.name.size()), _put16le(out, 0);
+        out += e.name + e.data;
+        _put32le(central, 0x02014b50);
+        _put16le(central, 20), _put16le(central, 20), _put16le(central, 0), _put16le(central, e.method);
+        _put16le(central, 0), _put16le(central, 0x21);
+        _put32le(central, e.crc), _put32le(central, (uint32_t)e.data.size()), _put32le(central, e.size);
+        _put16le(central, (uint32_t)e.name.size()), _put16le(central, 0), _put16le(central, 0);
+        _put16le(central, 0), _put16le(central, 0), _put32le(central, 0), _put32le(central, offset);
+        central += e.name;
+    }
+    uint32_t at = (uint32_t)out.size();
+    out += central;
+    _put32le(out, 0x06054b50);
+    _put16le(out, 0), _put16le(out, 0), _put16le(out, (uint32_t)entries.size()), _put16le(out, (uint32_t)entries.size());
+    _put32le(out, (uint32_t)central.size()), _put32le(out, at), _put16le(out, 0);
+    return out;
+}
+
+// A stored entry of the hand-made archive, its checksum right.
+HandEntry _stored(const std::string& name, const std::string& data) {
+    return HandEntry{name, data, 0, (uint32_t)crc32(0, (const Bytef*)data.data(), (uInt)data.size()),
+                     (uint32_t)data.size()};
+}
+
+// One entry of an archive ("" when it cannot be read).
+std::string _zip_entry(const std::string& path, const char* name) {
+    int error = 0;
+    zip_t* za = zip_open(path.c_str(), ZIP_RDONLY, &error);
+    zip_stat_t st;
+    zip_file_t* f = za && zip_stat(za, name, 0, &st) == 0 ? zip_fopen(za, name, 0) : NULL;
+    std::string out(f ? (size_t)st.size : 0, '\0');
+    if (f && zip_fread(f, &out[0], st.size) != (zip_int64_t)st.size) out.clear();
+    if (f) zip_fclose(f);
+    if (za) zip_close(za);
+    return out;
+}
+
+#define FFFD "\xEF\xBF\xBD"
+/* Names another program or a damaged disk may leave: a code point above
+ * U+10FFFF, an overlong NUL, a lone continuation byte, a cut-off sequence;
+ * and what each shows as. */
+const char* const _bad_names[4] = {"Sky\xF4\x90\x80\x80", "Nul\xC0\x80", "Lone\x80x", "Cut\xE2\x9C"};
+const char* const _shown_names[4] = {"Sky" FFFD FFFD FFFD FFFD, "Nul" FFFD FFFD, "Lone" FFFD "x", "Cut" FFFD};
+
 std::string _stack(const std::string& image_attrs, const std::string& layers) {
     return "<?xml version='1.0'?><image " + image_attrs + "><stack>" + layers + "</stack></image>";
 }
@@ -98,6 +202,14 @@ class Exchange : public Gui {
         test_remove_tree(dir_);
     }
     std::string notice() { return app.ui.notify.open ? app.ui.notify.text : ""; }
+    // A key character (typing, or a shortcut with Ctrl) sent as the keyboard does.
+    void type(int keycode, int unichar, int modifiers = 0) {
+        ALLEGRO_EVENT e = {};
+        e.type = ALLEGRO_EVENT_KEY_CHAR;
+        e.keyboard.keycode = keycode, e.keyboard.unichar = unichar, e.keyboard.modifiers = modifiers;
+        e.any.timestamp = al_get_time();
+        plumaro_app_handle_event(&app, &e);
+    }
     std::string save_dir() { return dir_ + "/Plumaro"; }
     /* Loads an archive that must be refused; the reason it gives. */
     std::string refused(const std::string& path, int error) {
@@ -379,4 +491,217 @@ TEST_F(Exchange, OpeningToldOnceAndAPictureIsNeverTheSaveTarget) {
     EXPECT_EQ(app.doc->active_layer->blend, LAYER_BLEND_NORMAL);
     EXPECT_NE(told.find("The blend mode 9 is not known here; its layers were opened as Normal."), std::string::npos)
         << told;
+}
+
+TEST_F(Exchange, HeavyArchivesAreRefusedBeforeAnythingIsDecoded) {
+    const std::string mime = "image/openraster";
+    const unsigned long decodes = document_ora_decode_count();
+    /* 1024 layers naming one PNG of 16384 x 16384: a few kB that would be
+     * a TiB of pictures to decode. */
+    std::string layers;
+    for (int i = 0; i < 1024; i++) layers += "<layer src='a.png'/>";
+    std::string p = dir_ + "/many.ora";
+    _write_zip(p, {{"mimetype", mime}, {"stack.xml", _stack("w='64' h='64'", layers)},
+                   {"a.png", _png_claiming(16384, 16384)}});
+    EXPECT_LT(test_read_file(p).size(), 4096u);
+    DOCUMENT* before = app.doc;
+    {
+        TestWatchdog dog("refusing 1024 layers of one 16384 x 16384 picture", 1.0);
+        EXPECT_EQ(plumaro_app_load_document(&app, p.c_str()), 0);
+    }
+    const DOCUMENT_LOAD_STATUS* status = document_last_load_status();
+    EXPECT_EQ(status->error, DOCUMENT_LOAD_MEMORY);
+    EXPECT_GE(status->needed, (uint64_t)1024 << 30);
+    EXPECT_EQ(app.doc, before);
+    EXPECT_NE(notice().find("drawing with 1024 layers (1024.0 GiB needed"), std::string::npos) << notice();
+
+    /* A 4 MB archive whose picture declares 4 GiB: refused from the sizes
+     * its directory gives, before a byte is inflated. */
+    std::string stack = _stack("w='64' h='64'", "<layer src='a.png'/>");
+    std::string junk(4u << 20, '\x5a');
+    test_write_file(p, _zip_by_hand({_stored("mimetype", mime), _stored("stack.xml", stack),
+                                     HandEntry{"a.png", junk, 8, 0x12345678u, 0xFFFFFFF0u}}));
+    {
+        TestWatchdog dog("refusing a 4 GiB entry packed into 4 MB", 1.0);
+        EXPECT_EQ(refused(p, DOCUMENT_LOAD_MALFORMED), "an entry unpacks to far more than it holds");
+    }
+    /* An entry far larger than the picture its header announces. */
+    std::string padded = _png(16, 16, al_map_rgba(10, 20, 30, 255));
+    padded.resize(padded.size() + (17u << 20), '\x01');
+    test_write_file(p, _zip_by_hand({_stored("mimetype", mime), _stored("stack.xml", stack), _stored("a.png", padded)}));
+    EXPECT_EQ(refused(p, DOCUMENT_LOAD_MALFORMED), "an entry is larger than its picture could be");
+    /* The same picture without the padding opens, from the same hand-made layout. */
+    test_write_file(p, _zip_by_hand({_stored("mimetype", mime), _stored("stack.xml", stack),
+                                     _stored("a.png", _png(16, 16, al_map_rgba(10, 20, 30, 255)))}));
+    DOCUMENT* doc = document_load_any(p.c_str());
+    ASSERT_NE(doc, nullptr) << document_last_load_status()->reason;
+    document_free(&doc);
+    EXPECT_EQ(document_ora_decode_count(), decodes + 1) << "nothing refused was decoded";
+}
+
+TEST_F(Exchange, OnePictureNamedByEightLayersIsDecodedOnceAndPlacedAtEachOffset) {
+    /* A 4096 x 4096 picture of 7 x 5 tiles in many colours and partial
+     * alpha (a misplaced layer shows another tile), premultiplied as the
+     * writer takes it; the tiles pack small. */
+    const int side = 4096;
+    std::vector<uint8_t> rgba((size_t)side * side * 4);
+    for (int y = 0; y < side; y++)
+        for (int x = 0; x < side; x++) {
+            uint8_t* px = &rgba[((size_t)y * side + x) * 4];
+            int tx = x / 7, ty = y / 5;
+            px[3] = (uint8_t)(64 + (tx + 3 * ty) % 192);
+            px[0] = (uint8_t)((tx * 7) % px[3]), px[1] = (uint8_t)((ty * 5) % px[3]);
+            px[2] = (uint8_t)((tx ^ ty) % px[3]);
+        }
+    size_t size = 0;
+    uint8_t* png = document_png_encode_rgba(rgba.data(), side * 4, side, side, &size);
+    ASSERT_NE(png, nullptr);
+    const int offsets[8][2] = {{0, 0}, {-1000, -7}, {-3900, -3800}, {5, 9}, {-17, 100}, {300, -2048}, {-4000, 0}, {700, 500}};
+    std::string layers;
+    for (int i = 0; i < 8; i++)
+        layers += "<layer src='data/big.png' name='L" + std::to_string(i) + "' x='" + std::to_string(offsets[i][0]) +
+                  "' y='" + std::to_string(offsets[i][1]) + "'/>";
+    std::string p = dir_ + "/shared.ora";
+    test_write_file(p, _zip_by_hand({_stored("mimetype", "image/openraster"),
+                                     _stored("stack.xml", _stack("w='512' h='384'",
+                                                                 "<stack x='2' y='-1'>" + layers + "</stack>")),
+                                     _stored("data/big.png", std::string((const char*)png, size))}));
+    free(png);
+    const unsigned long decodes = document_ora_decode_count();
+    DOCUMENT* doc = document_load_any(p.c_str());
+    ASSERT_NE(doc, nullptr) << document_last_load_status()->reason;
+    EXPECT_EQ(document_ora_decode_count(), decodes + 1);
+    ASSERT_EQ(document_layer_count(doc), 8);
+    /* Each layer holds the picture moved by its own offset and the stack's:
+     * the stack lists the top first. */
+    const int probes[5][2] = {{0, 0}, {511, 383}, {100, 37}, {256, 200}, {63, 64}};
+    for (int i = 0; i < 8; i++) {
+        LAYER* layer = document_layer_at(doc, 7 - i);
+        ASSERT_STREQ(layer->name->data, ("L" + std::to_string(i)).c_str());
+        for (const auto& at : probes) {
+            int sx = at[0] - offsets[i][0] - 2, sy = at[1] - offsets[i][1] + 1;
+            unsigned char got[4];
+            test_pixel_rgba(layer->backup, at[0], at[1], got);
+            if (sx < 0 || sy < 0 || sx >= side || sy >= side) {
+                EXPECT_EQ(got[3], 0) << "layer " << i << " at " << at[0] << "," << at[1];
+                continue;
+            }
+            const uint8_t* want = &rgba[((size_t)sy * side + sx) * 4];
+            EXPECT_EQ(got[3], want[3]) << "layer " << i;
+            for (int c = 0; c < 3; c++)
+                EXPECT_NEAR(got[c], want[c], 1) << "layer " << i << " channel " << c;
+        }
+    }
+    document_free(&doc);
+}
+
+TEST_F(Exchange, IllFormedNamesShowAsReplacementCharactersFromEveryWayIn) {
+    /* A drawing whose layers hold the bytes as another writer left them. */
+    DOCUMENT* doc = document_new(24, 16);
+    for (int i = 0; i < 4; i++) {
+        LAYER* layer = document_add_layer(doc, NULL);
+        ASSERT_EQ(layer_set_file_name(layer, _bad_names[i], strlen(_bad_names[i])), 1);
+        test_paint_noise(layer, (unsigned)i + 3);
+    }
+    std::string first = dir_ + "/names.plm";
+    ASSERT_EQ(document_save(doc, first.c_str()), 1);
+    document_free(&doc);
+    const std::string stored = test_read_file(first);
+    for (const char* name : _bad_names) ASSERT_NE(stored.find(name), std::string::npos) << name;
+
+    /* Opening it and drawing its layer list: the font code would never
+     * step past F4 90 80 80. */
+    {
+        TestWatchdog dog("opening and drawing a drawing with ill-formed layer names", 20);
+        ASSERT_EQ(plumaro_app_load_document(&app, first.c_str()), 1);
+        plumaro_gui_sync_layers(&app);
+        plumaro_gui_draw(&app);
+    }
+    T_GUI_LISTBOX_DATA* list = (T_GUI_LISTBOX_DATA*)t_gui_get_widget(app.gui, app.ui.panel.list)->data;
+    ASSERT_EQ(list->count, 4);
+    std::vector<std::string> rows;
+    for (int i = 0; i < 4; i++) rows.push_back(list->items[i].text);
+    for (int i = 0; i < 4; i++) {
+        EXPECT_EQ(std::string(document_layer_at(app.doc, i)->name->data), _shown_names[i]);
+        EXPECT_NE(rows[3 - (size_t)i].find(_shown_names[i]), std::string::npos) << rows[3 - (size_t)i];
+        EXPECT_TRUE(t_utf8_valid(rows[(size_t)i].data(), rows[(size_t)i].size())) << rows[(size_t)i];
+    }
+    /* Saved again unrenamed it is the same file; confirming a rename with
+     * the name shown changes nothing, a real rename writes the new name. */
+    std::string again = dir_ + "/again.plm";
+    ASSERT_EQ(document_save(app.doc, again.c_str()), 1);
+    EXPECT_EQ(test_read_file(again), stored);
+    EXPECT_EQ(layer_set_name(document_layer_at(app.doc, 0), _shown_names[0]), 1);
+    EXPECT_EQ(layer_set_name(document_layer_at(app.doc, 1), "  Sea "), 1);
+    ASSERT_EQ(document_save(app.doc, again.c_str()), 1);
+    std::string renamed = test_read_file(again);
+    EXPECT_NE(renamed.find(_bad_names[0]), std::string::npos);
+    EXPECT_EQ(renamed.find(_bad_names[1]), std::string::npos);
+    EXPECT_NE(renamed.find(std::string("\x03\0\0\0Sea", 7)), std::string::npos) << "a length of 3, then the name";
+
+    /* OpenRaster out: well-formed XML carries the shown names. */
+    std::string ora = dir_ + "/names.ora";
+    ASSERT_EQ(document_save_ora(app.doc, ora.c_str()), 1);
+    std::string xml = _zip_entry(ora, "stack.xml");
+    ASSERT_FALSE(xml.empty());
+    EXPECT_TRUE(t_utf8_valid(xml.data(), xml.size()));
+    EXPECT_NE(xml.find(std::string("name=\"") + _shown_names[0] + "\""), std::string::npos) << xml;
+    /* OpenRaster in: another program's bad bytes in its stack. */
+    std::string layers;
+    for (const char* name : _bad_names) layers += std::string("<layer src='x.png' name='") + name + "'/>";
+    _write_zip(ora, {{"mimetype", "image/openraster"},
+                     {"stack.xml", _stack("w='8' h='8'", layers)},
+                     {"x.png", _png(3, 2, al_map_rgba(40, 0, 90, 200))}});
+    {
+        TestWatchdog dog("opening an archive with ill-formed layer names", 20);
+        ASSERT_EQ(plumaro_app_load_document(&app, ora.c_str()), 1) << document_last_load_status()->reason;
+        plumaro_gui_draw(&app);
+    }
+    ASSERT_EQ(document_layer_count(app.doc), 4);
+    for (int i = 0; i < 4; i++)
+        EXPECT_EQ(std::string(document_layer_at(app.doc, 3 - i)->name->data), _shown_names[i]) << "top first";
+
+    /* File names from the save folder: the Load list shows them repaired and
+     * opens the file under its own bytes. */
+    for (const char* name : _bad_names)
+        test_write_file(save_dir() + "/" + name + ".plm", stored);
+    {
+        TestWatchdog dog("listing and drawing ill-formed file names", 20);
+        _on_load_click(-1, &app);
+        plumaro_gui_draw(&app);
+    }
+    GUI_OPEN_LIST* open = &app.ui.open_list;
+    ASSERT_EQ(open->used, 4);
+    int sky = -1;
+    for (int k = 0; k < 4; k++) {
+        std::string shown = label(open->rows[k]);
+        EXPECT_TRUE(t_utf8_valid(shown.data(), shown.size())) << shown;
+        if (shown == _shown_names[0]) sky = k;
+    }
+    ASSERT_GE(sky, 0);
+    DOCUMENT* before = app.doc;
+    click(open->rows[sky]);
+    EXPECT_NE(app.doc, before);
+    EXPECT_EQ(notice(), std::string("Loaded: ") + _shown_names[0] + ".plm");
+    /* A named file that cannot be read says so in well-formed text. */
+    std::string broken = dir_ + "/" + _bad_names[3] + ".ora";
+    test_write_file(broken, "PK\x03\x04 broken");
+    EXPECT_EQ(plumaro_app_load_document(&app, broken.c_str()), 0);
+    EXPECT_EQ(notice(), std::string("Could not open ") + _shown_names[3] + ".ora: the archive is broken.");
+
+    /* Pasted and typed text: the rename field gets the clipboard's bad bytes
+     * repaired, and a lone surrogate typed is not taken. */
+    click(app.ui.panel.rename);
+    int32_t field = app.ui.layer_name.field;
+    ASSERT_EQ(t_clipboard_set(0, _bad_names[0]), 0);
+    t_gui_set_focus(app.gui, field);
+    type(ALLEGRO_KEY_A, 1, ALLEGRO_KEYMOD_CTRL);
+    type(ALLEGRO_KEY_V, 22, ALLEGRO_KEYMOD_CTRL);
+    type(0, 0xD800);
+    type(ALLEGRO_KEY_A, 'a');
+    {
+        TestWatchdog dog("drawing pasted ill-formed text", 20);
+        plumaro_gui_draw(&app);
+    }
+    EXPECT_EQ(std::string(t_gui_textarea_get_text(app.gui, field)), std::string(_shown_names[0]) + "a");
 }

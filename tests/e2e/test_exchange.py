@@ -338,7 +338,7 @@ class Exchange(unittest.TestCase):
         cases = [(broken, "the archive is broken", None),
                  (nomime, "no OpenRaster mimetype comes first", None),
                  (garbage, "a layer's pixels cannot be read", None),
-                 (huge, "a layer is larger than the memory there is", {"PLUMARO_MAX_DOC_MB": "40"}),
+                 (huge, "MiB of pictures to read", {"PLUMARO_MAX_DOC_MB": "40"}),
                  (os.path.join(self.dir, "missing.plm"), "Could not load that file.", None)]
         for path, reason, env in cases:
             with self.subTest(path=os.path.basename(path)):

@@ -276,6 +276,12 @@ void _typing(const std::string& root) {
     const char* texts[] = {"Layer name \xC3\xA9\xE2\x9C\x93 \xF0\x9F\x98\x80\n",
                            "\x01\x05\x10\x20\x7f\x80\xff select all, cut, paste, arrows"};
     for (int i = 0; i < 2; i++) _write(dir + "/typing-" + std::to_string(i + 1), texts[i], strlen(texts[i]));
+    /* Text set from outside holding F4 90 80 80 (above U+10FFFF), then
+     * drawn: the input that once hung the font code. The provider reads the
+     * text from the front (ended by a backslash) and the choices from the
+     * back: single line, default maximum, a slow event, "set text", yes. */
+    static const uint8_t beyond[] = {'S', 'k', 'y', 0xF4, 0x90, 0x80, 0x80, '\\', 'A', 0x01, 0x07, 0x00, 0x00, 0x00};
+    _write(dir + "/set-text-beyond-unicode", beyond, sizeof(beyond));
     /* Longer streams: a few hundred events each. */
     uint32_t state = 12345;
     for (int i = 0; i < 2; i++) {
@@ -285,6 +291,24 @@ void _typing(const std::string& root) {
             b = (uint8_t)(state >> 16);
         }
         _write(dir + "/events-" + std::to_string(i + 1), stream);
+    }
+}
+
+/* The OpenRaster target reads an input that does not start with "P" as a
+ * recipe for an archive it builds: zeros take every common choice (one
+ * small picture, one layer); other streams mix in the rare ones. */
+void _recipes(const std::string& root) {
+    std::string dir = _folder(root, "openraster");
+    _write(dir + "/recipe-plain", Bytes(64, 0));
+    uint32_t state = 777;
+    for (int i = 0; i < 2; i++) {
+        Bytes recipe(i ? 2048 : 512);
+        for (uint8_t& b : recipe) {
+            state = state * 1103515245u + 12345u;
+            b = (uint8_t)(state >> 16);
+        }
+        recipe[0] = 'R';
+        _write(dir + "/recipe-" + std::to_string(i + 1), recipe);
     }
 }
 
@@ -323,5 +347,6 @@ int main(int argc, char** argv) {
     _settings(root);
     _layouts(root);
     _typing(root);
+    _recipes(root);
     return 0;
 }

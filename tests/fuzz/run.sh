@@ -47,7 +47,8 @@ for target in document layer_image openraster palette settings layout textarea; 
   seeds=(tests/fuzz/seeds/$target)
   opts=(-max_total_time="$secs" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
         -artifact_prefix="$findings/$target-")
-  env=(ASAN_OPTIONS=abort_on_error=0:detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
+  env=(ASAN_OPTIONS=abort_on_error=0:detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+       LSAN_OPTIONS=suppressions=$PWD/tests/fuzz/lsan.supp)
   if [ "$target" = document ]; then
     # The memory bomb (two 16384 x 16384 layers, 2 GiB decoded) must be
     # refused before its layers are made: the run holds 2 GiB at most, and
@@ -58,8 +59,9 @@ for target in document layer_image openraster palette settings layout textarea; 
     env+=(PLUMARO_MAX_DOC_MB=256)
   fi
   if [ "$target" = openraster ]; then
-    # Archives may name drawings and pictures of any size: each input stays
-    # quick when drawings are limited to 256 MiB.
+    # Archives may name drawings and pictures of any size: 256 MiB lets the
+    # drawings the target builds reach the weighing of their pictures, and
+    # keeps each input quick.
     env+=(PLUMARO_MAX_DOC_MB=256)
   fi
   log=$findings/$target.log

@@ -9,9 +9,15 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "canvas/layer.h"
 #include "t_log.h"
@@ -142,4 +148,35 @@ std::vector<uint8_t> test_paint_noise(LAYER* layer, unsigned seed) {
     al_unlock_bitmap(layer->backup);
     layer_restore(layer);
     return px;
+}
+
+struct TestWatchdog::State {
+    std::string what;
+    std::mutex mutex;
+    std::condition_variable done;
+    bool disarmed = false;
+    std::thread thread;
+};
+
+TestWatchdog::TestWatchdog(const char* what, double seconds) : state_(new State) {
+    state_->what = what ? what : "a step";
+    State* s = state_;
+    s->thread = std::thread([s, seconds] {
+        std::unique_lock<std::mutex> lock(s->mutex);
+        if (s->done.wait_for(lock, std::chrono::duration<double>(seconds), [s] { return s->disarmed; })) return;
+        /* The hung step cannot be stopped from here: the process ends. */
+        fprintf(stderr, "watchdog: %s did not finish within %.1f s\n", s->what.c_str(), seconds);
+        fflush(stderr);
+        _exit(3);
+    });
+}
+
+TestWatchdog::~TestWatchdog() {
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        state_->disarmed = true;
+    }
+    state_->done.notify_all();
+    state_->thread.join();
+    delete state_;
 }

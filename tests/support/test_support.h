@@ -34,3 +34,19 @@ std::vector<uint8_t> test_bitmap_bytes(ALLEGRO_BITMAP* bitmap);
 /* Paints premultiplied noise into a layer's backup, rebuilds its video bitmap
  * from it, and returns the bytes painted. */
 std::vector<uint8_t> test_paint_noise(struct LAYER* layer, unsigned seed);
+
+/* Ends the test process with a message naming `what` when it is still
+ * running `seconds` after the watchdog was made: a hang (a font loop, a
+ * decode of minutes) fails the run at once rather than holding it until
+ * the harness gives up. Disarmed when it goes out of scope. */
+class TestWatchdog {
+  public:
+    TestWatchdog(const char* what, double seconds);
+    ~TestWatchdog();
+    TestWatchdog(const TestWatchdog&) = delete;
+    TestWatchdog& operator=(const TestWatchdog&) = delete;
+
+  private:
+    struct State;
+    State* state_;
+};

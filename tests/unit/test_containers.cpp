@@ -1,4 +1,4 @@
-/* Strings, lists and hash tables of the support library. */
+/* Strings, UTF-8 repair, lists and hash tables of the support library. */
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -9,6 +9,7 @@
 #include "t_list.h"
 #include "t_log.h"
 #include "t_str.h"
+#include "t_utf8.h"
 #include "test_support.h"
 
 TEST(Str, CapacityZeroMakesNoBufferAndGrowthIsExact) {
@@ -118,6 +119,88 @@ static void _count_destroy(void* p) {
     destroyed++;
     free(p);
 }
+
+/* Each row: bytes in, the repaired text, how many U+FFFD went in. One
+ * U+FFFD stands for each maximal subpart: the lead byte with the bytes that
+ * still fitted it, or a single byte that can start nothing. */
+#define R "\xEF\xBF\xBD"
+#define B(LITERAL) std::string(LITERAL, sizeof(LITERAL) - 1)
+static const struct {
+    std::string in, out;
+    long replaced;
+} _utf8_rows[] = {
+    {B(""), B(""), 0},
+    {B("plain \xC3\xA9\xE2\x9C\x93\xF0\x9F\x98\x80"), B("plain \xC3\xA9\xE2\x9C\x93\xF0\x9F\x98\x80"), 0},
+    {B("\xEF\xBF\xBF\xF4\x8F\xBF\xBF"), B("\xEF\xBF\xBF\xF4\x8F\xBF\xBF"), 0}, /* U+FFFF and U+10FFFF are fine */
+    {B("Sky\xF4\x90\x80\x80"), B("Sky" R R R R), 4},            /* above U+10FFFF: F4 alone, then 3 strays */
+    {B("\xC0\x80"), B(R R), 2},                                  /* an overlong NUL */
+    {B("\xC1\xBF"), B(R R), 2},
+    {B("\xE0\x80\xAF"), B(R R R), 3},                            /* an overlong three-byte form */
+    {B("\xF0\x8F\xBF\xBF"), B(R R R R), 4},                      /* an overlong four-byte form */
+    {B("\xED\xA0\x80x"), B(R R R "x"), 3},                       /* a surrogate */
+    {B("\xED\x9F\xBF"), B("\xED\x9F\xBF"), 0},                   /* U+D7FF, just below them */
+    {B("a\x80" "b\xBF"), B("a" R "b" R), 2},                     /* lone continuation bytes */
+    {B("\xE2\x9C"), B(R), 1},                                    /* cut off at the end */
+    {B("\xF0\x9F\x98" "A"), B(R "A"), 1},                        /* cut off before a letter */
+    {B("\xE2\x9C\xF0\x9F\x98\x80"), B(R "\xF0\x9F\x98\x80"), 1}, /* cut off before a whole one */
+    {B("\xF5\x80\xFF\xFE"), B(R R R R), 4},                      /* bytes that start nothing */
+    {B("x\0y\xC3"), B("x\0y" R), 1},                             /* a NUL is a character */
+};
+#undef B
+
+TEST(Utf8, RepairReplacesEachMaximalSubpartAndValidAgrees) {
+    for (const auto& row : _utf8_rows) {
+        T_STR* out = NULL;
+        EXPECT_EQ(t_utf8_repair(&out, row.in.data(), row.in.size()), row.replaced) << row.in;
+        ASSERT_NE(out, nullptr);
+        EXPECT_EQ(std::string(out->data, out->length), row.out) << row.in;
+        EXPECT_EQ(t_utf8_valid(row.in.data(), row.in.size()), row.replaced == 0) << row.in;
+        EXPECT_TRUE(t_utf8_valid(out->data, out->length)) << row.in;
+        /* Repairing what was repaired changes nothing. */
+        T_STR* again = NULL;
+        EXPECT_EQ(t_utf8_repair(&again, out->data, out->length), 0);
+        EXPECT_EQ(std::string(again->data, again->length), row.out);
+        t_str_free(&again);
+        t_str_free(&out);
+    }
+    /* Appending keeps what the string held. */
+    T_STR* s = t_str_from("kept ");
+    EXPECT_EQ(t_utf8_repair(&s, "\xC0", 1), 1);
+    EXPECT_STREQ(s->data, "kept " R);
+    t_str_free(&s);
+    EXPECT_EQ(t_utf8_repair(NULL, "a", 1), -1);
+}
+
+TEST(Utf8, FixedBuffersAreRepairedAndNeverSplitACharacter) {
+    char b[8];
+    EXPECT_EQ(t_utf8_copy(b, sizeof(b), "Sky\xF4\x90"), 6u); /* "Sky" and one U+FFFD: the second does not fit */
+    EXPECT_STREQ(b, "Sky" R);
+    EXPECT_EQ(t_utf8_copy(b, sizeof(b), "ab\xE2\x9C\x93\xE2\x9C\x93"), 5u);
+    EXPECT_STREQ(b, "ab\xE2\x9C\x93");
+    EXPECT_EQ(t_utf8_copy(b, sizeof(b), "\xE2\x9C"), 3u); /* cut off by the terminator */
+    EXPECT_STREQ(b, R);
+    EXPECT_EQ(t_utf8_copy(b, sizeof(b), NULL), 0u);
+    EXPECT_STREQ(b, "");
+    EXPECT_EQ(t_utf8_copy(b, 1, "abc"), 0u);
+    EXPECT_STREQ(b, "");
+
+    const char* text = "a\xC3\xA9\xF0\x9F\x98\x80";
+    EXPECT_EQ(t_utf8_cut(text, 7, 7), 7u);
+    EXPECT_EQ(t_utf8_cut(text, 7, 6), 3u);
+    EXPECT_EQ(t_utf8_cut(text, 7, 2), 1u);
+    EXPECT_EQ(t_utf8_cut(text, 7, 0), 0u);
+
+    char enc[4];
+    EXPECT_EQ(t_utf8_encode(0x41, enc), 1);
+    EXPECT_EQ(t_utf8_encode(0xE9, enc), 2);
+    EXPECT_EQ(std::string(enc, 2), "\xC3\xA9");
+    EXPECT_EQ(t_utf8_encode(0xFFFD, enc), 3);
+    EXPECT_EQ(std::string(enc, 3), R);
+    EXPECT_EQ(t_utf8_encode(0x10FFFF, enc), 4);
+    EXPECT_EQ(std::string(enc, 4), "\xF4\x8F\xBF\xBF");
+    for (long bad : {-1L, 0xD800L, 0xDFFFL, 0x110000L, 0x7FFFFFFFL}) EXPECT_EQ(t_utf8_encode(bad, enc), 0) << bad;
+}
+#undef R
 
 TEST(List, PushPopShiftAndRemoveKeepOrder) {
     LIST* list = new_generic_list(0);

@@ -11,6 +11,7 @@
 #include "canvas/layer.h"
 #include "gui/i18n.h"
 #include "t_log.h"
+#include "t_utf8.h"
 #include "test_support.h"
 
 static const char* const _keys[] = {
@@ -46,21 +47,6 @@ static std::vector<std::string> _conversions(const char* text) {
         }
     }
     return found;
-}
-
-// Offset of the first malformed UTF-8 sequence, or -1 when the text is well formed.
-static long _utf8_error_at(const char* text) {
-    const unsigned char* s = (const unsigned char*)text;
-    size_t i = 0;
-    while (s[i]) {
-        unsigned char c = s[i];
-        size_t extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 9;
-        if (extra == 9 || (extra == 1 && c < 0xC2)) return (long)i;
-        for (size_t k = 1; k <= extra; k++)
-            if ((s[i + k] & 0xC0) != 0x80) return (long)i;
-        i += extra + 1;
-    }
-    return -1;
 }
 
 static const char* _find(int lang, const char* key) {
@@ -123,7 +109,7 @@ TEST(I18nTables, TranslationsAreNonEmptyUtf8AndKeepPlaceholders) {
         for (size_t i = 0; i < count; i++) {
             ASSERT_NE(table[i].text, nullptr) << table[i].key;
             EXPECT_GT(strlen(table[i].text), 0u) << lang << ": " << table[i].key;
-            EXPECT_EQ(_utf8_error_at(table[i].text), -1) << lang << ": " << table[i].key;
+            EXPECT_TRUE(t_utf8_valid(table[i].text, strlen(table[i].text))) << lang << ": " << table[i].key;
             EXPECT_EQ(_conversions(table[i].text), _conversions(table[i].key))
                 << "language " << lang << ": \"" << table[i].key << "\" -> \"" << table[i].text << "\"";
         }

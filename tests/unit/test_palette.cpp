@@ -214,6 +214,18 @@ TEST(Palette, FileImageRoundTrip) {
     img = _image(&set);
     ASSERT_EQ(palette_deserialize(&back, img.data(), img.size()), 1);
     EXPECT_EQ(back.active, 3);
+
+    /* A name with bytes that are no UTF-8 is read repaired, each bad part
+     * one U+FFFD; a name that fills its record keeps whole characters. */
+    img.replace(80, 8, std::string("Sky\xF4\x90\x80\x80\0", 8));
+    img.replace(20, 31, std::string(29, 'a') + "\xC3\xA9");
+    ASSERT_EQ(palette_deserialize(&back, img.data(), img.size()), 1);
+    EXPECT_STREQ(back.user[1].name, "Sky\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(std::string(back.user[0].name), std::string(29, 'a') + "\xC3\xA9");
+    /* A rename cut to the record splits no character. */
+    palette_select(&set, 5);
+    EXPECT_EQ(palette_rename_active(&set, (std::string(30, 'b') + "\xE2\x9C\x93").c_str()), 1);
+    EXPECT_EQ(std::string(palette_name(&set, 5)), std::string(30, 'b'));
 }
 
 TEST(Palette, ReaderLimits) {
