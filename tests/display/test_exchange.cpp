@@ -201,7 +201,10 @@ class Exchange : public Gui {
         Gui::TearDown();
         test_remove_tree(dir_);
     }
-    std::string notice() { return app.ui.notify.open ? app.ui.notify.text : ""; }
+    std::string notice() {
+        plumaro_gui_update(&app); /* as the next frame does */
+        return app.ui.notify.open ? app.ui.notify.text : "";
+    }
     // A key character (typing, or a shortcut with Ctrl) sent as the keyboard does.
     void type(int keycode, int unichar, int modifiers = 0) {
         ALLEGRO_EVENT e = {};
