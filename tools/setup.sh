@@ -14,7 +14,7 @@ pkgs=(build-essential cmake pkg-config
       libcjson-dev zlib1g-dev libzip-dev libexpat1-dev libx11-dev libxi-dev fonts-dejavu-core)
 if [ "$want_tests" = 1 ]; then
   pkgs+=(libgtest-dev libbenchmark-dev xvfb xauth xdotool libgl1-mesa-dri
-         x11-apps imagemagick python3 python3-pil pngcheck libmypaint-dev
+         x11-apps imagemagick python3 python3-pil pngcheck libmypaint-dev libxtst-dev
          clang libclang-rt-14-dev desktop-file-utils shared-mime-info)
 fi
 

@@ -21,8 +21,13 @@
 static const double _PEN_MATCH_SECONDS = 0.1;
 /* ...and in position: core events carry whole pixels, the pen fractions. */
 static const float _PEN_MATCH_PIXELS = 2.5f;
-/* An event newer than the last sample by less than this may have its sample
- * still on the way: the connection is synced once before giving up. */
+/* The server reports a pen's event at the place where the pointer was
+ * before the event moved it; the place it moved to comes with the pen's
+ * next event. The newest sample, whose place is not known yet, belongs to
+ * an event no further away than a pen moves between two of its events. */
+static const float _PEN_REACH_PIXELS = 48.0f;
+/* An event newer than the last sample, by less than this, may have its
+ * sample still on the way: the connection is synced once before the match. */
 static const double _PEN_SYNC_SECONDS = 1.0;
 /* Each window of clock observations lasts this long; the offset is the
  * smallest of the current and the previous one, so a changed clock is
@@ -52,6 +57,11 @@ static struct {
 } _pen;
 
 static PLATFORM_PEN_SAMPLE _pen_ring[PEN_RING];
+/* Where each kept sample moved the pointer, once the device's next sample told. */
+static struct {
+    int known;
+    float x, y;
+} _pen_ring_moved[PEN_RING];
 static int _pen_ring_start = 0, _pen_ring_count = 0;
 static char _pen_claim[64];
 static int _pen_claim_eraser = 0;
@@ -225,12 +235,24 @@ void _platform_pen_claim_devices(const char* part, int eraser) {
 
 int platform_pen_feed(const PLATFORM_PEN_SAMPLE* sample) {
     __t_assert(sample);
+    /* This sample's place is where the device's previous one moved to. */
+    for (int i = _pen_ring_count - 1; i >= 0; i--) {
+        int at = (_pen_ring_start + i) % PEN_RING;
+        if (_pen_ring[at].device != sample->device) continue;
+        if (!_pen_ring_moved[at].known) {
+            _pen_ring_moved[at].known = 1;
+            _pen_ring_moved[at].x = sample->x;
+            _pen_ring_moved[at].y = sample->y;
+        }
+        break;
+    }
     int at = (_pen_ring_start + _pen_ring_count) % PEN_RING;
     if (_pen_ring_count == PEN_RING)
         _pen_ring_start = (_pen_ring_start + 1) % PEN_RING;
     else
         _pen_ring_count++;
     _pen_ring[at] = *sample;
+    _pen_ring_moved[at].known = 0;
     return 1;
 }
 
@@ -238,7 +260,14 @@ void platform_pen_forget(void) { _pen_ring_start = _pen_ring_count = 0; }
 
 int platform_pen_count(void) { return _pen.x ? _pen.device_count : 0; }
 
-// The kept sample nearest in time to the event among those at its position; -1 for none.
+// 1 when (x, y) lies within `reach` pixels of (px, py).
+static int _pen_near(float x, float y, float px, float py, float reach) {
+    float dx = px - x, dy = py - y;
+    return dx * dx + dy * dy <= reach * reach;
+}
+
+// The kept sample nearest in time to the event among those at its place,
+// counting the newest of a device within its reach; -1 for none.
 static int _pen_match(double time, float x, float y) {
     int best = -1;
     double best_dt = 0.0;
@@ -248,8 +277,12 @@ static int _pen_match(double time, float x, float y) {
         const PLATFORM_PEN_SAMPLE* s = &_pen_ring[at];
         double dt = fabs(s->time - time);
         if (!(dt <= _PEN_MATCH_SECONDS)) continue;
-        float dx = s->x - x, dy = s->y - y;
-        if (dx * dx + dy * dy > _PEN_MATCH_PIXELS * _PEN_MATCH_PIXELS) continue;
+        int here = _pen_near(x, y, s->x, s->y, _PEN_MATCH_PIXELS);
+        if (_pen_ring_moved[at].known)
+            here |= _pen_near(x, y, _pen_ring_moved[at].x, _pen_ring_moved[at].y, _PEN_MATCH_PIXELS);
+        else
+            here |= _pen_near(x, y, s->x, s->y, _PEN_REACH_PIXELS);
+        if (!here) continue;
         if (best < 0 || dt <= best_dt) {
             best = at;
             best_dt = dt;
@@ -260,12 +293,13 @@ static int _pen_match(double time, float x, float y) {
 
 int platform_pen_sample_for(double time, float x, float y, PLATFORM_PEN_SAMPLE* out) {
     __t_assert(out);
+    platform_pen_pump();
     int found = _pen_match(time, x, y);
-    if (found < 0 && _pen.x && _pen_ring_count > 0) {
+    if (_pen.x && _pen_ring_count > 0) {
         /* The pen's event may still be on its way while Allegro's has
          * arrived: one round trip brings whatever the server sent before. */
         const PLATFORM_PEN_SAMPLE* newest = &_pen_ring[(_pen_ring_start + _pen_ring_count - 1) % PEN_RING];
-        if (time - newest->time < _PEN_SYNC_SECONDS) {
+        if ((found < 0 || time > newest->time) && time - newest->time < _PEN_SYNC_SECONDS) {
             XSync(_pen.x, False);
             platform_pen_pump();
             found = _pen_match(time, x, y);

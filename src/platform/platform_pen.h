@@ -21,7 +21,15 @@
  * milliseconds of its own clock; the reader maps them by the smallest
  * difference seen between the moment an event was read and its server
  * time, which is the server clock's offset plus the shortest delivery
- * delay. */
+ * delay.
+ *
+ * Places: X reports a pen's event where the pointer was just before the
+ * event moved it (the pen's own device is read, and the pointer follows it
+ * only afterwards); where it went comes with the pen's next event. The
+ * matching allows for this: a sample belongs to a mouse event at its own
+ * place or at the place its device's next sample gives, and the newest
+ * sample of a device to one within a pen's reach of it. Fed samples may
+ * carry the true places: the matching finds them as well. */
 #pragma once
 #include <stdint.h>
 #include <allegro5/allegro.h>
@@ -32,7 +40,7 @@ enum PLATFORM_PEN_KIND { PLATFORM_PEN_MOTION = 0, PLATFORM_PEN_PRESS = 1, PLATFO
 typedef struct PLATFORM_PEN_SAMPLE {
     double time;          /* seconds, on the clock of Allegro's event time stamps */
     uint32_t server_time; /* the X server's time stamp in ms (0 for fed samples) */
-    float x, y;           /* window coordinates, pixels (fractions kept) */
+    float x, y;           /* window coordinates, pixels (fractions kept); see below */
     float pressure;       /* 0..1, or -1 when this pen has no pressure sensor */
     float tilt_x, tilt_y; /* -1..1 across the pen's range; 0 without tilt */
     int has_tilt;         /* 1 when the pen reports tilt */

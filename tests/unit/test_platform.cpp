@@ -556,6 +556,28 @@ TEST(PenMatching, AMouseEventGetsThePressureOfThePenSampleAtItsTimeAndPlace) {
     EXPECT_EQ(platform_pen_pressure_for(10.080, 104, 100, &p, &eraser), 1);
     EXPECT_FLOAT_EQ(p, 0.9f);
 
+    /* As X reports a pen: each event where the pointer was before it; where
+     * it went comes with the next one, and the newest is known only nearby. */
+    platform_pen_forget();
+    PLATFORM_PEN_SAMPLE reported[] = {_pen_at(30.000, 10, 10, 0.3f), _pen_at(30.008, 30, 10, 0.5f),
+                                      _pen_at(30.016, 50, 10, 0.7f)};
+    for (auto& s : reported) {
+        s.device = 5;
+        platform_pen_feed(&s);
+    }
+    PLATFORM_PEN_SAMPLE other_pen = _pen_at(30.010, 400, 300, 0.1f);
+    other_pen.device = 6;
+    platform_pen_feed(&other_pen); /* another device tells nothing of pen 5's places */
+    EXPECT_EQ(platform_pen_pressure_for(30.0005, 30, 10, &p, &eraser), 1);
+    EXPECT_FLOAT_EQ(p, 0.3f);
+    EXPECT_EQ(platform_pen_pressure_for(30.0085, 50, 10, &p, &eraser), 1);
+    EXPECT_FLOAT_EQ(p, 0.5f);
+    EXPECT_EQ(platform_pen_pressure_for(30.0165, 70, 10, &p, &eraser), 1);
+    EXPECT_FLOAT_EQ(p, 0.7f);
+    EXPECT_EQ(platform_pen_pressure_for(30.0165, 120, 10, &p, &eraser), 0);
+    EXPECT_EQ(platform_pen_pressure_for(30.0105, 420, 300, &p, &eraser), 1);
+    EXPECT_FLOAT_EQ(p, 0.1f);
+
     /* The ring keeps the newest: the first of 70 is gone, the last is there. */
     platform_pen_forget();
     EXPECT_EQ(platform_pen_pressure_for(10.009, 104, 100, &p, &eraser), 0);
