@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include "plumaro_app.h"
+#include "platform/platform_pen.h"
 #include "t_log.h"
 #include "test_support.h"
 
@@ -110,10 +111,25 @@ TEST_F(Spine, TheKeyboardIsInstalledWithTheFirstFrameAndItsKeysArrive) {
     ASSERT_EQ(ok_, 1);
     /* Each case runs in a process of its own: nothing installed it before. */
     EXPECT_FALSE(al_is_keyboard_installed());
+    /* The pen reader starts with them; the test server has no pen, which
+     * costs nothing but one line. */
+    std::string before = test_log_capture_end();
+    test_log_capture_begin(LOG_INFO);
+    EXPECT_EQ(before.find("pen "), std::string::npos);
     plumaro_app_draw_frame(&app_);
     ASSERT_TRUE(al_is_keyboard_installed());
     EXPECT_TRUE(al_is_event_source_registered(app_.queue, al_get_keyboard_event_source()));
     EXPECT_EQ(app_.running, 1);
+    app_.dirty = 1;
+    plumaro_app_draw_frame(&app_);
+    tick();
+    std::string after = test_log_capture_end();
+    test_log_capture_begin(LOG_INFO);
+    const char* line = "pen input: no pen found, watching for one to be plugged in";
+    size_t at = after.find(line);
+    EXPECT_NE(at, std::string::npos) << after;
+    EXPECT_EQ(after.find(line, at + 1), std::string::npos) << "said more than once";
+    EXPECT_EQ(platform_pen_count(), 0);
 }
 
 TEST_F(Spine, TheCanvasBeforeAnyFrameGetsTheFirstLayerReady) {
