@@ -488,7 +488,8 @@ int platform_pen_start(ALLEGRO_DISPLAY* display) {
     }
     Display* x = XOpenDisplay(NULL);
     if (!x) {
-        t_log(LOG_INFO, "pen input off: a second connection to the X display could not be opened");
+        t_log(LOG_INFO, "pen input off: a second connection to the X display %s could not be opened",
+              XDisplayName(NULL));
         return 0;
     }
     int opcode = 0, first_event = 0, first_error = 0;

@@ -164,3 +164,25 @@ TEST_F(PenDisplay, PensThatComeAndGoAreFollowed) {
     EXPECT_TRUE(pump_until_logged("pen removed: plumaro pen test XTEST pointer")) << log();
     EXPECT_EQ(platform_pen_count(), 1);
 }
+
+/* Without a second connection the program goes on as with a mouse alone, and says why. */
+TEST_F(PenDisplay, NoSecondConnectionMeansNoPenAndOneLine) {
+    std::string display = getenv("DISPLAY");
+    setenv("DISPLAY", ":4093", 1);
+    EXPECT_EQ(platform_pen_start(test_display()), 0);
+    setenv("DISPLAY", display.c_str(), 1);
+    EXPECT_NE(log().find("pen input off: a second connection to the X display :4093 could not be opened"),
+              std::string::npos);
+    EXPECT_EQ(platform_pen_count(), 0);
+    platform_pen_pump();
+    PLATFORM_PEN_SAMPLE fed = {};
+    fed.time = 3.0;
+    fed.x = fed.y = 10;
+    fed.pressure = 0.4f;
+    platform_pen_feed(&fed); /* the seam works without a device */
+    float pressure = 0;
+    int eraser = 0;
+    EXPECT_EQ(platform_pen_pressure_for(3.001, 10, 10, &pressure, &eraser), 1);
+    EXPECT_FLOAT_EQ(pressure, 0.4f);
+    platform_pen_forget();
+}
