@@ -6,7 +6,12 @@
  * for the whole sample) gives the pressure that belongs to an Allegro mouse
  * event, found by the event's time stamp and position. A mouse makes no
  * samples, so its events get none back and the caller keeps its own rule
- * (pressure from the pointer's speed, or full pressure).
+ * (pressure from the pointer's speed, or full pressure). In a motion or
+ * button handler:
+ *     float p; int eraser;
+ *     if (platform_pen_pressure_for(ev->mouse.timestamp, ev->mouse.x, ev->mouse.y, &p, &eraser) && p >= 0) ...
+ * A pen that presses harder or softer without moving makes no mouse event:
+ * its new pressure comes with the next one.
  *
  * Where samples come from. On the desktop `platform_pen_start` opens a
  * second X connection of the program's own after the first frame and reads
