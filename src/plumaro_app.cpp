@@ -19,6 +19,7 @@
 #include "gui/gui.h"
 #include "gui/i18n.h"
 #include "platform/platform.h"
+#include "platform/platform_pen.h"
 #include "t_log.h"
 #include "t_str.h"
 
@@ -587,6 +588,7 @@ void plumaro_app_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
     __t_assert_void(app);
     __t_assert_void(event);
     if (_app_is_input(event->type)) app->idle_seconds = 0.0;
+    platform_pen_pump(); /* a mouse event's pen sample is read before the event is handled */
     /* The interface sees events first, but a drag that began on the canvas
      * keeps all its motion and its release even over the interface. */
     int consumed = app->state_id == APP_STATE_CANVAS ? plumaro_gui_handle_event(app, event) : 0;
@@ -645,10 +647,10 @@ void plumaro_app_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
     plumaro_gui_update(app);
 }
 
-/* The keyboard and the window icon come right after the first frame:
- * together they take about a fifth of the time to it, and no key can be
- * meant for a window that is not drawn yet. A keyboard that cannot be had
- * ends the program as it would have at start. */
+/* The keyboard, the window icon and the pen reader come right after the
+ * first frame: together they take about a fifth of the time to it, and no
+ * key can be meant for a window that is not drawn yet. A keyboard that
+ * cannot be had ends the program as it would have at start. */
 static void _app_after_first_frame(PLUMARO_APP* app) {
     if (!al_is_keyboard_installed() && !al_install_keyboard()) {
         t_log(LOG_EMERG, "could not install keyboard");
@@ -658,6 +660,7 @@ static void _app_after_first_frame(PLUMARO_APP* app) {
     }
     if (app->queue) al_register_event_source(app->queue, al_get_keyboard_event_source());
     _app_set_window_icon(app);
+    platform_pen_start(app->display);
 }
 
 void plumaro_app_draw_frame(PLUMARO_APP* app) {
@@ -769,6 +772,7 @@ void plumaro_app_shutdown(PLUMARO_APP* app) {
         al_destroy_font(app->font);
         app->font = NULL;
     }
+    platform_pen_stop(); /* its events are selected on the display's window */
     if (app->display) {
         al_destroy_display(app->display);
         app->display = NULL;

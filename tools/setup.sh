@@ -11,10 +11,10 @@ want_tests=0
 
 pkgs=(build-essential cmake pkg-config
       liballegro5-dev liballegro-image5-dev liballegro-ttf5-dev liballegro-dialog5-dev
-      libcjson-dev zlib1g-dev libzip-dev libexpat1-dev libx11-dev fonts-dejavu-core)
+      libcjson-dev zlib1g-dev libzip-dev libexpat1-dev libx11-dev libxi-dev fonts-dejavu-core)
 if [ "$want_tests" = 1 ]; then
   pkgs+=(libgtest-dev libbenchmark-dev xvfb xauth xdotool libgl1-mesa-dri
-         x11-apps imagemagick python3 python3-pil pngcheck libmypaint-dev
+         x11-apps imagemagick python3 python3-pil pngcheck libmypaint-dev libxtst-dev
          clang libclang-rt-14-dev desktop-file-utils shared-mime-info appstream)
 fi
 

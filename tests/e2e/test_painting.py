@@ -1,7 +1,9 @@
-"""Painting and navigating the real program with xdotool: a drag paints a
-stroke in the default ink, Ctrl+Z and Ctrl+Y take it away and bring it back,
-a middle-button drag moves the canvas and the wheel zooms about the pointer."""
+"""Painting and navigating the real program with xdotool: without a pen a
+drag paints a stroke in the default ink, Ctrl+Z and Ctrl+Y take it away and
+bring it back, a middle-button drag moves the canvas and the wheel zooms
+about the pointer."""
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -38,6 +40,13 @@ class Painting(unittest.TestCase):
         return screenshot(self.app.window, os.path.join(self.shots, name + ".png"))
 
     def test_stroke_undo_redo_pan_and_zoom(self):
+        # The test server has no pen: one INFO line says so after the first
+        # frame, and the mouse paints as it always did.
+        log = self.app.log()
+        pen_lines = [l for l in log.splitlines() if re.search(r"\bpen (input|found)", l)]
+        self.assertEqual(len(pen_lines), 1, log)
+        self.assertRegex(pen_lines[0], r"^INFO:.*pen input: no pen found, watching for one to be plugged in$")
+        self.assertLess(log.index("state switch: (none) -> splash"), log.index(pen_lines[0]))
         drag(self.origin, line(300, 300, 700, 400))
         painted = self.shot("painted")
         ink = ink_pixels(painted, box=CANVAS_BOX)

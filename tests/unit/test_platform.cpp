@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
+#include "platform/platform_pen_internal.h"
 #include "t_log.h"
 #include "test_support.h"
 
@@ -269,4 +271,192 @@ TEST(PlatformFixed, DesktopAnswers) {
     test_log_capture_begin(LOG_WARNING);
     EXPECT_FLOAT_EQ(platform_display_density(), 1.0f);
     EXPECT_NE(test_log_capture_end().find("PLUMARO_TEST_DENSITY"), std::string::npos);
+}
+
+/* ---- the pen: recognising devices, decoding their events, matching ---- */
+
+/* Stand-ins for the atoms a server gives the axis labels. */
+static const Atom kPressure = 301, kTiltX = 302, kTiltY = 303, kAbs = 304;
+static const PLATFORM_PEN_ATOMS kAtoms = {kPressure, kTiltX, kTiltY};
+
+/* A device as XIQueryDevice lists it: one valuator per label, numbered in order. */
+struct FakeDevice {
+    XIValuatorClassInfo axes[6] = {};
+    XIAnyClassInfo* classes[6] = {};
+    XIDeviceInfo info = {};
+    FakeDevice(const char* name, std::initializer_list<std::pair<Atom, double>> labels_max,
+               int mode = XIModeAbsolute, int use = XISlavePointer) {
+        info = {11, (char*)name, use, 2, True, 0, classes};
+        for (const auto& a : labels_max) {
+            XIValuatorClassInfo& v = axes[info.num_classes];
+            v.type = XIValuatorClass;
+            v.number = info.num_classes;
+            v.label = a.first;
+            v.min = a.first == kTiltX || a.first == kTiltY ? -64 : 0;
+            v.max = a.second;
+            v.mode = mode;
+            classes[info.num_classes++] = (XIAnyClassInfo*)&v;
+        }
+    }
+};
+
+/* An event of device 11 with valuators (number, value), packed as the server
+ * packs them: only those present, in rising order. */
+struct FakeEvent {
+    unsigned char mask[2] = {0}, buttons[1] = {0};
+    double values[8] = {0};
+    XIDeviceEvent event = {};
+    FakeEvent(int evtype, int detail, std::initializer_list<std::pair<int, double>> axes) {
+        event.evtype = evtype;
+        event.detail = detail;
+        event.deviceid = event.sourceid = 11;
+        event.event_x = 40.25;
+        event.event_y = 70.5;
+        event.time = 123456;
+        int n = 0;
+        for (const auto& a : axes) {
+            XISetMask(mask, a.first);
+            values[n++] = a.second;
+        }
+        event.valuators = {(int)sizeof(mask), mask, values};
+        event.buttons = {(int)sizeof(buttons), buttons};
+    }
+};
+
+TEST(PenDevices, APressureAxisWithAbsolutePositionOrAPenNameMakesAPen) {
+    PLATFORM_PEN_DEVICE d;
+    /* No word of a pen in the name, but pressure and absolute position. */
+    FakeDevice huion("HUION Tablet_H640P", {{kAbs, 32767}, {kAbs, 32767}, {kPressure, 8191}, {kTiltX, 63}});
+    ASSERT_EQ(_platform_pen_device_from_info(&huion.info, &kAtoms, &d), 1);
+    EXPECT_EQ(d.pressure_axis, 2);
+    EXPECT_EQ(d.tilt_x_axis, 3);
+    EXPECT_EQ(d.tilt_y_axis, -1);
+    /* A stylus without a pressure sensor counts: its eraser end matters. */
+    FakeDevice bare("Generic USB stylus", {{kAbs, 100}, {kAbs, 100}});
+    ASSERT_EQ(_platform_pen_device_from_info(&bare.info, &kAtoms, &d), 1);
+    EXPECT_EQ(d.pressure_axis, -1);
+    /* Not pens: a touchpad's pressure on a relative pointer, a finger on a pen
+     * display, a tablet's mouse interface (names count whole words), and a
+     * floating pen that moves no pointer. */
+    FakeDevice touchpad("SynPS/2 Synaptics TouchPad", {{kAbs, 1}, {kAbs, 1}, {kPressure, 255}}, XIModeRelative);
+    FakeDevice finger("Wacom ISDv4 E6 Pen Finger", {{kAbs, 4096}, {kAbs, 4096}, {kPressure, 255}});
+    FakeDevice mouse("UGTABLET 10 inch PenTablet Mouse", {{kAbs, 100}, {kAbs, 100}});
+    FakeDevice floating("Wacom Intuos S Pen stylus", {{kAbs, 1}, {kPressure, 2047}}, XIModeAbsolute, XIFloatingSlave);
+    for (FakeDevice* no : {&touchpad, &finger, &mouse, &floating})
+        EXPECT_EQ(_platform_pen_device_from_info(&no->info, &kAtoms, &d), 0) << no->info.name;
+}
+
+TEST(PenDecode, PressureAndTiltFollowTheValuatorMaskAndTheDevicesRange) {
+    PLATFORM_PEN_DEVICE wacom;
+    FakeDevice info("Wacom Intuos S Pen stylus", {{kAbs, 15200}, {kAbs, 9500}, {kPressure, 2047}, {kTiltX, 63}});
+    ASSERT_EQ(_platform_pen_device_from_info(&info.info, &kAtoms, &wacom), 1);
+    PLATFORM_PEN_SAMPLE s;
+    FakeEvent hover(XI_Motion, 0, {{0, 5000}, {1, 3000}, {2, 0}, {3, -64}});
+    ASSERT_EQ(_platform_pen_decode(&wacom, &hover.event, 7.5, &s), 1);
+    EXPECT_EQ(s.server_time, 123456u);
+    EXPECT_FLOAT_EQ(s.pressure, 0.0f);
+    EXPECT_FLOAT_EQ(s.tilt_x, -1.0f);
+    /* The tip goes down and only pressure changed: it is the first value. */
+    FakeEvent press(XI_ButtonPress, 1, {{2, 2047.0 * 0.3}});
+    ASSERT_EQ(_platform_pen_decode(&wacom, &press.event, 7.51, &s), 1);
+    EXPECT_NEAR(s.pressure, 0.3f, 1e-6);
+    EXPECT_FLOAT_EQ(s.tilt_x, -1.0f); /* kept */
+    EXPECT_EQ(s.kind, PLATFORM_PEN_PRESS);
+    EXPECT_EQ(s.touching, 1);
+    /* A move without pressure keeps it; past the range it is held to 1. */
+    FakeEvent move(XI_Motion, 0, {{0, 5010}, {3, 63}});
+    ASSERT_EQ(_platform_pen_decode(&wacom, &move.event, 7.52, &s), 1);
+    EXPECT_NEAR(s.pressure, 0.3f, 1e-6);
+    EXPECT_FLOAT_EQ(s.tilt_x, 1.0f);
+    FakeEvent hard(XI_Motion, 0, {{2, 4000}});
+    ASSERT_EQ(_platform_pen_decode(&wacom, &hard.event, 7.53, &s), 1);
+    EXPECT_FLOAT_EQ(s.pressure, 1.0f);
+    /* Another device's event is no sample of this one, and leaves its pressure. */
+    FakeEvent other(XI_Motion, 0, {{2, 100}});
+    other.event.sourceid = 12;
+    EXPECT_EQ(_platform_pen_decode(&wacom, &other.event, 8, &s), 0);
+    EXPECT_FLOAT_EQ(wacom.pressure, 1.0f);
+
+    /* Pressure as the first axis over 0..65535, an eraser end; then a pen without pressure. */
+    PLATFORM_PEN_DEVICE first, bare;
+    FakeDevice info2("Tablet Monitor Pen eraser", {{kPressure, 65535}, {kAbs, 1}, {kAbs, 1}});
+    FakeDevice info3("Generic USB stylus", {{kAbs, 1}, {kAbs, 1}, {kAbs, 100}});
+    ASSERT_EQ(_platform_pen_device_from_info(&info2.info, &kAtoms, &first), 1);
+    ASSERT_EQ(_platform_pen_device_from_info(&info3.info, &kAtoms, &bare), 1);
+    FakeEvent e2(XI_Motion, 0, {{0, 16383.75}, {1, 0.5}, {2, 0.5}});
+    ASSERT_EQ(_platform_pen_decode(&first, &e2.event, 1, &s), 1);
+    EXPECT_NEAR(s.pressure, 0.25f, 1e-6);
+    EXPECT_EQ(s.has_tilt, 0);
+    EXPECT_EQ(s.eraser, 1);
+    ASSERT_EQ(_platform_pen_decode(&bare, &e2.event, 1, &s), 1);
+    EXPECT_FLOAT_EQ(s.pressure, -1.0f);
+}
+
+TEST(PenClock, ServerMillisecondsMapOntoTheLocalClockByTheShortestDelay) {
+    PLATFORM_PEN_CLOCK c = {};
+    int64_t a = _platform_pen_clock_unwrap(&c, 0xFFFFFF00u); /* the 32-bit count wraps after 49.7 days */
+    EXPECT_EQ(_platform_pen_clock_unwrap(&c, 0x00000100u) - a, 512);
+    EXPECT_EQ(_platform_pen_clock_unwrap(&c, 0x000000FDu) - a, 509); /* a little out of order */
+    PLATFORM_PEN_CLOCK k = {};
+    _platform_pen_clock_observe(&k, 1000, 5.010);
+    _platform_pen_clock_observe(&k, 2000, 6.002); /* the quickest delivery decides */
+    _platform_pen_clock_observe(&k, 3000, 7.500); /* read late by a busy loop */
+    EXPECT_NEAR(_platform_pen_clock_map(&k, 1500), 5.502, 1e-9);
+    _platform_pen_clock_observe(&k, 12000, 16.5); /* a new window: the last one still holds */
+    EXPECT_NEAR(_platform_pen_clock_map(&k, 12000), 16.002, 1e-9);
+    _platform_pen_clock_observe(&k, 20000, 30.0); /* a clock that moved on for good... */
+    _platform_pen_clock_observe(&k, 30000, 40.0);
+    EXPECT_NEAR(_platform_pen_clock_map(&k, 30000), 40.0, 1e-9); /* ...is adopted after two windows */
+}
+
+// Feeds a sample of device `device` at a time, place and pressure.
+static void _pen_feed(double t, float x, float y, float pressure, int device = 0, int eraser = 0) {
+    PLATFORM_PEN_SAMPLE s = {};
+    s.time = t;
+    s.x = x;
+    s.y = y;
+    s.pressure = pressure;
+    s.device = device;
+    s.eraser = eraser;
+    platform_pen_feed(&s);
+}
+
+TEST(PenMatching, AMouseEventGetsThePressureOfThePenSampleAtItsTimeAndPlace) {
+    platform_pen_forget();
+    float p = 0;
+    int eraser = 7;
+    EXPECT_EQ(platform_pen_pressure_for(10.0, 100, 100, &p, &eraser), 0); /* no samples: a mouse */
+    EXPECT_FLOAT_EQ(p, -1.0f);
+    EXPECT_EQ(eraser, 0);
+    /* As X reports a pen, each event where the pointer was before it: pen 5
+     * moved to 30, 50, then 70 (not known yet). Pen 6 makes the second and
+     * the third sample in one millisecond, then presses harder in place. */
+    _pen_feed(10.000, 10, 10, 0.3f, 5);
+    _pen_feed(10.004, 400.4, 300.6, 0.1f, 6, 1);
+    _pen_feed(10.008, 30, 10, 0.5f, 5);
+    _pen_feed(10.012, 410, 300, 0.2f, 6, 1);
+    _pen_feed(10.012, 420, 300, 0.25f, 6, 1);
+    _pen_feed(10.016, 50, 10, 0.7f, 5);
+    _pen_feed(10.016, 420, 300, 0.35f, 6, 1);
+    const struct {
+        double t;
+        float x, y, pressure;
+        int eraser;
+    } events[] = {{10.0005, 30, 10, 0.3f, 0},   {10.0085, 50, 10, 0.5f, 0},  {10.0165, 70, 10, 0.7f, 0},
+                  {10.0165, 120, 10, -1, 0},    /* beyond a pen's reach of its newest sample */
+                  {10.0045, 400, 301, 0.1f, 1}, /* whole pixels against fractions */
+                  {10.012, 410, 300, 0.2f, 1},  {10.0125, 420, 300, 0.25f, 1}, {10.016, 420, 300, 0.35f, 1},
+                  {10.6, 50, 10, -1, 0},        /* the pen was here, too long ago */
+                  {10.008, 200, 200, -1, 0}};   /* a mouse elsewhere while the pens move */
+    for (const auto& e : events) {
+        EXPECT_EQ(platform_pen_pressure_for(e.t, e.x, e.y, &p, &eraser), e.pressure >= 0) << e.t << " " << e.x;
+        EXPECT_FLOAT_EQ(p, e.pressure) << e.t << " " << e.x;
+        EXPECT_EQ(eraser, e.eraser);
+    }
+    /* The ring keeps the newest: of 70 samples the first is gone, the last is there. */
+    for (int i = 0; i < 70; i++) _pen_feed(20.0 + 0.001 * i, 10.0f * i, 50, 0.01f * i, i);
+    EXPECT_EQ(platform_pen_pressure_for(20.0, 0, 50, &p, &eraser), 0);
+    EXPECT_EQ(platform_pen_pressure_for(20.069, 690, 50, &p, &eraser), 1);
+    EXPECT_FLOAT_EQ(p, 0.69f);
+    platform_pen_forget();
 }
