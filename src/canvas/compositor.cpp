@@ -22,9 +22,6 @@
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "canvas/templates.h"
 #include "t_log.h"
@@ -304,37 +301,6 @@ ALLEGRO_BITMAP* compositor_flatten_region(DOCUMENT* doc, int x, int y, int w, in
     return out;
 }
 
-// Blends a premultiplied row over another as the device's "over" does:
-// d = s + d * (255 - s alpha) / 255 per channel, rounded like a normalised
-// product, (p + (p >> 8) + 128) >> 8, and saturated.
-static void _flatten_row(uint8_t* d, const uint8_t* s, int pixels) {
-    int i = 0;
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128(), k255 = _mm_set1_epi16(255), k128 = _mm_set1_epi16(128);
-    for (; i + 4 <= pixels; i += 4) {
-        __m128i sv = _mm_loadu_si128((const __m128i*)(s + 4 * i));
-        if (_mm_movemask_epi8(_mm_cmpeq_epi8(sv, zero)) == 0xFFFF) continue; /* nothing to lay over */
-        __m128i dv = _mm_loadu_si128((const __m128i*)(d + 4 * i));
-        __m128i slo = _mm_unpacklo_epi8(sv, zero), shi = _mm_unpackhi_epi8(sv, zero);
-        __m128i flo = _mm_sub_epi16(k255, _mm_shufflehi_epi16(_mm_shufflelo_epi16(slo, 0xFF), 0xFF));
-        __m128i fhi = _mm_sub_epi16(k255, _mm_shufflehi_epi16(_mm_shufflelo_epi16(shi, 0xFF), 0xFF));
-        __m128i lo = _mm_mullo_epi16(_mm_unpacklo_epi8(dv, zero), flo);
-        __m128i hi = _mm_mullo_epi16(_mm_unpackhi_epi8(dv, zero), fhi);
-        lo = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(lo, _mm_srli_epi16(lo, 8)), k128), 8);
-        hi = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(hi, _mm_srli_epi16(hi, 8)), k128), 8);
-        _mm_storeu_si128((__m128i*)(d + 4 * i), _mm_adds_epu8(sv, _mm_packus_epi16(lo, hi)));
-    }
-#endif
-    for (; i < pixels; i++) {
-        unsigned f = 255u - s[4 * i + 3];
-        for (int c = 0; c < 4; c++) {
-            unsigned p = (unsigned)d[4 * i + c] * f;
-            unsigned v = s[4 * i + c] + ((p + (p >> 8) + 128u) >> 8);
-            d[4 * i + c] = (uint8_t)(v > 255u ? 255u : v);
-        }
-    }
-}
-
 // Flattens on the CPU from the layers' textures, read back one by one.
 uint8_t* compositor_flatten_region_bytes(DOCUMENT* doc, int x, int y, int w, int h, int include_template) {
     __t_assert_null(doc);
@@ -389,7 +355,7 @@ uint8_t* compositor_flatten_region_bytes(DOCUMENT* doc, int x, int y, int w, int
                 for (int i = 0; i < (x1 - x0) * 4; i++) tinted[i] = lut[src[i]];
                 src = tinted;
             }
-            _flatten_row(out + (size_t)(j - y) * row + (size_t)(x0 - x) * 4, src, x1 - x0);
+            compositor_blend_row(out + (size_t)(j - y) * row + (size_t)(x0 - x) * 4, src, x1 - x0, LAYER_BLEND_NORMAL);
         }
         al_unlock_bitmap(source);
     }
