@@ -128,7 +128,8 @@ static void _on_bezier_toggle(int32_t, void* user) {
 
 static void _on_fill_toggle(int32_t, void* user) {
     _APP(user);
-    _gui_choose_tool(app, TOOL_FILL, 1);
+    /* A selection lifted from a layer stays: it limits the fill. */
+    _gui_choose_tool(app, TOOL_FILL, !(app->selection.state == SEL_FLOATING && app->selection.lifted));
 }
 
 static void _on_gradient_toggle(int32_t, void* user) {
