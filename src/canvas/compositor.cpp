@@ -26,14 +26,10 @@
 #include "canvas/templates.h"
 #include "t_log.h"
 
-// Installs the blender of a layer blend mode; unknown modes blend as Normal.
-static void _compositor_set_blender(int blend) {
-    switch (blend) {
-        case LAYER_BLEND_MULTIPLY: al_set_blender(ALLEGRO_ADD, ALLEGRO_DEST_COLOR, ALLEGRO_INVERSE_ALPHA); break;
-        case LAYER_BLEND_SCREEN: al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_SRC_COLOR); break;
-        case LAYER_BLEND_ADD: al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_ONE); break;
-        default: al_set_blender(ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA); break;
-    }
+// Installs the device blender of a layer's blend mode.
+static void _compositor_set_blender(int32_t blend) {
+    const LAYER_BLEND_MODE* mode = layer_blend_mode(blend);
+    al_set_blender(mode->op, mode->src, mode->dst);
 }
 
 // Tint that scales every premultiplied channel by the opacity, capped at 1.
@@ -309,9 +305,7 @@ uint8_t* compositor_flatten_region_bytes(DOCUMENT* doc, int x, int y, int w, int
     for (LIST_NODE* node = doc->layers ? doc->layers->start : NULL; node; node = node->next) {
         LAYER* layer = (LAYER*)node->ptr;
         if (!layer || !layer->visible || !layer->bitmap || !(layer->opacity > 0.0f)) continue;
-        if (layer->blend == LAYER_BLEND_MULTIPLY || layer->blend == LAYER_BLEND_SCREEN ||
-            layer->blend == LAYER_BLEND_ADD)
-            return NULL;
+        if (!layer_blend_mode(layer->blend)->row) return NULL;
     }
     size_t row = (size_t)w * 4;
     uint8_t* out = NULL;
@@ -343,6 +337,7 @@ uint8_t* compositor_flatten_region_bytes(DOCUMENT* doc, int x, int y, int w, int
             free(out);
             return NULL;
         }
+        LAYER_BLEND_ROW blend = layer_blend_mode(layer->blend)->row;
         /* The opacity tint as the device scales a texel: texel / 255 * o * 255, to nearest even. */
         float o = layer->opacity > 1.0f ? 1.0f : layer->opacity;
         uint8_t lut[256];
@@ -355,7 +350,7 @@ uint8_t* compositor_flatten_region_bytes(DOCUMENT* doc, int x, int y, int w, int
                 for (int i = 0; i < (x1 - x0) * 4; i++) tinted[i] = lut[src[i]];
                 src = tinted;
             }
-            compositor_blend_row(out + (size_t)(j - y) * row + (size_t)(x0 - x) * 4, src, x1 - x0, LAYER_BLEND_NORMAL);
+            blend(out + (size_t)(j - y) * row + (size_t)(x0 - x) * 4, src, x1 - x0);
         }
         al_unlock_bitmap(source);
     }

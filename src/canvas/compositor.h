@@ -10,7 +10,7 @@
 void compositor_draw(DOCUMENT* doc, const VIEW* view);
 /* The same rectangle as compositor_flatten_region, blended on the CPU into
  * w * h premultiplied RGBA bytes (rows packed) that the caller frees; null
- * where only the device can draw it (a blend other than Normal, a template). */
+ * where only the device can draw it (a blend mode without a CPU row, a template). */
 uint8_t* compositor_flatten_region_bytes(DOCUMENT* doc, int x, int y, int w, int h, int include_template);
 /* Drops the pictures frames keep between them (they are rebuilt on demand). */
 void compositor_release(void);
@@ -27,7 +27,3 @@ int compositor_sample(const DOCUMENT* doc, int x, int y, ALLEGRO_COLOR* out);
  * RGBA bytes into `out` (w * h * 4, rows packed); 0 when a layer cannot be
  * read. */
 int compositor_sample_region(const DOCUMENT* doc, int x, int y, int w, int h, uint8_t* out);
-/* Lays a row of premultiplied pixels, already scaled by their layer's
- * opacity, over a row of the picture by a blend mode (unknown modes blend as
- * Normal), in bytes rounded as the device rounds. */
-void compositor_blend_row(uint8_t* dst, const uint8_t* src, int pixels, int blend);

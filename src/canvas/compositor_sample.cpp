@@ -14,85 +14,6 @@
 #include "canvas/compositor.h"
 #include "t_log.h"
 
-#if defined(__SSE2__)
-// a * b / 255 in 16-bit lanes, rounded as the device rounds a normalised product.
-static inline __m128i _blend_mul(__m128i a, __m128i b) {
-    const __m128i k128 = _mm_set1_epi16(128);
-    __m128i p = _mm_mullo_epi16(a, b);
-    return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(p, _mm_srli_epi16(p, 8)), k128), 8);
-}
-
-// 255 minus each pixel's alpha, in all four lanes of the pixel.
-static inline __m128i _blend_inverse_alpha(__m128i s) {
-    return _mm_sub_epi16(_mm_set1_epi16(255), _mm_shufflehi_epi16(_mm_shufflelo_epi16(s, 0xFF), 0xFF));
-}
-#endif
-
-// a * b / 255 for bytes, with the same rounding.
-static inline unsigned _blend_mul1(unsigned a, unsigned b) {
-    unsigned p = a * b;
-    return (p + (p >> 8) + 128u) >> 8;
-}
-
-// One row in one blend mode, the mode fixed so that the loop carries no choice.
-template <int BLEND>
-static void _blend_row(uint8_t* d, const uint8_t* s, int pixels) {
-    int i = 0;
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128(), k255 = _mm_set1_epi16(255);
-    for (; i + 4 <= pixels; i += 4) {
-        __m128i sv = _mm_loadu_si128((const __m128i*)(s + 4 * i));
-        /* Transparent paint leaves the picture as it is in every mode. */
-        if (_mm_movemask_epi8(_mm_cmpeq_epi8(sv, zero)) == 0xFFFF) continue;
-        __m128i dv = _mm_loadu_si128((const __m128i*)(d + 4 * i));
-        __m128i out;
-        if (BLEND == LAYER_BLEND_ADD) {
-            out = _mm_adds_epu8(sv, dv);
-        } else {
-            __m128i slo = _mm_unpacklo_epi8(sv, zero), shi = _mm_unpackhi_epi8(sv, zero);
-            __m128i dlo = _mm_unpacklo_epi8(dv, zero), dhi = _mm_unpackhi_epi8(dv, zero);
-            if (BLEND == LAYER_BLEND_SCREEN) {
-                __m128i lo = _blend_mul(dlo, _mm_sub_epi16(k255, slo)), hi = _blend_mul(dhi, _mm_sub_epi16(k255, shi));
-                out = _mm_adds_epu8(sv, _mm_packus_epi16(lo, hi));
-            } else {
-                __m128i lo = _blend_mul(dlo, _blend_inverse_alpha(slo)), hi = _blend_mul(dhi, _blend_inverse_alpha(shi));
-                if (BLEND == LAYER_BLEND_MULTIPLY)
-                    out = _mm_packus_epi16(_mm_add_epi16(lo, _blend_mul(slo, dlo)), _mm_add_epi16(hi, _blend_mul(shi, dhi)));
-                else
-                    out = _mm_adds_epu8(sv, _mm_packus_epi16(lo, hi));
-            }
-        }
-        _mm_storeu_si128((__m128i*)(d + 4 * i), out);
-    }
-#endif
-    for (; i < pixels; i++) {
-        const uint8_t* sp = s + 4 * i;
-        uint8_t* dp = d + 4 * i;
-        unsigned inverse = 255u - sp[3];
-        for (int c = 0; c < 4; c++) {
-            unsigned v;
-            switch (BLEND) {
-                case LAYER_BLEND_MULTIPLY: v = _blend_mul1(sp[c], dp[c]) + _blend_mul1(dp[c], inverse); break;
-                case LAYER_BLEND_SCREEN: v = sp[c] + _blend_mul1(dp[c], 255u - sp[c]); break;
-                case LAYER_BLEND_ADD: v = (unsigned)sp[c] + dp[c]; break;
-                default: v = sp[c] + _blend_mul1(dp[c], inverse); break;
-            }
-            dp[c] = (uint8_t)(v > 255u ? 255u : v);
-        }
-    }
-}
-
-void compositor_blend_row(uint8_t* d, const uint8_t* s, int pixels, int blend) {
-    __t_assert_void(d);
-    __t_assert_void(s);
-    switch (blend) {
-        case LAYER_BLEND_MULTIPLY: _blend_row<LAYER_BLEND_MULTIPLY>(d, s, pixels); break;
-        case LAYER_BLEND_SCREEN: _blend_row<LAYER_BLEND_SCREEN>(d, s, pixels); break;
-        case LAYER_BLEND_ADD: _blend_row<LAYER_BLEND_ADD>(d, s, pixels); break;
-        default: _blend_row<LAYER_BLEND_NORMAL>(d, s, pixels); break;
-    }
-}
-
 // Scales n bytes by the opacity o (below 1) as the table does: to nearest,
 // with the opacity held to 16 bits in the wide part.
 static void _sample_tint_row(uint8_t* d, const uint8_t* s, size_t n, const uint8_t* lut, float o) {
@@ -160,7 +81,7 @@ int compositor_sample_region(const DOCUMENT* doc, int x, int y, int w, int h, ui
                 _sample_tint_row(tinted, src, row, lut, o);
                 src = tinted;
             }
-            compositor_blend_row(out + (size_t)j * row, src, w, layer->blend);
+            layer_blend_mode(layer->blend)->see(out + (size_t)j * row, src, w);
         }
         al_unlock_bitmap(layer->backup);
     }

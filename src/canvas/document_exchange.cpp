@@ -12,7 +12,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <strings.h>
 #include <zip.h>
 #include <zlib.h>
 
@@ -24,17 +23,9 @@
 #include "t_log.h"
 #include "t_str.h"
 
-#define ORA_MIMETYPE "image/openraster"
 #define ORA_STACK_MAX (16u << 20)
 #define ORA_THUMB_SIDE 256
 #define ORA_OFFSET_MAX (1 << 20)
-
-static const char* const _ora_ops[4] = {"svg:src-over", "svg:multiply", "svg:screen", "svg:plus"};
-
-int document_path_is_ora(const char* path) {
-    size_t n = path ? strlen(path) : 0;
-    return n >= 4 && strcasecmp(path + n - 4, ".ora") == 0;
-}
 
 /* ------------------------------------------------------------------------ */
 /* Writing                                                                   */
@@ -191,7 +182,7 @@ int document_save_ora(DOCUMENT* doc, const char* path) {
     zip_t* za = zip_open_from_source(memory, ZIP_TRUNCATE, &error);
     int ok = za != NULL;
     /* The mimetype comes first and uncompressed, so the format is told by its first bytes. */
-    if (ok) ok = _zip_add(za, "mimetype", _dup_text(ORA_MIMETYPE), strlen(ORA_MIMETYPE), 1);
+    if (ok) ok = _zip_add(za, "mimetype", _dup_text(DOCUMENT_ORA_MIME_TYPE), strlen(DOCUMENT_ORA_MIME_TYPE), 1);
     std::string stack = "<?xml version='1.0' encoding='UTF-8'?>\n";
     char head[256];
     snprintf(head, sizeof(head),
@@ -214,12 +205,11 @@ int document_save_ora(DOCUMENT* doc, const char* path) {
         size_t size = 0;
         uint8_t* png = _png_of(layer->backup, x0, y0, x1 - x0 + 1, y1 - y0 + 1, &size);
         ok = png && _zip_add(za, name, png, size, 1);
-        int blend = layer->blend >= 0 && layer->blend < 4 ? layer->blend : 0;
         char attrs[512];
         snprintf(attrs, sizeof(attrs),
                  "  <layer src=\"%s\" x=\"%d\" y=\"%d\" opacity=\"%.3f\" visibility=\"%s\" composite-op=\"%s\"%s name=\"",
                  name, x0, y0, layer->opacity > 1.0f ? 1.0f : layer->opacity, layer->visible ? "visible" : "hidden",
-                 _ora_ops[blend], layer->locked ? " edit-locked=\"true\"" : "");
+                 layer_blend_mode(layer->blend)->ora_op, layer->locked ? " edit-locked=\"true\"" : "");
         stack += attrs + _xml_escape(layer_name_text(layer)) + "\"/>\n";
     }
     stack += " </stack>\n</image>\n";
@@ -321,13 +311,10 @@ static void XMLCALL _ora_start(void* user, const char* element, const char** att
         layer.opacity = alpha * _attr_float(attrs, "opacity", 1.0f);
         layer.visible = shown && !(vis && strcmp(vis, "hidden") == 0);
         layer.locked = locked && strcmp(locked, "true") == 0;
-        layer.blend = 0;
-        if (op) {
-            int known = 0;
-            for (int k = 0; k < 4; k++)
-                if (strcmp(op, _ora_ops[k]) == 0) layer.blend = k, known = 1;
-            if (!known) document_load_status_unknown_blend(op);
-        }
+        /* Without a composite-op a layer is drawn "over", which is Normal. */
+        const LAYER_BLEND_MODE* mode = op ? layer_blend_from_ora(op) : layer_blend_find(LAYER_BLEND_NORMAL);
+        if (!mode) document_load_status_unknown_blend(op);
+        layer.blend = mode ? mode->code : LAYER_BLEND_NORMAL;
         s->layers.push_back(layer);
     }
     s->depth++;
@@ -443,7 +430,7 @@ static DOCUMENT* _ora_read(zip_t* za, const char* path) {
     const char* first = zip_get_name(za, 0, 0);
     std::vector<uint8_t> bytes;
     if (!first || strcmp(first, "mimetype") != 0 || !_zip_read(za, "mimetype", &bytes, 256) ||
-        std::string(bytes.begin(), bytes.end()).find(ORA_MIMETYPE) != 0) {
+        std::string(bytes.begin(), bytes.end()).find(DOCUMENT_ORA_MIME_TYPE) != 0) {
         document_load_status_fail(DOCUMENT_LOAD_MALFORMED, "no OpenRaster mimetype comes first");
         return NULL;
     }
@@ -636,32 +623,4 @@ DOCUMENT* document_load_image(const char* path) {
     if (doc) t_log(LOG_INFO, "opened image %s (%dx%d)", path, w, h);
     else t_log(LOG_ERR, "could not open image %s: %s", path, document_last_load_status()->reason);
     return doc;
-}
-
-static int _last_kind = DOCUMENT_KIND_PLM;
-
-int document_last_load_kind(void) { return _last_kind; }
-
-DOCUMENT* document_load_any(const char* path) {
-    __t_assert_null(path);
-    uint8_t head[8] = {0};
-    FILE* f = t_file_open_read(path);
-    size_t n = f ? fread(head, 1, sizeof(head), f) : 0;
-    if (f) fclose(f);
-    size_t len = strlen(path);
-    int tga_name = len >= 4 && strcasecmp(path + len - 4, ".tga") == 0;
-    _last_kind = DOCUMENT_KIND_PLM;
-    if (n >= 4 && memcmp(head, "PLM", 3) == 0) return document_load(path);
-    /* An archive, or anything named ".ora", is read as OpenRaster so a
-     * damaged one is told as such. */
-    if ((n >= 4 && memcmp(head, "PK\x03\x04", 4) == 0) || (n > 0 && document_path_is_ora(path))) {
-        _last_kind = DOCUMENT_KIND_ORA;
-        return document_load_ora(path);
-    }
-    if ((n >= 4 && memcmp(head, "\x89PNG", 4) == 0) || (n >= 2 && head[0] == 'B' && head[1] == 'M') ||
-        (n >= 2 && head[0] == 0xFF && head[1] == 0xD8) || (n > 0 && tga_name)) {
-        _last_kind = DOCUMENT_KIND_IMAGE;
-        return document_load_image(path);
-    }
-    return document_load(path); /* says what is wrong with it */
 }

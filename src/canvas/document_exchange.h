@@ -5,8 +5,10 @@
  * status of document_io. */
 #pragma once
 #include "canvas/document.h"
+#include "canvas/document_kinds.h"
 
 #define DOCUMENT_IMAGE_MAX_SIDE 16384
+#define DOCUMENT_ORA_MIME_TYPE "image/openraster"
 
 /* Writes the drawing as OpenRaster, replacing `path` only when the whole
  * archive reached the disk; readable by others like every saved drawing. */
@@ -18,13 +20,3 @@ DOCUMENT* document_load_ora(const char* path);
 /* Reads an image into a new drawing of its size whose "Layer 1" holds it;
  * null for anything above 16384 on a side or that cannot be decoded. */
 DOCUMENT* document_load_image(const char* path);
-/* What document_load_any found a file to be. */
-typedef enum DOCUMENT_KIND { DOCUMENT_KIND_PLM, DOCUMENT_KIND_ORA, DOCUMENT_KIND_IMAGE } DOCUMENT_KIND;
-
-/* Opens whatever the file holds, told by its first bytes: a document, an
- * OpenRaster archive or an image. */
-DOCUMENT* document_load_any(const char* path);
-/* The kind of the file the last document_load_any read (or tried to). */
-int document_last_load_kind(void);
-/* 1 when a path names an OpenRaster file (ends in ".ora", any case). */
-int document_path_is_ora(const char* path);

@@ -461,6 +461,13 @@ static int _parse_layer(const uint8_t* d, size_t size, size_t* pos, const DOCUME
     }
     NEED(4);
     out->blend = (int32_t)_rd32(d + p);
+    if (!layer_blend_find(out->blend)) {
+        /* A mode of a later version: the layer opens as Normal, and the load says so. */
+        char code[16];
+        snprintf(code, sizeof(code), "%d", (int)out->blend);
+        document_load_status_unknown_blend(code);
+        out->blend = LAYER_BLEND_NORMAL;
+    }
     p += 4;
     NEED(4);
     out->visible = _rd32(d + p) != 0;

@@ -36,7 +36,7 @@ typedef struct DOCUMENT_LOAD_STATUS {
     int32_t width, height, layers;
     uint64_t needed, budget; /* bytes, for a memory refusal */
     char reason[128];        /* what was wrong with the file, in English, when that is known */
-    char unknown_blend[64];  /* a blend mode another program named that was read as Normal */
+    char unknown_blend[64];  /* a blend mode named in the file (or its code) that was read as Normal */
 } DOCUMENT_LOAD_STATUS;
 
 /* The outcome of the last load or parse. */

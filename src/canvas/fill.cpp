@@ -417,7 +417,7 @@ static void _flood_paint(const FILL_FLOOD* f, uint32_t* pixels, uint32_t fill, i
                 v = fill;
             } else if (m[x] & _FILL_GROWN) {
                 v = fill;
-                compositor_blend_row((uint8_t*)&v, (const uint8_t*)&row[x], 1, LAYER_BLEND_NORMAL);
+                layer_blend_mode(LAYER_BLEND_NORMAL)->see((uint8_t*)&v, (const uint8_t*)&row[x], 1);
             } else {
                 continue;
             }

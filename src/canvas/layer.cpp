@@ -80,15 +80,6 @@ ALLEGRO_BITMAP* layer_create_zeroed_bitmap(int width, int height) {
     return _layer_create_checked(width, height, ALLEGRO_MEMORY_BITMAP, 1);
 }
 
-const char* layer_blend_name(int mode) {
-    switch (mode) {
-        case LAYER_BLEND_MULTIPLY: return "Multiply";
-        case LAYER_BLEND_SCREEN: return "Screen";
-        case LAYER_BLEND_ADD: return "Add";
-        default: return "Normal";
-    }
-}
-
 const char* layer_name_text(const LAYER* layer) {
     return (layer && layer->name && layer->name->data) ? layer->name->data : "NULL";
 }

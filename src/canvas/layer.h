@@ -4,12 +4,8 @@
 #include <allegro5/allegro.h>
 #include <stdint.h>
 
+#include "canvas/layer_blend.h"
 #include "t_str.h"
-
-#define LAYER_BLEND_NORMAL 0
-#define LAYER_BLEND_MULTIPLY 1
-#define LAYER_BLEND_SCREEN 2
-#define LAYER_BLEND_ADD 3
 
 typedef struct LAYER {
     T_STR* name;
@@ -18,14 +14,12 @@ typedef struct LAYER {
     float opacity;
     uint8_t visible;
     uint8_t locked;
-    int32_t blend;
+    int32_t blend;       /* a code of layer_blend's table */
     uint8_t needs_clear; /* video contents undefined until cleared */
     uint32_t serial;     /* unique in the process: tells layers apart after an address is reused */
     uint32_t revision;   /* grows whenever the video bitmap's pixels change (layer_touch) */
 } LAYER;
 
-/* Display name of a blend mode; "Normal" for unknown modes. */
-const char* layer_blend_name(int mode);
 /* Creates a layer with a transparent backup; null on failure. */
 LAYER* layer_new(const char* name, int width, int height);
 /* Destroys a layer and nulls the caller's pointer. */

@@ -170,7 +170,7 @@ static void _on_layer_blend(int32_t, void* user) {
     _APP(user);
     if (app->ui.panel.syncing || !app->doc || !app->doc->active_layer) return;
     LAYER* layer = app->doc->active_layer;
-    layer->blend = (layer->blend + 1) % 4;
+    layer->blend = layer_blend_next(layer->blend);
     _gui_blend_label(app, layer->blend);
     _gui_changed(app);
 }
@@ -266,9 +266,9 @@ float _gui_panel_label_width(PLUMARO_APP* app) {
     need = std::max(need, _gui_text_room(app, i18n_tr("Rename")) / 0.58f + g);
     float box = std::min(r, t->checkbox_max_size) + t->checkbox_label_gap + 4.0f;
     need = std::max(need, 2.0f * (box + std::max(text(i18n_tr("Show")), text(i18n_tr("Lock")))) + g);
-    for (int blend = 0; blend < 4; blend++) {
+    for (int i = 0; i < layer_blend_count(); i++) {
         char label[96];
-        _blend_text(blend, label, sizeof(label));
+        _blend_text(layer_blend_at(i)->code, label, sizeof(label));
         need = std::max(need, _gui_text_room(app, label));
     }
     return need;

@@ -127,7 +127,7 @@ void plumaro_gui_document_opened(PLUMARO_APP* app, const char* path) {
     _derive_doc_name(app, path);
     /* Saves go back to a drawing's own file; an opened picture is never
      * overwritten by a drawing, so it gets only the name. */
-    if (document_last_load_kind() == DOCUMENT_KIND_IMAGE)
+    if (!document_kind(document_last_load_kind())->save)
         app->doc_path[0] = 0;
     else
         snprintf(app->doc_path, sizeof(app->doc_path), "%s", path);
@@ -407,15 +407,15 @@ static void _chooser_start(const PLUMARO_APP* app, char* start, size_t size) {
 
 // Writes the document and tells the user how it went.
 static void _do_save(PLUMARO_APP* app, const char* path, const char* display_name) {
-    int ora = document_path_is_ora(path);
-    if (!app->doc || (ora ? document_save_ora(app->doc, path) : document_save(app->doc, path)) != 1) {
+    const DOCUMENT_FILE_KIND* kind = document_kind_for_save(path, NULL);
+    if (!app->doc || kind->save(app->doc, path) != 1) {
         plumaro_gui_notify(app, i18n_tr("Save failed."));
         return;
     }
     platform_file_written();
     platform_document_saved(path);
     char notice[1100];
-    if (platform_publish_file(path, display_name, ora ? "image/openraster" : "application/octet-stream") != 0) {
+    if (platform_publish_file(path, display_name, kind->mime_type) != 0) {
         snprintf(notice, sizeof(notice), i18n_tr("Saved: %s"), display_name);
     } else {
         char reason[256];
@@ -428,12 +428,14 @@ static void _do_save(PLUMARO_APP* app, const char* path, const char* display_nam
 void plumaro_gui_request_save(PLUMARO_APP* app) {
     __t_assert_void(app);
     if (app->stroke.active || platform_storage_ready() != 1) return;
-    char start[1024], path[1024];
+    char start[1024], path[1024], patterns[128];
     _chooser_start(app, start, sizeof(start));
-    int chosen = platform_choose_file(1, start, "*.plm;*.ora", path, sizeof(path));
+    document_kind_patterns(1, patterns, sizeof(patterns));
+    int chosen = platform_choose_file(1, start, patterns, path, sizeof(path));
     if (chosen == 0) return;
     if (chosen == 1) {
-        _add_extension(path, sizeof(path), ".plm"); /* a name ending in ".ora" writes OpenRaster */
+        /* A name ending in ".ora" writes OpenRaster. */
+        _add_extension(path, sizeof(path), document_kind(DOCUMENT_KIND_PLM)->extensions[0]);
         snprintf(app->doc_path, sizeof(app->doc_path), "%s", path);
         _derive_doc_name(app, path);
         _do_save(app, path, _file_part(path));
@@ -464,11 +466,12 @@ static void _on_save_name_ok(int32_t, void* user) {
     snprintf(typed, sizeof(typed), "%s", t_gui_textarea_get_text(app->gui, app->ui.save_name.field));
     size_t len = strlen(typed);
     while (len > 0 && typed[len - 1] == ' ') typed[--len] = 0;
-    int ora = document_path_is_ora(typed);
-    if (len >= 4 && (ora || strcasecmp(typed + len - 4, ".plm") == 0)) typed[len - 4] = 0;
+    size_t extension = 0;
+    const DOCUMENT_FILE_KIND* kind = document_kind_for_save(typed, &extension);
+    typed[len - extension] = 0;
     _gui_name_filter(typed, app->ui.doc_name, sizeof(app->ui.doc_name));
     char file[72], path[1024];
-    snprintf(file, sizeof(file), "%s%s", app->ui.doc_name, ora ? ".ora" : ".plm");
+    snprintf(file, sizeof(file), "%s%s", app->ui.doc_name, kind->extensions[0]);
     if (platform_save_path(file, path, sizeof(path))) {
         snprintf(app->doc_path, sizeof(app->doc_path), "%s", path);
         _do_save(app, path, file);
@@ -503,8 +506,10 @@ static void _open_list_refresh(PLUMARO_APP* app) {
         name[n] = 0;
         char shown[72];
         snprintf(shown, sizeof(shown), "%s", name);
-        size_t len = strlen(shown);
-        if (len > 3 && strcmp(shown + len - 4, ".plm") == 0) shown[len - 4] = 0; /* other kinds keep theirs */
+        const char* own = document_kind(DOCUMENT_KIND_PLM)->extensions[0];
+        size_t len = strlen(shown), own_len = strlen(own);
+        /* Drawings are listed by their names; other kinds keep their extension. */
+        if (len >= own_len && strcmp(shown + len - own_len, own) == 0) shown[len - own_len] = 0;
         t_gui_button_set_label(app->gui, o->rows[o->used], shown[0] ? shown : i18n_tr("(unnamed)"));
         t_gui_widget_set_visible(app->gui, o->rows[o->used], 1);
         o->used++;
@@ -545,9 +550,10 @@ static void _load_named(PLUMARO_APP* app, const char* name) {
 void _on_load_click(int32_t, void* user) {
     _APP(user);
     if (app->stroke.active || platform_storage_ready() != 1) return;
-    char start[1024], path[1024];
+    char start[1024], path[1024], patterns[128];
     _chooser_start(app, start, sizeof(start));
-    int chosen = platform_choose_file(0, start, "*.plm;*.ora;*.png;*.jpg;*.jpeg;*.bmp;*.tga", path, sizeof(path));
+    document_kind_patterns(0, patterns, sizeof(patterns));
+    int chosen = platform_choose_file(0, start, patterns, path, sizeof(path));
     if (chosen == 0) return;
     if (chosen == 1) {
         int loaded = plumaro_app_load_document(app, path);

@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "canvas/document_kinds.h"
 #include "platform/platform.h"
 #include "t_log.h"
 #include "t_str.h"
@@ -115,13 +116,9 @@ int platform_save_path(const char* filename, char* out, size_t out_len) {
 
 size_t platform_openable_extension(const char* name) {
     __t_assert_return(name, 0);
-    static const char* const kinds[] = {".plm", ".ora", ".png", ".jpg", ".jpeg", ".bmp", ".tga"};
-    size_t len = strlen(name);
-    for (const char* ext : kinds) {
-        size_t n = strlen(ext);
-        if (len > n && strcasecmp(name + len - n, ext) == 0) return n;
-    }
-    return 0;
+    /* A name that is only an extension names no file worth listing. */
+    size_t n = document_kind_extension(name, NULL);
+    return n < strlen(name) ? n : 0;
 }
 
 int platform_list_documents(char* out, size_t out_len) {

@@ -1,10 +1,14 @@
 /* Document commands and the session file on a real display: new documents
  * with their size limits and fallbacks, loading, the clean state after a
- * replacement, the session round trip and an interrupted session write. */
+ * replacement, the session round trip, an interrupted session write and a
+ * save past the file size limit. */
 #include <dirent.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,6 +18,7 @@
 #include "app_internal.h"
 #include "app_state.h"
 #include "canvas/document_io.h"
+#include "gui/gui.h"
 #include "gui/i18n.h"
 #include "platform/platform.h"
 #include "t_log.h"
@@ -306,10 +311,18 @@ TEST_F(Commands, SessionRoundTripKeepsLayersNamesAndTemplate) {
 TEST_F(Commands, SessionRestoreWithoutAFileKeepsTheDocument) {
     EXPECT_EQ(plumaro_app_session_restore(&app_), 0);
     expect_original_kept();
-    /* A session that is not a document is refused the same way. */
-    test_write_file(save_ + "/session.plm", "not a document");
-    EXPECT_EQ(plumaro_app_session_restore(&app_), 0);
-    expect_original_kept();
+    /* A session that is not a document is refused the same way, and kept
+     * aside: three in a row (so two fall within one second) keep three files. */
+    for (int i = 0; i < 3; i++) {
+        test_write_file(save_ + "/session.plm", "not a document " + std::to_string(i));
+        EXPECT_EQ(plumaro_app_session_restore(&app_), 0);
+        expect_original_kept();
+    }
+    std::vector<std::string> kept;
+    for (const std::string& name : _files_starting(save_, "session-unreadable-"))
+        kept.push_back(test_read_file(save_ + "/" + name));
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(kept, (std::vector<std::string>{"not a document 0", "not a document 1", "not a document 2"}));
 }
 
 TEST_F(Commands, AWriteStoppedBeforeTheRenameLeavesThePreviousSession) {
@@ -485,4 +498,29 @@ TEST_F(SessionSpine, StartRestoresTheSessionAndHaltAndLoopEndStoreIt) {
     ASSERT_NE(stored, nullptr);
     EXPECT_STREQ(document_layer_at(stored, 0)->name->data, "Ended");
     document_free(&stored);
+}
+
+/* Past the file size limit a save fails and says so, and the program goes
+ * on: the limit's signal, which would end it, is ignored from the start. */
+TEST_F(SessionSpine, AFileSizeLimitFailsTheSaveInsteadOfEndingTheProgram) {
+    signal(SIGXFSZ, SIG_DFL); /* as a new process has it */
+    char arg0[] = "plumaro";
+    char* argv[] = {arg0, NULL};
+    test_log_capture_begin(LOG_INFO);
+    ASSERT_EQ(plumaro_app_init(&app_, 1, argv), 1);
+    std::string target = save_ + "/big.plm";
+    unsetenv("PLUMARO_NO_NATIVE_CHOOSER");
+    setenv("PLUMARO_FILE_CHOICE", target.c_str(), 1);
+    struct rlimit before, small;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    small = before;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    plumaro_gui_request_save(&app_);
+    setrlimit(RLIMIT_FSIZE, &before);
+    unsetenv("PLUMARO_FILE_CHOICE");
+    std::string log = test_log_capture_end();
+    test_log_capture_begin(LOG_INFO);
+    EXPECT_NE(log.find("Save failed."), std::string::npos) << log;
+    EXPECT_TRUE(_files_starting(save_, "big.plm").empty()) << "no file, and no temporary one left";
 }

@@ -639,6 +639,22 @@ TEST_F(Brush, DabsMatchTheDeviceOnEveryStampedTip) {
     }
 }
 
+/* Dabs of one tip whose strength changes in between, by the pointer's
+ * speed or by the flow, each take their own strength. */
+TEST_F(Brush, EachDabOfOneTipTakesItsOwnStrength) {
+    BRUSH b = _hard_brush(9.0f);
+    BRUSH_STROKE st = {};
+    ASSERT_TRUE(brush_stroke_begin(&st, doc, &b, 20.0f, 20.0f, 1.0f, NULL));
+    ASSERT_TRUE(_brush_dab(doc, &st, &b, 60.0f, 20.0f, 0.4f));
+    b.flow = 0.25f;
+    ASSERT_TRUE(_brush_dab(doc, &st, &b, 100.0f, 20.0f, 1.0f));
+    Pixels got = _read(brush_stroke_buffer_shown());
+    EXPECT_EQ(got.at(20, 20)[3], 255);
+    EXPECT_EQ(got.at(60, 20)[3], 102) << "0.4 of 255";
+    EXPECT_EQ(got.at(100, 20)[3], 64) << "0.25 of 255";
+    brush_stroke_abort(&st, doc);
+}
+
 /* The spray's dots, placed as the pattern rule says and scaled so the paint
  * per dab does not grow with their number, land as the device drew them. */
 TEST_F(Brush, SprayDotsMatchTheDevice) {

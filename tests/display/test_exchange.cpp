@@ -1,6 +1,7 @@
 /* Drawings shared with other programs, in-process: an OpenRaster round trip
- * of every premultiplied value and every layer property, empty layers, the
- * archives that are refused and why, pictures opened as drawings, and the
+ * of every premultiplied value and every layer property, empty layers,
+ * nested and hidden stacks with their offsets, the archives that are
+ * refused and why, pictures opened as drawings, and the
  * save and open flows that choose the format by the name. */
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "app_commands.h"
 #include "canvas/document_exchange.h"
 #include "canvas/document_io.h"
 #include "gui_fixture.h"
@@ -44,6 +46,28 @@ std::string _png(int w, int h, ALLEGRO_COLOR colour) {
     al_store_state(&state, ALLEGRO_STATE_TARGET_BITMAP);
     al_set_target_bitmap(b);
     al_clear_to_color(colour);
+    al_restore_state(&state);
+    size_t size = 0;
+    uint8_t* bytes = document_png_encode(b, &size);
+    al_destroy_bitmap(b);
+    std::string out((const char*)bytes, size);
+    free(bytes);
+    return out;
+}
+
+// The opaque colour of column x of _png_columns.
+ALLEGRO_COLOR _column(int x) {
+    return al_map_rgb((unsigned char)(20 + 25 * x), (unsigned char)(200 - 20 * x), (unsigned char)(7 * x));
+}
+
+// A PNG whose every column has a colour of its own.
+std::string _png_columns(int w, int h) {
+    ALLEGRO_BITMAP* b = al_create_bitmap(w, h);
+    ALLEGRO_STATE state;
+    al_store_state(&state, ALLEGRO_STATE_TARGET_BITMAP);
+    al_set_target_bitmap(b);
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) al_put_pixel(x, y, _column(x));
     al_restore_state(&state);
     size_t size = 0;
     uint8_t* bytes = document_png_encode(b, &size);
@@ -201,6 +225,49 @@ TEST_F(Exchange, RefusedArchivesSayWhyAndOddOnesStillOpen) {
     document_free(&doc);
 }
 
+/* Stacks from other programs: offsets add up through nested stacks, a
+ * hidden stack hides its layers (and only those), and a layer that starts
+ * left of the canvas shows the columns of its image that fall on it. */
+TEST_F(Exchange, NestedAndHiddenStacksPlaceAndHideTheirLayers) {
+    std::string p = dir_ + "/stacks.ora";
+    _write_zip(p, {{"mimetype", "image/openraster"},
+                   {"stack.xml", _stack("w='40' h='30'",
+                                        "<stack x='6' y='4'><stack x='3' y='2'>"
+                                        "<layer src='c.png' name='Deep' x='1' y='1'/></stack></stack>"
+                                        "<stack x='2' visibility='hidden'>"
+                                        "<layer src='c.png' name='Tucked' y='20'/></stack>"
+                                        "<layer src='c.png' name='Left' x='-3' y='25'/>")},
+                   {"c.png", _png_columns(8, 4)}});
+    DOCUMENT* doc = document_load_any(p.c_str());
+    ASSERT_NE(doc, nullptr);
+    ASSERT_EQ(document_layer_count(doc), 3);
+    LAYER* left = document_layer_at(doc, 0);
+    LAYER* tucked = document_layer_at(doc, 1);
+    LAYER* deep = document_layer_at(doc, 2);
+    EXPECT_STREQ(deep->name->data, "Deep");
+    EXPECT_EQ(deep->visible, 1);
+    EXPECT_EQ(tucked->visible, 0);
+    EXPECT_EQ(left->visible, 1) << "the hidden stack ended before it";
+    /* Column `col` of the image at canvas (x, y), or nothing there when col < 0. */
+    auto expect = [](LAYER* layer, int x, int y, int col) {
+        unsigned char px[4], want[4] = {0, 0, 0, 0};
+        if (col >= 0) al_unmap_rgba(_column(col), &want[0], &want[1], &want[2], &want[3]);
+        test_pixel_rgba(layer->backup, x, y, px);
+        for (int c = 0; c < 4; c++) EXPECT_EQ(px[c], want[c]) << layer->name->data << " at " << x << "," << y;
+    };
+    expect(deep, 10, 7, 0); /* 6 + 3 + 1, 4 + 2 + 1 */
+    expect(deep, 17, 10, 7);
+    expect(deep, 9, 7, -1);
+    expect(deep, 10, 6, -1);
+    expect(deep, 18, 10, -1);
+    expect(deep, 10, 11, -1);
+    expect(tucked, 2, 20, 0);
+    expect(left, 0, 25, 3);
+    expect(left, 4, 28, 7);
+    expect(left, 5, 25, -1);
+    document_free(&doc);
+}
+
 TEST_F(Exchange, PicturesOpenAsOneLayerAndOversizedOnesAreRefused) {
     ALLEGRO_BITMAP* b = al_create_bitmap(40, 30);
     ALLEGRO_STATE state;
@@ -297,4 +364,19 @@ TEST_F(Exchange, OpeningToldOnceAndAPictureIsNeverTheSaveTarget) {
     EXPECT_EQ(notice(), "Loaded: photo.png");
     EXPECT_STREQ(app.doc_path, "");
     EXPECT_STREQ(app.ui.doc_name, "photo");
+    /* A drawing whose layer has a mode this version lacks opens it as Normal and says so too. */
+    DOCUMENT* later = document_new(24, 12);
+    document_add_layer(later, "Glow");
+    std::string plm = dir_ + "/later.plm";
+    ASSERT_EQ(document_save(later, plm.c_str()), 1);
+    document_free(&later);
+    std::string bytes = test_read_file(plm);
+    bytes[32] = 9; /* the blend field, after the header, the name and the opacity */
+    test_write_file(plm, bytes);
+    test_log_capture_begin(LOG_NOTICE);
+    ASSERT_EQ(plumaro_app_load_document(&app, plm.c_str()), 1);
+    told = test_log_capture_end();
+    EXPECT_EQ(app.doc->active_layer->blend, LAYER_BLEND_NORMAL);
+    EXPECT_NE(told.find("The blend mode 9 is not known here; its layers were opened as Normal."), std::string::npos)
+        << told;
 }

@@ -227,6 +227,33 @@ TEST_F(Popups, TextBitmapsAndEmptyText) {
     EXPECT_EQ(app.selection.state, SEL_NONE);
 }
 
+/* Shapes and text are paint like any other, premultiplied: in a
+ * half-transparent orange no channel is ever above the alpha. */
+TEST_F(Popups, ShapesAndTextInAHalfTransparentColourArePremultiplied) {
+    app.brush.color = al_map_rgba_f(1.0f, 0.5f, 0.25f, 0.5f);
+    app.shapes_solid = 1;
+    _place_shape(&app, 0);
+    ASSERT_EQ(app.selection.state, SEL_FLOATING);
+    unsigned char px[4];
+    test_pixel_rgba(app.selection.bitmap, app.selection.w / 2, app.selection.h / 2, px);
+    EXPECT_NEAR(px[0], 128, 1);
+    EXPECT_NEAR(px[1], 64, 1);
+    EXPECT_NEAR(px[2], 32, 1);
+    EXPECT_NEAR(px[3], 128, 1);
+    ALLEGRO_BITMAP* text = _render_text_bitmap(&app, "Wave", 0, 48);
+    ASSERT_NE(text, nullptr);
+    int inked = 0, worst = 0;
+    for (int y = 0; y < al_get_bitmap_height(text); y++)
+        for (int x = 0; x < al_get_bitmap_width(text); x++) {
+            test_pixel_rgba(text, x, y, px);
+            inked += px[3] > 100;
+            worst = std::max(worst, (int)px[0] - (int)px[3]);
+        }
+    al_destroy_bitmap(text);
+    EXPECT_GT(inked, 50);
+    EXPECT_LE(worst, 1);
+}
+
 TEST_F(Popups, AStarStretchesToAllFourInsets) {
     app.brush.size = 4;
     app.brush.color = al_map_rgb(0, 0, 0);

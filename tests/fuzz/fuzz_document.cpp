@@ -25,6 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(layer->name);
         FUZZ_CHECK(layer->opacity >= 0.0f && layer->opacity <= 1.0f);
         FUZZ_CHECK(layer->visible <= 1 && layer->locked <= 1);
+        FUZZ_CHECK(layer_blend_find(layer->blend) != NULL);
         FUZZ_CHECK(layer->pixels);
         FUZZ_CHECK(al_get_bitmap_width(layer->pixels) == f->width);
         FUZZ_CHECK(al_get_bitmap_height(layer->pixels) == f->height);

@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(al_get_bitmap_width(layer->backup) == doc->width);
         FUZZ_CHECK(al_get_bitmap_height(layer->backup) == doc->height);
         FUZZ_CHECK(layer->opacity >= 0.0f && layer->opacity <= 1.0f);
-        FUZZ_CHECK(layer->blend >= 0 && layer->blend < 4);
+        FUZZ_CHECK(layer_blend_find(layer->blend) != NULL);
     }
     document_free(&doc);
     return 0;

@@ -499,6 +499,7 @@ TEST_F(DocIo, VersionOneAndTwoFilesBuiltByHand) {
     EXPECT_STREQ(p.file->layers[1].name, "Top");
     EXPECT_EQ(p.file->layers[1].visible, 0);
     EXPECT_EQ(p.file->layers[1].blend, 3);
+    EXPECT_STREQ(document_last_load_status()->unknown_blend, "");
     EXPECT_EQ(p.file->layers[1].locked, 0);
     EXPECT_EQ(test_bitmap_bytes(p.file->layers[1].pixels), _px2x2(2));
     document_file_free(&p.file);
@@ -513,7 +514,8 @@ TEST_F(DocIo, VersionOneAndTwoFilesBuiltByHand) {
     EXPECT_EQ(p.file->version, 2);
     EXPECT_EQ(p.file->template_index, 0);
     EXPECT_FLOAT_EQ(p.file->layers[0].opacity, 1.0f) << "above 1000 reads as 1";
-    EXPECT_EQ(p.file->layers[0].blend, 7) << "taken as stored";
+    EXPECT_EQ(p.file->layers[0].blend, LAYER_BLEND_NORMAL) << "a mode with no row opens as Normal";
+    EXPECT_STREQ(document_last_load_status()->unknown_blend, "7") << "and the load says which";
     EXPECT_EQ(p.file->layers[0].visible, 1);
     EXPECT_EQ(p.file->layers[0].locked, 1);
     document_file_free(&p.file);
