@@ -1,4 +1,4 @@
-/* bench_canvas: dab throughput of the brush tips (round at radius 2 to 128,
+/* bench_canvas: dab throughput of the brush tips (round at radius 2 to 500,
  * next to libmypaint in bench_mypaint.cpp), the cost of ending a stroke on
  * canvases of growing size, the cost of one canvas frame with 1, 4 and 16
  * layers at three zooms next to one full-display tinted bitmap draw, the
@@ -113,6 +113,8 @@ BENCHMARK(BM_BrushDabs)
     ->Args({BRUSH_TIP_ROUND, 64})
     ->Args({BRUSH_TIP_ROUND, 128})
     ->Args({BRUSH_TIP_ROUND, 256})
+    ->Args({BRUSH_TIP_ROUND, 512})
+    ->Args({BRUSH_TIP_ROUND, 1000})
     ->Args({BRUSH_TIP_SQUARE, 128})
     ->Args({BRUSH_TIP_SPRAY, 64})
     ->Unit(benchmark::kMillisecond)

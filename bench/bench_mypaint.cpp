@@ -40,6 +40,6 @@ void BM_MyPaintDabs(benchmark::State& state) {
     state.counters["dabs_per_s"] = benchmark::Counter((double)dabs, benchmark::Counter::kIsIterationInvariantRate);
     state.SetLabel("libmypaint radius " + std::to_string((int)radius));
 }
-BENCHMARK(BM_MyPaintDabs)->Arg(2)->Arg(8)->Arg(12)->Arg(32)->Arg(64)->Arg(128)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_MyPaintDabs)->Arg(2)->Arg(8)->Arg(12)->Arg(32)->Arg(64)->Arg(128)->Arg(256)->Arg(500)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

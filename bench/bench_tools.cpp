@@ -1,17 +1,20 @@
 /* bench_tools: the flood fill over a whole empty 4096 x 4096 layer and over
- * a 4096 x 4096 labyrinth of 1-pixel walls, next to ImageMagick's flood fill
+ * a 4096 x 4096 labyrinth of 1-pixel walls, the same fills found on the
+ * picture of 16 layers as seen (with and without growing), next to ImageMagick's flood fill
  * of the same images (written as PNG, timed as whole convert runs, and once
  * more without the fill to show what decoding and encoding cost), and the
  * linear gradient over 4096 x 4096. Needs an X display. */
 #include <allegro5/allegro.h>
 #include <allegro5/allegro_image.h>
 #include <benchmark/benchmark.h>
+#include <math.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <utility>
@@ -80,6 +83,27 @@ std::vector<uint32_t> _maze_image(void) {
         img[(size_t)(2 * cy + 1 + d[k][1]) * kSide + (2 * cx + 1 + d[k][0])] = kOpen;
         img[(size_t)(2 * ny + 1) * kSide + (2 * nx + 1)] = kOpen;
         stack.push_back({nx, ny});
+    }
+    return img;
+}
+
+// Line art: 400 anti-aliased black rings, 3 px wide, of radius 20 to 160,
+// scattered over a transparent canvas.
+std::vector<uint32_t> _rings_image(void) {
+    std::vector<uint32_t> img((size_t)kSide * kSide, 0u);
+    std::mt19937 rng(22);
+    for (int k = 0; k < 400; k++) {
+        float cx = (float)(rng() % kSide), cy = (float)(rng() % kSide), r = 20.0f + (float)(rng() % 141);
+        int x0 = std::max(0, (int)(cx - r - 3)), x1 = std::min(kSide - 1, (int)(cx + r + 3));
+        int y0 = std::max(0, (int)(cy - r - 3)), y1 = std::min(kSide - 1, (int)(cy + r + 3));
+        for (int y = y0; y <= y1; y++)
+            for (int x = x0; x <= x1; x++) {
+                float d = fabsf(hypotf((float)x + 0.5f - cx, (float)y + 0.5f - cy) - r);
+                float a = std::min(1.0f, std::max(0.0f, 2.0f - d));
+                uint32_t& p = img[(size_t)y * kSide + x];
+                uint32_t old = p >> 24, v = (uint32_t)(a * 255.0f + 0.5f);
+                if (v > old) p = v << 24; /* premultiplied black: only the alpha byte */
+            }
     }
     return img;
 }
@@ -170,6 +194,79 @@ void BM_FillFloodMaze4096(benchmark::State& state) {
     _bench_flood(state, _maze_image(), 1, 1);
 }
 BENCHMARK(BM_FillFloodMaze4096)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+// A flood fill that finds its region on the picture of 16 layers as seen:
+// fifteen covered wholly in partly transparent colours under the four blend
+// modes and half opacity, and on top either one more such layer (the region
+// is the whole canvas) or line art of anti-aliased rings (the region is
+// everything outside them). The paint
+// goes on the second layer from the bottom; the second argument is the grow.
+void BM_FillFloodAll16Layers4096(benchmark::State& state) {
+    if (!_tools_display()) {
+        state.SkipWithError("no display");
+        return;
+    }
+    bool line_art = state.range(0) == 1;
+    DOCUMENT* doc = document_new(kSide, kSide);
+    if (!doc) {
+        state.SkipWithError("no document");
+        return;
+    }
+    doc->undo->max_depth = 2;
+    std::vector<uint32_t> img;
+    for (int i = 0; i < 16; i++) {
+        LAYER* layer = document_add_layer(doc, NULL);
+        if (i == 15 && line_art) {
+            img = _rings_image();
+        } else {
+            int a = 24 + 12 * i;
+            uint8_t bytes[4] = {(uint8_t)(a * (i % 3) / 2), (uint8_t)(a / 2), (uint8_t)(a * ((i + 1) % 3) / 2), (uint8_t)a};
+            uint32_t v;
+            memcpy(&v, bytes, 4);
+            img.assign((size_t)kSide * kSide, v);
+        }
+        if (!layer || !_put(layer->bitmap, img) || !_put(layer->backup, img)) {
+            state.SkipWithError("no layer");
+            document_free(&doc);
+            return;
+        }
+        layer->needs_clear = 0;
+        layer->blend = i == 15 ? LAYER_BLEND_NORMAL : i % 4;
+        layer->opacity = i % 5 == 2 ? 0.5f : 1.0f;
+    }
+    img.clear();
+    img.shrink_to_fit();
+    doc->active_layer = document_layer_at(doc, 1);
+    FILL_OPTIONS options;
+    fill_options_defaults(&options);
+    options.sample = FILL_SAMPLE_ALL;
+    options.grow = (int)state.range(1);
+    ALLEGRO_COLOR red = al_map_rgb(255, 0, 0);
+    for (auto _ : state) {
+        if (!fill_flood_with(doc, 1.0f, 1.0f, &red, &options)) {
+            state.SkipWithError("fill failed");
+            break;
+        }
+        state.PauseTiming();
+        int ok = undo_perform(doc);
+        state.ResumeTiming();
+        if (!ok) {
+            state.SkipWithError("undo failed");
+            break;
+        }
+    }
+    state.SetLabel(std::string(line_art ? "under line art" : "whole canvas") + ", grow " +
+                   std::to_string(options.grow));
+    document_free(&doc);
+}
+BENCHMARK(BM_FillFloodAll16Layers4096)
+    ->Args({0, 0})
+    ->Args({0, 2})
+    ->Args({1, 0})
+    ->Args({1, 2})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
 
 // Saves the image as a PNG in a fresh temporary folder; "" on failure.
 std::string _save_png(const std::vector<uint32_t>& img, const char* name, std::string* dir) {

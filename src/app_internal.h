@@ -20,8 +20,12 @@ void _canvas_enter(PLUMARO_APP* app);
 void _canvas_handle_event(PLUMARO_APP* app, ALLEGRO_EVENT* event);
 void _canvas_draw(PLUMARO_APP* app);
 void _canvas_leave(PLUMARO_APP* app);
-/* Seconds the painted point trails the pointer at a stabilizer strength (0..100). */
-double _canvas_stabilizer_lag(int strength);
+/* Seconds of pointer movement the stabilizer averages at a strength (0..100). */
+double _canvas_stabilizer_window(int strength);
+void _canvas_update(PLUMARO_APP* app, double dt);
+/* Lets the painted point catch up with a pointer that has rested since its
+ * last event, up to `now` (seconds, the clock of the event times). */
+void _canvas_stabilizer_rest(PLUMARO_APP* app, double now);
 
 /* ---- app_tools: input of the tools other than the brush ---- */
 /* Left press for tools 1 to 6 at canvas point (px, py); 1 when handled here. */

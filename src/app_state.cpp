@@ -190,40 +190,141 @@ static void _canvas_stroke_to(PLUMARO_APP* app, float px, float py, double time)
     app->drag.last_time = time;
 }
 
-double _canvas_stabilizer_lag(int strength) {
+double _canvas_stabilizer_window(int strength) {
     strength = app_range_clamp(APP_RANGE_STABILIZER, strength);
-    return (double)strength / (double)APP_RANGE_STABILIZER.max * 0.3;
+    return (double)strength / (double)APP_RANGE_STABILIZER.max * 0.25;
 }
 
-// Moves the painted point toward the pointer for the time since the last
-// event and paints the way there. The pointer is taken to have moved in a
-// straight line between its events, and the point follows it as a
-// first-order lag of `lag` seconds, solved exactly in steps of at most
-// 1/240 s: the same hand movement gives the same stroke at any event rate.
-static void _canvas_stabilize_to(PLUMARO_APP* app, float px, float py, double time) {
+/* Longest time step of the painted point, so that a curve is painted as a
+ * curve whatever the event rate; and how long the pointer must have been
+ * still before the timer moves the point on (events come faster than that
+ * while it moves). */
+#define _STAB_STEP (1.0 / 240.0)
+#define _STAB_REST 0.025
+
+// Sample i (0 = oldest) of the stabilizer's path.
+static APP_STAB_SAMPLE* _stab_sample(APP_DRAG* d, int i) {
+    return &d->stab_path[(d->stab_first + i) % APP_STAB_SAMPLES];
+}
+
+// Adds a pointer position to the path; one at the same moment as the last
+// replaces it (the newer position is where the pointer is).
+static void _stab_record(APP_DRAG* d, float x, float y, double t) {
+    if (d->stab_count > 0) {
+        APP_STAB_SAMPLE* last = _stab_sample(d, d->stab_count - 1);
+        if (!(t > last->t)) {
+            last->x = x, last->y = y;
+            return;
+        }
+    }
+    if (d->stab_count == APP_STAB_SAMPLES) {
+        d->stab_first = (d->stab_first + 1) % APP_STAB_SAMPLES;
+        d->stab_count--;
+    }
+    *_stab_sample(d, d->stab_count) = APP_STAB_SAMPLE{x, y, t};
+    d->stab_count++;
+}
+
+// Mean position of the pointer over [a, b] (a < b): held at the first
+// sample before it, straight between samples, held at the last after it.
+static void _stab_mean(APP_DRAG* d, double a, double b, double* mx, double* my) {
+    const APP_STAB_SAMPLE* first = _stab_sample(d, 0);
+    const APP_STAB_SAMPLE* last = _stab_sample(d, d->stab_count - 1);
+    double sx = 0.0, sy = 0.0;
+    if (a < first->t) {
+        double len = (b < first->t ? b : first->t) - a;
+        sx += first->x * len, sy += first->y * len;
+    }
+    for (int i = 0; i + 1 < d->stab_count; i++) {
+        const APP_STAB_SAMPLE* p = _stab_sample(d, i);
+        const APP_STAB_SAMPLE* q = _stab_sample(d, i + 1);
+        if (q->t <= a) continue;
+        if (p->t >= b) break;
+        double u0 = a > p->t ? a : p->t, u1 = b < q->t ? b : q->t;
+        double k = ((u0 + u1) / 2.0 - p->t) / (q->t - p->t); /* the overlap's middle */
+        sx += (p->x + (q->x - p->x) * k) * (u1 - u0);
+        sy += (p->y + (q->y - p->y) * k) * (u1 - u0);
+    }
+    if (b > last->t) {
+        double len = b - (a > last->t ? a : last->t);
+        sx += last->x * len, sy += last->y * len;
+    }
+    *mx = sx / (b - a), *my = sy / (b - a);
+}
+
+// Moves the painted point on to moment `to` and paints the way there, in
+// short steps: at each the point is the pointer's mean position over the
+// window before it.
+static void _stab_advance(PLUMARO_APP* app, double to) {
     APP_DRAG* d = &app->drag;
-    double lag = _canvas_stabilizer_lag(app->stabilizer);
-    double dt = time - d->stab_time;
-    if (!(dt > 0.0)) {
-        /* Two events at one moment: the newer position is where the pointer is. */
-        d->stab_in_x = px, d->stab_in_y = py;
-        return;
+    double window = _canvas_stabilizer_window(app->stabilizer);
+    if (d->stab_count < 1 || !(to > d->stab_time)) return;
+    /* A window after the last sample the mean is that sample: no need to
+     * step through a long rest. */
+    double end = _stab_sample(d, d->stab_count - 1)->t + window;
+    double until = to < end ? to : end;
+    if (until > d->stab_time) {
+        int steps = (int)ceil((until - d->stab_time) / _STAB_STEP);
+        double h = (until - d->stab_time) / steps;
+        for (int k = 1; k <= steps; k++) {
+            double t = k == steps ? until : d->stab_time + h * k, x, y;
+            _stab_mean(d, t - window, t, &x, &y);
+            _canvas_stroke_to(app, (float)x, (float)y, t);
+            d->stab_x = (float)x, d->stab_y = (float)y;
+        }
     }
-    int steps = (int)ceil(dt * 240.0);
-    if (steps > 2400) steps = 2400; /* a long still pause needs no finer steps */
-    double h = dt / steps, a = exp(-h / lag);
-    double sx = (px - d->stab_in_x) / dt, sy = (py - d->stab_in_y) / dt;
-    double x = d->stab_x, y = d->stab_y;
-    for (int k = 1; k <= steps; k++) {
-        double ex = d->stab_in_x + sx * h * k, ey = d->stab_in_y + sy * h * k; /* the pointer at the step's end */
-        double bx = ex - sx * h, by = ey - sy * h;                             /* and at its start */
-        x = ex - sx * lag + (x - bx + sx * lag) * a;
-        y = ey - sy * lag + (y - by + sy * lag) * a;
-        _canvas_stroke_to(app, (float)x, (float)y, d->stab_time + h * k);
+    d->stab_time = to;
+    /* What lies wholly before the next window is never needed again. */
+    while (d->stab_count >= 2 && _stab_sample(d, 1)->t <= to - window) {
+        d->stab_first = (d->stab_first + 1) % APP_STAB_SAMPLES;
+        d->stab_count--;
     }
-    d->stab_x = (float)x, d->stab_y = (float)y;
-    d->stab_in_x = px, d->stab_in_y = py;
+}
+
+// Starts the stabilizer at the stroke's first point.
+static void _stab_begin(PLUMARO_APP* app, float x, float y, double time) {
+    APP_DRAG* d = &app->drag;
+    d->stab_x = x, d->stab_y = y;
     d->stab_time = time;
+    d->stab_first = d->stab_count = 0;
+    _stab_record(d, x, y, time);
+}
+
+// Takes the pointer at canvas point (px, py) at `time` and moves the painted
+// point on to that moment.
+static void _canvas_stabilize_to(PLUMARO_APP* app, float px, float py, double time) {
+    _stab_record(&app->drag, px, py, time);
+    _stab_advance(app, time);
+}
+
+// The release: the pointer stays where it went up, and the painted point
+// runs the rest of the path drawn until it arrives there.
+static void _stab_finish(PLUMARO_APP* app, float qx, float qy, double time) {
+    APP_DRAG* d = &app->drag;
+    _canvas_stabilize_to(app, qx, qy, time);
+    double last = _stab_sample(d, d->stab_count - 1)->t;
+    _stab_advance(app, last + _canvas_stabilizer_window(app->stabilizer));
+    _canvas_stroke_to(app, qx, qy, d->stab_time); /* exactly there, whatever the sums' rounding */
+}
+
+void _canvas_stabilizer_rest(PLUMARO_APP* app, double now) {
+    __t_assert_void(app);
+    APP_DRAG* d = &app->drag;
+    if (!app->stroke.active || !d->stabilizing || d->stab_count < 1) return;
+    APP_STAB_SAMPLE last = *_stab_sample(d, d->stab_count - 1);
+    if (now - last.t < _STAB_REST || !(now > d->stab_time)) return;
+    /* The pointer was still all along: say so, so that the next event's
+     * movement starts from here and not from the last event. */
+    _stab_record(d, last.x, last.y, now);
+    _stab_advance(app, now);
+    app->dirty = 1;
+}
+
+// The 60 Hz tick in the canvas: a resting pointer's line catches up.
+void _canvas_update(PLUMARO_APP* app, double dt) {
+    __t_assert_void(app);
+    (void)dt;
+    _canvas_stabilizer_rest(app, al_get_time());
 }
 
 // Adds the segment to the pointer's canvas position to the stroke in progress.
@@ -348,11 +449,7 @@ static int _canvas_press(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
     brush_stroke_begin(&app->stroke, app->doc, &app->brush, px, py, 1.0f, &app->symmetry);
     /* Grid-segment strokes follow the grid, not a trailing point. */
     app->drag.stabilizing = app->stroke.active && app->stabilizer > 0 && !app->drag.snap_line;
-    if (app->drag.stabilizing) {
-        app->drag.stab_x = app->drag.stab_in_x = px;
-        app->drag.stab_y = app->drag.stab_in_y = py;
-        app->drag.stab_time = event->mouse.timestamp;
-    }
+    if (app->drag.stabilizing) _stab_begin(app, px, py, event->mouse.timestamp);
     return 1;
 }
 
@@ -376,10 +473,10 @@ static void _canvas_release(PLUMARO_APP* app, ALLEGRO_EVENT* event) {
     }
     if (_tools_release_selection(app)) return;
     if (app->stroke.active && app->drag.stabilizing) {
-        /* The line ends where the pointer ended: the trailing point catches up straight. */
+        /* The line ends where the pointer ended, along the path drawn. */
         float qx, qy;
         view_screen_to_canvas(&app->view, (float)event->mouse.x, (float)event->mouse.y, &qx, &qy);
-        _canvas_stroke_to(app, qx, qy, event->mouse.timestamp);
+        _stab_finish(app, qx, qy, event->mouse.timestamp);
     }
     app->drag.stabilizing = 0;
     if (app->stroke.active) brush_stroke_end(&app->stroke, app->doc);
@@ -467,7 +564,7 @@ static void _state_noop_leave(PLUMARO_APP* app) { (void)app; }
 
 static const APP_STATE app_states[2] = {
     {"splash", _splash_enter, _splash_handle_event, _splash_update, _splash_draw, _state_noop_leave},
-    {"canvas", _canvas_enter, _canvas_handle_event, NULL, _canvas_draw, _canvas_leave},
+    {"canvas", _canvas_enter, _canvas_handle_event, _canvas_update, _canvas_draw, _canvas_leave},
 };
 
 const APP_STATE* app_state_get(int id) {

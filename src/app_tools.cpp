@@ -5,6 +5,7 @@
 
 #include <allegro5/allegro_primitives.h>
 #include <math.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "canvas/fill.h"
@@ -71,6 +72,55 @@ static void _tools_press_selection(PLUMARO_APP* app, float px, float py) {
     app->selection.dragging = true;
 }
 
+// Fills at canvas point (px, py) with the brush colour. A selection lifted
+// from a layer limits the fill to its outline: an unmoved one puts its pixels
+// back, lets the fill in and is lifted again, so it stays selected; a moved
+// one is laid down first, as a press off it would. Pasted pixels, shapes and
+// text are not a selection and stay as they are.
+static int _tools_fill(PLUMARO_APP* app, float px, float py) {
+    FILL_OPTIONS options;
+    fill_options_defaults(&options);
+    SELECTION* sel = &app->selection;
+    uint8_t* mask = NULL;
+    int relift = 0, lasso = 0, count = 0;
+    float* points = NULL;
+    int x = 0, y = 0, w = 0, h = 0;
+    if (sel->state == SEL_FLOATING && sel->lifted) {
+        mask = selection_outline_mask(sel, app->doc->width, app->doc->height, &options.mask_x, &options.mask_y,
+                                      &options.mask_w, &options.mask_h);
+        if (!mask) return 0; /* the outline lies off the canvas: nothing in it can change */
+        options.mask = mask;
+        if (selection_is_identity(sel) && sel->layer == app->doc->active_layer) {
+            lasso = sel->lasso && sel->points;
+            count = lasso ? sel->count : 0;
+            if (lasso) Malloc(points, float, 2 * (size_t)count, free(mask); return 0);
+            if (lasso) memcpy(points, sel->points, sizeof(float) * 2 * (size_t)count);
+            x = sel->x, y = sel->y, w = sel->w, h = sel->h;
+            selection_cancel(sel);
+            relift = 1;
+        } else if (!plumaro_app_commit_float(app)) {
+            free(mask);
+            return 0;
+        }
+    }
+    int filled = fill_flood_with(app->doc, px, py, &app->brush.color, &options);
+    if (relift) {
+        if (lasso) {
+            selection_begin_lasso(sel, points[0], points[1]);
+            for (int i = 1; i < count; i++) selection_add_lasso_point(sel, points[2 * i], points[2 * i + 1]);
+        } else {
+            selection_begin_marquee(sel, (float)x, (float)y);
+            selection_update_marquee(sel, (float)(x + w), (float)(y + h));
+        }
+        selection_end_marquee(sel, app->doc);
+    }
+    free(points);
+    free(mask);
+    if (filled == 1) plumaro_app_changed(app, APP_CHANGED_LAYERS);
+    app->dirty = 1;
+    return filled;
+}
+
 int _tools_press(PLUMARO_APP* app, float px, float py) {
     __t_assert(app);
     __t_assert(app->doc);
@@ -81,8 +131,7 @@ int _tools_press(PLUMARO_APP* app, float px, float py) {
                 app->drag.fill_y = py;
                 app->drag.fill_pending = 1;
             } else {
-                if (fill_flood(app->doc, px, py, &app->brush.color, 0.1f) == 1)
-                    plumaro_app_changed(app, APP_CHANGED_LAYERS);
+                _tools_fill(app, px, py);
             }
             return 1;
         case TOOL_GRADIENT:
@@ -192,9 +241,7 @@ void _tools_release(PLUMARO_APP* app, float sx, float sy) {
     }
     if (app->drag.fill_pending) {
         app->drag.fill_pending = 0;
-        if (app->tool == TOOL_FILL &&
-            fill_flood(app->doc, app->drag.fill_x, app->drag.fill_y, &app->brush.color, 0.1f) == 1)
-            plumaro_app_changed(app, APP_CHANGED_LAYERS);
+        if (app->tool == TOOL_FILL) _tools_fill(app, app->drag.fill_x, app->drag.fill_y);
     }
 }
 

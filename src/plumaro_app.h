@@ -42,6 +42,15 @@ typedef enum PLUMARO_TOOL {
  * is one assignment and a field added later cannot be forgotten. The live
  * stroke, a selection drag and a form handle drag keep their flags in their
  * own records (stroke.active, selection.dragging, form.dragging). */
+/* Pointer positions the stabilizer keeps: a second of events at 500 Hz, far
+ * more than its window holds. */
+#define APP_STAB_SAMPLES 512
+/* One pointer position on the canvas and its event time. */
+typedef struct APP_STAB_SAMPLE {
+    float x, y;
+    double t;
+} APP_STAB_SAMPLE;
+
 typedef struct APP_DRAG {
     uint8_t gradient_dragging; /* capture: the gradient tool's drag */
     uint8_t form_creating;     /* capture: the drag that creates a line or curve */
@@ -58,11 +67,13 @@ typedef struct APP_DRAG {
     float fill_x, fill_y;             /* the deferred fill's point */
     float gradient_x, gradient_y;     /* the gradient's start */
     float form_start_x, form_start_y; /* where a new form's drag began */
-    /* The stabilizer: the painted point trails the pointer. */
+    /* The stabilizer: the painted point is the pointer's mean position over
+     * the last moments, so it follows the path drawn. */
     uint8_t stabilizing;
-    float stab_x, stab_y;         /* the painted point */
-    float stab_in_x, stab_in_y;   /* the pointer at the last event */
-    double stab_time;             /* that event's time */
+    float stab_x, stab_y;   /* the painted point */
+    double stab_time;       /* the moment it stands for */
+    int32_t stab_first, stab_count;
+    APP_STAB_SAMPLE stab_path[APP_STAB_SAMPLES]; /* the pointer's recent path, a ring, oldest first */
 } APP_DRAG;
 
 /* What a notice tells the user: how something went, or that it failed. */

@@ -273,9 +273,13 @@ static void _stamp_destroy(void* ptr) {
     free(stamp);
 }
 
+/* Bytes the cached stamps hold, coverage and bitmaps. */
+static size_t _stamp_bytes = 0;
+
 // Empties the stamp cache and forgets everything that pointed into it.
 static void _stamp_cache_empty(void) {
     if (_stamp_cache) empty_ht(_stamp_cache);
+    _stamp_bytes = 0;
     _stamp_last = NULL;
     _scaled.stamp = NULL;
 }
@@ -296,7 +300,9 @@ static _STAMP* _stamp_entry(const BRUSH* brush) {
         stamp = (_STAMP*)hit;
     } else {
         /* Bounded without per-entry bookkeeping: a full cache starts over. */
-        if (_stamp_cache->nb_keys > BRUSH_STAMP_CACHE_MAX - 1) _stamp_cache_empty();
+        size_t bytes = (size_t)d * (size_t)d;
+        if (_stamp_cache->nb_keys > BRUSH_STAMP_CACHE_MAX - 1 || _stamp_bytes + bytes > BRUSH_STAMP_CACHE_BYTES)
+            _stamp_cache_empty();
         Malloc(stamp, _STAMP, 1, return NULL);
         stamp->n = d;
         stamp->coverage = _stamp_coverage(brush, d);
@@ -309,6 +315,7 @@ static _STAMP* _stamp_entry(const BRUSH* brush) {
             _stamp_destroy(stamp);
             return NULL;
         }
+        _stamp_bytes += bytes;
     }
     _stamp_last = stamp;
     _stamp_last_d = d;
@@ -322,7 +329,10 @@ ALLEGRO_BITMAP* _stamp_get(const BRUSH* brush) {
     __t_assert_null(brush);
     _STAMP* stamp = _stamp_entry(brush);
     if (!stamp) return NULL;
-    if (!stamp->bitmap) stamp->bitmap = _stamp_upload(stamp->coverage, stamp->n);
+    if (!stamp->bitmap) {
+        stamp->bitmap = _stamp_upload(stamp->coverage, stamp->n);
+        if (stamp->bitmap) _stamp_bytes += (size_t)stamp->n * (size_t)stamp->n * 4;
+    }
     return stamp->bitmap;
 }
 
@@ -398,7 +408,19 @@ static void _coverage_flush(void) {
     for (int j = 0; j < h; j++) {
         uint32_t* out = (uint32_t*)((uint8_t*)lock->data + (intptr_t)j * lock->pitch);
         const uint8_t* in = _coverage + (size_t)(y + j) * (size_t)_coverage_w + (size_t)x;
-        for (int i = 0; i < w; i++) out[i] = (uint32_t)in[i] * 0x01010101u;
+        int i = 0;
+#if defined(__SSE2__)
+        /* Big tips upload large rectangles: each byte spread to four, 16 at a time. */
+        for (; i + 16 <= w; i += 16) {
+            __m128i v = _mm_loadu_si128((const __m128i*)(in + i));
+            __m128i lo = _mm_unpacklo_epi8(v, v), hi = _mm_unpackhi_epi8(v, v);
+            _mm_storeu_si128((__m128i*)(out + i), _mm_unpacklo_epi16(lo, lo));
+            _mm_storeu_si128((__m128i*)(out + i + 4), _mm_unpackhi_epi16(lo, lo));
+            _mm_storeu_si128((__m128i*)(out + i + 8), _mm_unpacklo_epi16(hi, hi));
+            _mm_storeu_si128((__m128i*)(out + i + 12), _mm_unpackhi_epi16(hi, hi));
+        }
+#endif
+        for (; i < w; i++) out[i] = (uint32_t)in[i] * 0x01010101u;
     }
     al_unlock_bitmap(_stroke_buffer);
 }

@@ -21,6 +21,9 @@ typedef enum BRUSH_TIP {
 #define BRUSH_TIP_COUNT 7
 #define BRUSH_PRESET_COUNT 4
 #define BRUSH_STAMP_CACHE_MAX 64
+/* Bytes of coverage and uploaded bitmaps the stamp cache holds before it
+ * starts over: a few tips of 1000 px, or all 64 of ordinary sizes. */
+#define BRUSH_STAMP_CACHE_BYTES ((size_t)64 << 20)
 
 typedef struct BRUSH {
     float size;     /* tip diameter, canvas pixels */

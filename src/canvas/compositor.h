@@ -22,3 +22,8 @@ ALLEGRO_BITMAP* compositor_flatten_region(DOCUMENT* doc, int x, int y, int w, in
  * their blend and opacity, read from the layers' memory copies (straight,
  * opaque); 0 outside the document. */
 int compositor_sample(const DOCUMENT* doc, int x, int y, ALLEGRO_COLOR* out);
+/* The picture seen over the rectangle (x, y, w, h), which must lie inside
+ * the document, by the rules of compositor_sample, as opaque premultiplied
+ * RGBA bytes into `out` (w * h * 4, rows packed); 0 when a layer cannot be
+ * read. */
+int compositor_sample_region(const DOCUMENT* doc, int x, int y, int w, int h, uint8_t* out);

@@ -39,68 +39,96 @@ static void _blend_normal_row(uint8_t* d, const uint8_t* s, int pixels) {
     }
 }
 
-// A product of two bytes over 255, rounded like a normalised product.
-static inline unsigned _blend_scale(unsigned p) { return (p + (p >> 8) + 128u) >> 8; }
+#if defined(__SSE2__)
+// a * b / 255 in 16-bit lanes, rounded as the device rounds a normalised product.
+static inline __m128i _blend_mul(__m128i a, __m128i b) {
+    const __m128i k128 = _mm_set1_epi16(128);
+    __m128i p = _mm_mullo_epi16(a, b);
+    return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(p, _mm_srli_epi16(p, 8)), k128), 8);
+}
 
-// Multiply over a row: d * (s + 255 - s alpha) / 255, one rounding of the whole sum.
-static void _blend_multiply_row(uint8_t* d, const uint8_t* s, int pixels) {
-    for (int i = 0; i < pixels * 4; i += 4) {
-        unsigned f = s[i + 3];
-        if (!(s[i] | s[i + 1] | s[i + 2] | f)) continue; /* an empty pixel changes nothing */
+// 255 minus each pixel's alpha, in all four lanes of the pixel.
+static inline __m128i _blend_inverse_alpha(__m128i s) {
+    return _mm_sub_epi16(_mm_set1_epi16(255), _mm_shufflehi_epi16(_mm_shufflelo_epi16(s, 0xFF), 0xFF));
+}
+#endif
+
+// a * b / 255 for bytes, with the same rounding.
+static inline unsigned _blend_mul1(unsigned a, unsigned b) {
+    unsigned p = a * b;
+    return (p + (p >> 8) + 128u) >> 8;
+}
+
+// One row in one of the other modes, fixed so that the loop carries no
+// choice: Multiply s * d + d * (1 - s alpha), Screen s + d * (1 - s), Add
+// s + d, each saturated.
+template <int BLEND>
+static void _blend_row(uint8_t* d, const uint8_t* s, int pixels) {
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128(), k255 = _mm_set1_epi16(255);
+    for (; i + 4 <= pixels; i += 4) {
+        __m128i sv = _mm_loadu_si128((const __m128i*)(s + 4 * i));
+        /* Transparent paint leaves the picture as it is in every mode. */
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(sv, zero)) == 0xFFFF) continue;
+        __m128i dv = _mm_loadu_si128((const __m128i*)(d + 4 * i));
+        __m128i out;
+        if (BLEND == LAYER_BLEND_ADD) {
+            out = _mm_adds_epu8(sv, dv);
+        } else {
+            __m128i slo = _mm_unpacklo_epi8(sv, zero), shi = _mm_unpackhi_epi8(sv, zero);
+            __m128i dlo = _mm_unpacklo_epi8(dv, zero), dhi = _mm_unpackhi_epi8(dv, zero);
+            if (BLEND == LAYER_BLEND_SCREEN) {
+                __m128i lo = _blend_mul(dlo, _mm_sub_epi16(k255, slo)), hi = _blend_mul(dhi, _mm_sub_epi16(k255, shi));
+                out = _mm_adds_epu8(sv, _mm_packus_epi16(lo, hi));
+            } else {
+                __m128i lo = _blend_mul(dlo, _blend_inverse_alpha(slo)), hi = _blend_mul(dhi, _blend_inverse_alpha(shi));
+                if (BLEND == LAYER_BLEND_MULTIPLY)
+                    out = _mm_packus_epi16(_mm_add_epi16(lo, _blend_mul(slo, dlo)), _mm_add_epi16(hi, _blend_mul(shi, dhi)));
+                else
+                    out = _mm_adds_epu8(sv, _mm_packus_epi16(lo, hi));
+            }
+        }
+        _mm_storeu_si128((__m128i*)(d + 4 * i), out);
+    }
+#endif
+    for (; i < pixels; i++) {
+        const uint8_t* sp = s + 4 * i;
+        uint8_t* dp = d + 4 * i;
+        unsigned inverse = 255u - sp[3];
         for (int c = 0; c < 4; c++) {
-            unsigned v = _blend_scale(d[i + c] * (s[i + c] + 255u - f));
-            d[i + c] = (uint8_t)(v > 255u ? 255u : v);
+            unsigned v;
+            switch (BLEND) {
+                case LAYER_BLEND_MULTIPLY: v = _blend_mul1(sp[c], dp[c]) + _blend_mul1(dp[c], inverse); break;
+                case LAYER_BLEND_SCREEN: v = sp[c] + _blend_mul1(dp[c], 255u - sp[c]); break;
+                case LAYER_BLEND_ADD: v = (unsigned)sp[c] + dp[c]; break;
+                default: v = sp[c] + _blend_mul1(dp[c], inverse); break;
+            }
+            dp[c] = (uint8_t)(v > 255u ? 255u : v);
         }
     }
 }
 
-// Screen over a row: s + d * (255 - s) / 255 per channel, saturated.
+static void _blend_multiply_row(uint8_t* d, const uint8_t* s, int pixels) {
+    _blend_row<LAYER_BLEND_MULTIPLY>(d, s, pixels);
+}
 static void _blend_screen_row(uint8_t* d, const uint8_t* s, int pixels) {
-    for (int i = 0; i < pixels * 4; i++) {
-        unsigned v = s[i] + _blend_scale(d[i] * (255u - s[i]));
-        d[i] = (uint8_t)(v > 255u ? 255u : v);
-    }
+    _blend_row<LAYER_BLEND_SCREEN>(d, s, pixels);
 }
-
-// Add over a row: s + d, saturated.
-static void _blend_add_row(uint8_t* d, const uint8_t* s, int pixels) {
-    for (int i = 0; i < pixels * 4; i++) {
-        unsigned v = (unsigned)s[i] + d[i];
-        d[i] = (uint8_t)(v > 255u ? 255u : v);
-    }
-}
-
-// Normal: s + d * (1 - s alpha).
-static void _blend_normal(float* d, const float* s) {
-    for (int c = 0; c < 4; c++) d[c] = s[c] + d[c] * (1.0f - s[3]);
-}
-
-// Multiply: s * d + d * (1 - s alpha).
-static void _blend_multiply(float* d, const float* s) {
-    for (int c = 0; c < 4; c++) d[c] = s[c] * d[c] + d[c] * (1.0f - s[3]);
-}
-
-// Screen: s + d * (1 - s).
-static void _blend_screen(float* d, const float* s) {
-    for (int c = 0; c < 4; c++) d[c] = s[c] + d[c] * (1.0f - s[c]);
-}
-
-// Add: s + d (the store saturates it).
-static void _blend_add(float* d, const float* s) {
-    for (int c = 0; c < 4; c++) d[c] = s[c] + d[c];
-}
+static void _blend_add_row(uint8_t* d, const uint8_t* s, int pixels) { _blend_row<LAYER_BLEND_ADD>(d, s, pixels); }
 
 /* The modes, in the order the layer panel cycles them. Each is flattened
  * on the CPU, within a unit of the device, so that exports, OpenRaster's
- * merged picture and thumbnails need no display. */
+ * merged picture and thumbnails need no display, and the colour sampler and
+ * the fill see the picture as the frame shows it. */
 static const LAYER_BLEND_MODE _modes[] = {
     {LAYER_BLEND_NORMAL, "Normal", "svg:src-over", 1, ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_ALPHA,
-     _blend_normal_row, _blend_normal},
+     _blend_normal_row},
     {LAYER_BLEND_MULTIPLY, "Multiply", "svg:multiply", 1, ALLEGRO_ADD, ALLEGRO_DEST_COLOR, ALLEGRO_INVERSE_ALPHA,
-     _blend_multiply_row, _blend_multiply},
+     _blend_multiply_row},
     {LAYER_BLEND_SCREEN, "Screen", "svg:screen", 1, ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_INVERSE_SRC_COLOR,
-     _blend_screen_row, _blend_screen},
-    {LAYER_BLEND_ADD, "Add", "svg:plus", 1, ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_ONE, _blend_add_row, _blend_add},
+     _blend_screen_row},
+    {LAYER_BLEND_ADD, "Add", "svg:plus", 1, ALLEGRO_ADD, ALLEGRO_ONE, ALLEGRO_ONE, _blend_add_row},
 };
 
 #define _MODE_COUNT ((int)(sizeof(_modes) / sizeof(_modes[0])))

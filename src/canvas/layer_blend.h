@@ -12,8 +12,6 @@
 /* Lays `pixels` premultiplied RGBA bytes of a layer over as many of the
  * picture below, with the device's rounding. */
 typedef void (*LAYER_BLEND_ROW)(uint8_t* dst, const uint8_t* src, int pixels);
-/* Lays one premultiplied RGBA pixel (channels 0..1) over another, in place. */
-typedef void (*LAYER_BLEND_PIXEL)(float* dst, const float* src);
 
 typedef struct LAYER_BLEND_MODE {
     int32_t code;       /* LAYER.blend, and the value drawing files store */
@@ -25,10 +23,9 @@ typedef struct LAYER_BLEND_MODE {
      * path, which then holds Normal's blender as its stand-in. */
     int device;
     int op, src, dst;
-    /* The CPU flattening; null where an export leaves the layer to the device. */
+    /* The mode on the CPU: flattening for export without a display, the
+     * colour sampler and the fill that looks at every layer. */
     LAYER_BLEND_ROW row;
-    /* Per pixel on the CPU: the colour sampler, and the path of modes the device cannot draw. */
-    LAYER_BLEND_PIXEL pixel;
 } LAYER_BLEND_MODE;
 
 /* Number of modes; rows are numbered from 0 in the order the panel cycles them. */

@@ -173,11 +173,10 @@ static bool _selection_inside(const float* p, int n, float px, float py) {
     return inside;
 }
 
-// Fills a w x h mask (1 inside) of the lasso over the region at (x, y): a
-// pixel is inside when its centre lies between a pair of row crossings.
-static void _selection_lasso_mask(const SELECTION* sel, int x, int y, int w, int h, uint8_t* mask) {
-    const float* p = sel->points;
-    int n = sel->count;
+// Fills a w x h mask (1 inside) of the closed polygon of n points over the
+// region at (x, y): a pixel is inside when its centre lies between a pair of
+// row crossings.
+static void _selection_polygon_mask(const float* p, int n, int x, int y, int w, int h, uint8_t* mask) {
     float* crossings = NULL;
     Malloc(crossings, float, n, );
     if (!crossings) {
@@ -239,7 +238,7 @@ static void _selection_cut_lasso(SELECTION* sel, LAYER* layer) {
         _selection_clear_region(layer, sel->x, sel->y, w, h);
         return;
     }
-    _selection_lasso_mask(sel, sel->x, sel->y, w, h, mask);
+    _selection_polygon_mask(sel->points, sel->count, sel->x, sel->y, w, h, mask);
     for (int i = 0; i < h; i++) {
         uint8_t* hole = (uint8_t*)cut->data + (intptr_t)i * cut->pitch;
         uint8_t* piece = (uint8_t*)keep->data + (intptr_t)i * keep->pitch;
@@ -331,6 +330,66 @@ int selection_end_marquee(SELECTION* sel, DOCUMENT* doc) {
     sel->lifted = true;
     sel->state = SEL_FLOATING;
     return 1;
+}
+
+/* ---- outline ---- */
+
+uint8_t* selection_outline_mask(const SELECTION* sel, int width, int height, int* x, int* y, int* w, int* h) {
+    __t_assert_null(sel);
+    __t_assert_null(x);
+    __t_assert_null(y);
+    __t_assert_null(w);
+    __t_assert_null(h);
+    if (sel->state != SEL_FLOATING || sel->w <= 0 || sel->h <= 0 || width <= 0 || height <= 0) return NULL;
+    bool lasso = sel->lasso && sel->points && sel->count >= 3;
+    int n = lasso ? sel->count : 4;
+    float* p = NULL;
+    Malloc(p, float, 2 * (size_t)n, return NULL);
+    if (lasso) {
+        memcpy(p, sel->points, sizeof(float) * 2 * (size_t)n);
+    } else {
+        const float corners[8] = {0, 0, (float)sel->w, 0, (float)sel->w, (float)sel->h, 0, (float)sel->h};
+        for (int i = 0; i < 8; i += 2) {
+            p[i] = corners[i] + (float)sel->x;
+            p[i + 1] = corners[i + 1] + (float)sel->y;
+        }
+    }
+    /* An unmoved float keeps its points exactly, so the outline is the very
+     * mask it was lifted with. */
+    if (!selection_is_identity(sel)) {
+        ALLEGRO_TRANSFORM t;
+        selection_build_transform(sel, &t);
+        for (int i = 0; i < n; i++) {
+            float px = p[2 * i] - (float)sel->x, py = p[2 * i + 1] - (float)sel->y;
+            al_transform_coordinates(&t, &px, &py);
+            p[2 * i] = px;
+            p[2 * i + 1] = py;
+        }
+    }
+    float min_x = p[0], max_x = p[0], min_y = p[1], max_y = p[1];
+    for (int i = 1; i < n; i++) {
+        min_x = fminf(min_x, p[2 * i]);
+        max_x = fmaxf(max_x, p[2 * i]);
+        min_y = fminf(min_y, p[2 * i + 1]);
+        max_y = fmaxf(max_y, p[2 * i + 1]);
+    }
+    uint8_t* mask = NULL;
+    if (isfinite(min_x) && isfinite(min_y) && isfinite(max_x) && isfinite(max_y)) {
+        /* Clamped as floats first so far-off points cannot overflow an int. */
+        int x0 = (int)fminf(fmaxf(floorf(min_x), 0.0f), (float)width);
+        int y0 = (int)fminf(fmaxf(floorf(min_y), 0.0f), (float)height);
+        int x1 = (int)fminf(fmaxf(ceilf(max_x), 0.0f), (float)width);
+        int y1 = (int)fminf(fmaxf(ceilf(max_y), 0.0f), (float)height);
+        if (x1 > x0 && y1 > y0) {
+            Malloc(mask, uint8_t, (size_t)(x1 - x0) * (size_t)(y1 - y0), );
+            if (mask) {
+                _selection_polygon_mask(p, n, x0, y0, x1 - x0, y1 - y0, mask);
+                *x = x0, *y = y0, *w = x1 - x0, *h = y1 - y0;
+            }
+        }
+    }
+    free(p);
+    return mask;
 }
 
 /* ---- transform ---- */

@@ -71,6 +71,11 @@ void selection_begin_lasso(SELECTION* sel, float x, float y);
 void selection_add_lasso_point(SELECTION* sel, float x, float y);
 /* Lifts the rectangle or lasso out of the active layer; 1 when a float exists. */
 int selection_end_marquee(SELECTION* sel, DOCUMENT* doc);
+/* A new mask (1 inside, rows packed) of the float's outline where it lies
+ * now, the rectangle or lasso it was lifted or pasted with, clipped to a
+ * width x height canvas, with its rectangle in (x, y, w, h); null when
+ * nothing floats or the outline misses the canvas. The caller frees it. */
+uint8_t* selection_outline_mask(const SELECTION* sel, int width, int height, int* x, int* y, int* w, int* h);
 /* Centre of the moved float in canvas pixels; 1 while floating. */
 int selection_get_center(const SELECTION* sel, float* cx, float* cy);
 /* Integer canvas position of the moved float (offset rounded half away from

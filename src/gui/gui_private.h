@@ -101,7 +101,8 @@ typedef struct GUI_TOOL_ROW {
     int kind;    /* GUI_TOOL_KIND_* */
     int value;   /* the tool (PLUMARO_TOOL) or the shape's kind */
     int eraser;  /* the brush with its eraser flag */
-    int settles; /* choosing it first lays down the float and the line or curve being edited */
+    int settles; /* choosing it first lays down the float and the line or curve being edited; 2: but
+                  * a selection lifted from a layer stays */
     int command; /* the command that chooses it (GUI_CMD_*), -1 for the text and the shapes */
 } GUI_TOOL_ROW;
 

@@ -32,7 +32,7 @@ static const GUI_TOOL_ROW _tools[] = {
      GUI_CMD_ERASER},
     {GUI_TOOL_SELECT, "Select", "Box selection: move, scale, rotate, commit", ICON_SELECT, TOOL, TOOL_SELECT, 0, 0,
      GUI_CMD_SELECT},
-    {GUI_TOOL_FILL, "Fill", "Flood-fill from the click with the brush color", ICON_FILL, TOOL, TOOL_FILL, 0, 1,
+    {GUI_TOOL_FILL, "Fill", "Flood-fill from the click with the brush color", ICON_FILL, TOOL, TOOL_FILL, 0, 2,
      GUI_CMD_FILL},
     {GUI_TOOL_GRADIENT, "Gradient", "Drag to lay a linear gradient in the brush color", ICON_GRADIENT, TOOL,
      TOOL_GRADIENT, 0, 1, GUI_CMD_GRADIENT},
@@ -129,7 +129,9 @@ int _gui_choose_tool(PLUMARO_APP* app, int id) {
     __t_assert(app);
     const GUI_TOOL_ROW* row = _gui_tool(id);
     if (!row || row->kind != GUI_TOOL_KIND_TOOL) return 0;
-    if (row->settles) plumaro_app_settle(app);
+    /* A selection lifted from a layer stays for the fill: it limits it. */
+    int keep = row->settles == 2 && app->selection.state == SEL_FLOATING && app->selection.lifted;
+    if (row->settles && !keep) plumaro_app_settle(app);
     if (row->eraser)
         plumaro_app_set_eraser(app);
     else

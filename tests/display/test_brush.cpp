@@ -15,6 +15,7 @@
 #include "canvas/brush.h"
 #include "canvas/brush_internal.h"
 #include "canvas/document.h"
+#include "canvas/undo.h"
 #include "t_log.h"
 #include "test_support.h"
 
@@ -207,6 +208,20 @@ TEST_F(Brush, StampCacheSharesKeysAndFlushesWholesale) {
     b.size = 10.0f;
     _stamp_get(&b);
     EXPECT_EQ(_stamp_cache_count(), 2);
+
+    /* Tips of a thousand pixels, uploaded as the eraser does (5 MB each):
+     * the cache starts over long before it holds 64 of them. */
+    brush_release_resources();
+    int most = 0;
+    for (int i = 0; i < 30; i++) {
+        b.size = 1000.0f - (float)i;
+        ALLEGRO_BITMAP* big = _stamp_get(&b);
+        ASSERT_NE(big, nullptr);
+        EXPECT_EQ(al_get_bitmap_width(big), 1000 - i);
+        most = std::max(most, _stamp_cache_count());
+    }
+    EXPECT_GE(most, 10);
+    EXPECT_LE(most, 14);
 }
 
 TEST_F(Brush, SpacingAndCarriedDistance) {
@@ -718,4 +733,44 @@ TEST_F(Brush, BatchedEraserMatchesOneDrawPerDab) {
     for (size_t i = 0; i < got.data.size(); i++) changed += got.data[i] != before.data[i];
     EXPECT_GT(changed, 1000);
     al_destroy_bitmap(ref);
+}
+
+TEST_F(Brush, AThousandPixelBrushPaintsAndErasesAThousandPixelBand) {
+    document_free(&doc);
+    doc = document_new(1800, 1300);
+    ASSERT_NE(doc, nullptr);
+    layer = document_add_layer(doc, "paint");
+    ASSERT_NE(layer, nullptr);
+    _fill_layer(layer, al_map_rgba(0, 0, 0, 0));
+    BRUSH b = _hard_brush(1000.0f);
+    BRUSH_STROKE s = {};
+    /* Dabs every 250 px, at 500, 750, 1000 and 1250. */
+    ASSERT_EQ(brush_stroke_begin(&s, doc, &b, 500, 650, 1.0f, NULL), 1);
+    for (int x = 650; x <= 1250; x += 150) ASSERT_EQ(brush_stroke_segment(&s, doc, &b, (float)x, 650, 1.0f), 1);
+    ASSERT_EQ(brush_stroke_end(&s, doc), 1);
+    Pixels p = _read(layer->backup);
+    auto painted = [&](int x, int y) { return p.at(x, y)[3] > 127; };
+    int column = 0;
+    for (int y = 0; y < p.h; y++) column += painted(1000, y);
+    EXPECT_EQ(column, 1000);
+    EXPECT_TRUE(painted(1000, 150) && painted(1000, 1149));
+    EXPECT_FALSE(painted(1000, 149) || painted(1000, 1150));
+    EXPECT_TRUE(painted(0, 650) && painted(1749, 650));
+    EXPECT_FALSE(painted(1750, 650));
+    EXPECT_EQ(p.at(1000, 650)[0], 255);
+    /* Only the 7 x 5 tiles the dabs touch, of 8 x 6, are recorded. */
+    UNDO_RECORD* r = (UNDO_RECORD*)doc->undo->undo_stack->end->ptr;
+    EXPECT_EQ(r->tiles->nb_items, 35u);
+
+    /* One eraser dab of the same size takes a 1000 px square out of it. */
+    b.eraser = 1;
+    ASSERT_EQ(brush_stroke_begin(&s, doc, &b, 900, 650, 1.0f, NULL), 1);
+    ASSERT_EQ(brush_stroke_end(&s, doc), 1);
+    p = _read(layer->backup);
+    EXPECT_TRUE(painted(399, 650) && painted(1400, 650));
+    EXPECT_FALSE(painted(400, 650) || painted(1399, 650) || painted(900, 150) || painted(900, 1149));
+    EXPECT_EQ(undo_perform(doc), 1);
+    EXPECT_EQ(undo_perform(doc), 1);
+    p = _read(layer->backup);
+    EXPECT_FALSE(painted(900, 650) || painted(100, 650));
 }

@@ -8,11 +8,13 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <queue>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "canvas/compositor.h"
 #include "canvas/document.h"
 #include "canvas/fill.h"
 #include "canvas/fill_internal.h"
@@ -375,6 +377,21 @@ TEST_F(Fill, FloodWritesBackOnlyItsBoundingBox) {
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->tiles->nb_items, 1u);
     EXPECT_TRUE(_read(layer->backup) == _reference_fill(start, 20, 20, _rgba(255, 0, 255, 255), 26));
+
+    /* An L-shaped pocket whose box covers all six tiles touches four: only
+     * those are recorded. */
+    ASSERT_EQ(undo_perform(doc), 1);
+    Img l(600, 300, kWall);
+    for (int y = 10; y <= 20; y++)
+        for (int x = 10; x <= 590; x++) l.at(x, y) = 0;
+    for (int y = 10; y <= 290; y++)
+        for (int x = 10; x <= 20; x++) l.at(x, y) = 0;
+    _put(layer, l);
+    ASSERT_EQ(fill_flood(doc, 15, 280, &c, 0.1f), 1);
+    r = (UNDO_RECORD*)doc->undo->undo_stack->end->ptr;
+    EXPECT_EQ(r->tiles->nb_items, 4u);
+    ASSERT_EQ(undo_perform(doc), 1);
+    expect_layer(l, "the L undone");
 }
 
 TEST_F(Fill, LayerWithUndefinedVideoContentGetsEveryPixel) {
@@ -388,6 +405,136 @@ TEST_F(Fill, LayerWithUndefinedVideoContentGetsEveryPixel) {
     ASSERT_EQ(fill_flood(doc, 5, 5, &c, 0.0f), 1);
     EXPECT_EQ(layer->needs_clear, 0);
     expect_layer(_reference_fill(start, 5, 5, _rgba(0, 0, 90, 255), 0), "defined everywhere");
+}
+
+// An anti-aliased black ring (premultiplied: only alpha), 3 px wide.
+Img _ring(int w, int h, float cx, float cy, float r) {
+    Img img(w, h);
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            float d = fabsf(hypotf(x + 0.5f - cx, y + 0.5f - cy) - r);
+            float a = fminf(1.0f, fmaxf(0.0f, 2.0f - d));
+            img.at(x, y) = _rgba(0, 0, 0, (int)(a * 255.0f + 0.5f));
+        }
+    return img;
+}
+
+TEST_F(Fill, FlatsFoundOnThePictureStayInsideTheLineArtAndGrowUnderIt) {
+    /* Cream paper; under the flats a pale wash over everything with a dark
+     * green blot inside the ring; over them the ring as Multiply line art.
+     * 600 x 300: the ring lies in the first undo tile of three. */
+    const int W = 600, H = 300;
+    const float cx = 100, cy = 100, r = 60;
+    make(W, H);
+    doc->background = al_map_rgb(250, 240, 220);
+    LAYER* flats = layer;
+    Img wash(W, H, _rgba(20, 30, 60, 90));
+    for (int y = 110; y < 140; y++)
+        for (int x = 110; x < 140; x++) wash.at(x, y) = _rgba(0, 90, 0, 255);
+    LAYER* under = document_add_layer(doc, "under");
+    LAYER* ink = document_add_layer(doc, "ink");
+    ASSERT_TRUE(under && ink);
+    _put(under, wash);
+    _put(ink, _ring(W, H, cx, cy, r));
+    ink->blend = LAYER_BLEND_MULTIPLY;
+    ASSERT_EQ(document_move_layer(doc, 1, 0), 1); /* under, flats, ink */
+    doc->active_layer = flats;
+
+    FILL_OPTIONS options;
+    fill_options_defaults(&options);
+    EXPECT_EQ(options.sample, FILL_SAMPLE_LAYER);
+    EXPECT_FLOAT_EQ(options.tolerance, 0.1f);
+    options.sample = FILL_SAMPLE_ALL;
+    ALLEGRO_COLOR red = al_map_rgb(200, 40, 40);
+    const uint32_t f = _rgba(200, 40, 40, 255);
+    auto inside = [&](int x, int y) { return hypotf(x + 0.5f - cx, y + 0.5f - cy); };
+    auto near_blot = [&](int x, int y, int m) { return x >= 110 - m && x < 140 + m && y >= 110 - m && y < 140 + m; };
+    /* The largest channel the picture shows inside the ring, off the blot. */
+    auto lightest = [&]() {
+        std::vector<uint8_t> seen((size_t)W * H * 4);
+        EXPECT_EQ(compositor_sample_region(doc, 0, 0, W, H, seen.data()), 1);
+        int most = 0;
+        for (int y = 0; y < H; y++)
+            for (int x = 0; x < W; x++)
+                if (inside(x, y) < r && !near_blot(x, y, 3)) most = std::max(most, (int)seen[((size_t)y * W + x) * 4 + 1]);
+        return most;
+    };
+
+    for (int grow : {0, 2}) {
+        options.grow = grow;
+        ASSERT_EQ(fill_flood_with(doc, 80, 70, &red, &options), 1) << "grow " << grow;
+        Img got = _read(flats->backup);
+        EXPECT_TRUE(got == _read(flats->bitmap));
+        int outside = 0, blot = 0, unfilled = 0;
+        for (int y = 0; y < H; y++)
+            for (int x = 0; x < W; x++) {
+                float d = inside(x, y);
+                if (d > r + 2.0f && got.at(x, y) != 0) outside++;
+                if (near_blot(x, y, -3) && got.at(x, y) != 0) blot++;
+                if (d < r - 3.0f && !near_blot(x, y, 1) && got.at(x, y) != f) unfilled++;
+            }
+        EXPECT_EQ(outside, 0) << "grow " << grow << ": paint left the ring";
+        EXPECT_EQ(blot, 0) << "grow " << grow << ": the under layer's blot was not seen";
+        EXPECT_EQ(unfilled, 0) << "grow " << grow;
+        /* Green: paper shows through the ring's soft inner edge only without growing. */
+        if (grow == 0)
+            EXPECT_GT(lightest(), 60) << "no halo to grow under";
+        else
+            EXPECT_LE(lightest(), 41) << "a pale halo stays under the line art";
+        /* One step, one tile, undone exactly. */
+        EXPECT_EQ(steps(), 1u);
+        UNDO_RECORD* rec = (UNDO_RECORD*)doc->undo->undo_stack->end->ptr;
+        EXPECT_EQ(rec->tiles->nb_items, 1u);
+        ASSERT_EQ(undo_perform(doc), 1);
+        expect_layer(Img(W, H), "undone");
+        ASSERT_EQ(redo_perform(doc), 1);
+        expect_layer(got, "redone");
+        ASSERT_EQ(undo_perform(doc), 1);
+    }
+    /* On the flats layer alone the same click floods the whole canvas. */
+    options.sample = FILL_SAMPLE_LAYER;
+    options.grow = 0;
+    ASSERT_EQ(fill_flood_with(doc, 80, 70, &red, &options), 1);
+    EXPECT_EQ(_read(flats->backup).at(W - 1, H - 1), f);
+}
+
+TEST_F(Fill, AMaskLimitsTheFillAndAGrownBorderLiesUnderThePaint) {
+    /* Two flats side by side on the active layer with a soft grey seam;
+     * a mask (an L shape hanging off the canvas's top-left) limits a fill
+     * of the left flat that grows by 3. */
+    Img start(64, 40, _rgba(0, 0, 0, 0));
+    for (int y = 0; y < 40; y++) {
+        start.at(30, y) = _rgba(60, 60, 60, 128);
+        for (int x = 31; x < 64; x++) start.at(x, y) = _rgba(0, 0, 200, 255);
+    }
+    make(64, 40, &start);
+    const int mx = -5, my = -4, mw = 50, mh = 30;
+    std::vector<uint8_t> mask((size_t)mw * mh, 0);
+    for (int y = 0; y < mh; y++)
+        for (int x = 0; x < mw; x++) mask[(size_t)y * mw + x] = (y < 14 || x < 15) ? 1 : 0;
+    FILL_OPTIONS options;
+    fill_options_defaults(&options);
+    options.mask = mask.data();
+    options.mask_x = mx, options.mask_y = my, options.mask_w = mw, options.mask_h = mh;
+    options.grow = 3;
+    ALLEGRO_COLOR yellow = al_map_rgb(240, 220, 0);
+    /* A seed outside the mask, or on the canvas outside the mask's rectangle, changes nothing. */
+    EXPECT_EQ(fill_flood_with(doc, 20, 20, &yellow, &options), 0);
+    EXPECT_EQ(fill_flood_with(doc, 50, 35, &yellow, &options), 0);
+    EXPECT_EQ(steps(), 0u);
+    ASSERT_EQ(fill_flood_with(doc, 2, 2, &yellow, &options), 1);
+    Img got = _read(layer->backup);
+    const uint32_t f = _rgba(240, 220, 0, 255);
+    for (int y = 0; y < 40; y++)
+        for (int x = 0; x < 64; x++) {
+            int lx = x - mx, ly = y - my;
+            bool in = lx < mw && ly < mh && mask[(size_t)ly * mw + lx];
+            uint32_t want = start.at(x, y);
+            if (in && x < 30) want = f;
+            /* The seam is within 3 of the region: the yellow goes under it. */
+            if (in && x == 30) want = _rgba(60 + (240 * 127 + 127) / 255, 60 + (220 * 127 + 127) / 255, 60, 255);
+            ASSERT_EQ(got.at(x, y), want) << "at (" << x << ", " << y << ")";
+        }
 }
 
 TEST_F(Fill, GradientFollowsItsFormulaAtEveryPixel) {

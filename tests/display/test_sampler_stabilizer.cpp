@@ -1,6 +1,7 @@
 /* The colour sampler (Ctrl+click and the one-shot I) takes the colour the
  * user sees; the stroke stabilizer smooths the painted line by time, not by
- * events, and lets the line end where the pointer ended. */
+ * events, follows the path drawn to where the pointer ended, and catches up
+ * with a pointer that rests. */
 #include <gtest/gtest.h>
 #include <math.h>
 
@@ -99,6 +100,16 @@ std::vector<std::vector<double>> _arc(double rate) {
     for (int i = 0; i <= n; i++) {
         double a = 1.5707963 * i / n;
         path.push_back({100.0 + 150.0 * cos(a), 100.0 + 150.0 * sin(a), 20.0 + (double)i / rate});
+    }
+    return path;
+}
+
+// A quarter circle of radius 150 drawn in 0.4 s (590 px/s), events at 120 Hz.
+std::vector<std::vector<double>> _fast_arc(void) {
+    std::vector<std::vector<double>> path;
+    for (int i = 0; i <= 48; i++) {
+        double a = 1.5707963 * i / 48;
+        path.push_back({300.0 - 150.0 * cos(a), 350.0 - 150.0 * sin(a), 30.0 + 0.4 * i / 48});
     }
     return path;
 }
@@ -235,4 +246,50 @@ TEST_F(SamplerStabilizer, TheStrokeEndsWhereThePointerEnded) {
     EXPECT_TRUE(p.count({300, 300}));
     EXPECT_EQ(app.stroke.active, 0);
     EXPECT_EQ(app.drag.stabilizing, 0);
+}
+
+TEST_F(SamplerStabilizer, AFastArcIsFollowedToItsEndNotClosedWithAChord) {
+    thin_brush();
+    app.brush.size = 2.0f;
+    replay(_fast_arc());
+    Pixels drawn = painted();
+    clear_layer();
+    app.stabilizer = 60;
+    replay(_fast_arc());
+    Pixels smoothed = painted();
+    ASSERT_GT(drawn.size(), 200u);
+    EXPECT_LE(_apart(smoothed, drawn), 3) << "the smoothed line left the arc";
+    EXPECT_LE(_apart(drawn, smoothed), 3) << "part of the arc was cut short";
+    EXPECT_TRUE(smoothed.count({300, 200}) || smoothed.count({299, 200})) << "the line reaches the release point";
+    EXPECT_EQ(app.doc->undo->undo_stack->nb_items, 2u);
+}
+
+TEST_F(SamplerStabilizer, ARestingPointerLetsTheLineCatchUpOnTheTimer) {
+    thin_brush();
+    app.stabilizer = 100;
+    /* Event times on the clock the timer reads, a while ago: a flick right,
+     * then nothing until the timer ticks now. */
+    double t0 = al_get_time() - 5.0;
+    send(ALLEGRO_EVENT_MOUSE_BUTTON_DOWN, 100, 300, t0);
+    send(ALLEGRO_EVENT_MOUSE_AXES, 250, 300, t0 + 0.02);
+    send(ALLEGRO_EVENT_MOUSE_AXES, 400, 300, t0 + 0.04);
+    ASSERT_EQ(app.stroke.active, 1);
+    EXPECT_LT(app.drag.stab_x, 200.0f) << "the painted point trails the pointer";
+    ALLEGRO_EVENT tick = {};
+    tick.type = ALLEGRO_EVENT_TIMER;
+    plumaro_app_handle_event(&app, &tick);
+    EXPECT_NEAR(app.drag.stab_x, 400.0f, 0.01f);
+    EXPECT_NEAR(app.drag.stab_y, 300.0f, 0.01f);
+    std::vector<uint8_t> live = test_bitmap_bytes(brush_stroke_buffer_shown());
+    ASSERT_FALSE(live.empty());
+    EXPECT_GT(live[((size_t)300 * 512 + 398) * 4 + 3], 127) << "the line is painted up to the pointer while it rests";
+    /* Then down from the corner: the rest keeps the corner sharp. */
+    double t1 = al_get_time();
+    send(ALLEGRO_EVENT_MOUSE_AXES, 400, 450, t1 + 0.03);
+    send(ALLEGRO_EVENT_MOUSE_BUTTON_UP, 400, 450, t1 + 0.06);
+    Pixels p = painted();
+    EXPECT_TRUE(p.count({400, 300}));
+    EXPECT_TRUE(p.count({400, 380}));
+    EXPECT_TRUE(p.count({400, 450}));
+    EXPECT_FALSE(p.count({380, 330})) << "the corner was cut";
 }

@@ -168,6 +168,63 @@ TEST_F(Tools, FillAtThePressOnTheDesktopAsOneUndoStep) {
     EXPECT_EQ(alpha(400, 400), 0);
 }
 
+TEST_F(Tools, AFillInsideASelectionStopsAtItsOutline) {
+    red_square(100, 100, 60);
+    /* A lasso triangle over part of the square and empty canvas. */
+    app.tool = 4;
+    mouse(ALLEGRO_EVENT_MOUSE_BUTTON_DOWN, 90, 90);
+    motion(250, 90);
+    motion(90, 250);
+    mouse(ALLEGRO_EVENT_MOUSE_BUTTON_UP, 90, 250);
+    ASSERT_EQ(app.selection.state, SEL_FLOATING);
+    app.tool = 1;
+    app.brush.color = al_map_rgb(0, 0, 255);
+    mouse(ALLEGRO_EVENT_MOUSE_BUTTON_DOWN, 200, 110);
+    mouse(ALLEGRO_EVENT_MOUSE_BUTTON_UP, 200, 110);
+    EXPECT_EQ(undo_count(), 2u);
+    EXPECT_EQ(app.selection.state, SEL_FLOATING) << "the selection stays for the next fill";
+    key(ALLEGRO_KEY_ENTER);
+    unsigned char px[4];
+    rgba(200, 110, px);
+    EXPECT_EQ(px[2], 255);
+    EXPECT_EQ(px[3], 255);
+    rgba(130, 130, px);
+    EXPECT_EQ(px[0], 255) << "the square inside the lasso is kept";
+    EXPECT_EQ(px[2], 0);
+    /* Along the lasso's slanted side x + y = 340, and outside it. */
+    EXPECT_EQ(alpha(170, 165), 255);
+    EXPECT_EQ(alpha(175, 170), 0);
+    EXPECT_EQ(alpha(300, 110), 0);
+    EXPECT_EQ(alpha(95, 300), 0);
+    EXPECT_EQ(alpha(89, 120), 0);
+
+    /* A box moved away from where it was drawn: laid down, then the fill
+     * keeps to where it lies now. */
+    app.tool = 3;
+    drag(300, 300, 360, 350);
+    ASSERT_EQ(app.selection.state, SEL_FLOATING);
+    drag(330, 325, 430, 425);
+    app.tool = 1;
+    app.brush.color = al_map_rgb(0, 200, 0);
+    mouse(ALLEGRO_EVENT_MOUSE_BUTTON_DOWN, 410, 420);
+    mouse(ALLEGRO_EVENT_MOUSE_BUTTON_UP, 410, 420);
+    EXPECT_EQ(app.selection.state, SEL_NONE);
+    rgba(400, 400, px);
+    EXPECT_EQ(px[1], 200);
+    EXPECT_EQ(alpha(459, 449), 255);
+    EXPECT_EQ(alpha(460, 420), 0);
+    EXPECT_EQ(alpha(410, 450), 0);
+    EXPECT_EQ(alpha(330, 325), 0) << "not where the box was drawn";
+    ctrl(ALLEGRO_KEY_Z);
+    EXPECT_EQ(alpha(400, 400), 0);
+    /* The lasso's fill: its commit, then the fill itself. */
+    ctrl(ALLEGRO_KEY_Z);
+    ctrl(ALLEGRO_KEY_Z);
+    ctrl(ALLEGRO_KEY_Z);
+    EXPECT_EQ(alpha(200, 110), 0);
+    EXPECT_EQ(alpha(130, 130), 255);
+}
+
 TEST_F(Tools, ToolChangeBetweenGradientPressAndReleaseLaysNothing) {
     app.tool = 2;
     mouse(ALLEGRO_EVENT_MOUSE_BUTTON_DOWN, 10, 10);

@@ -67,7 +67,7 @@ TEST(States, TableAndBadIds) {
     ASSERT_NE(canvas, nullptr);
     EXPECT_STREQ(splash->name, "splash");
     EXPECT_STREQ(canvas->name, "canvas");
-    EXPECT_EQ(canvas->update, nullptr);
+    EXPECT_NE(canvas->update, nullptr); /* a resting pointer's line catches up on the timer */
     test_log_capture_begin(LOG_ERR);
     EXPECT_EQ(app_state_get(2), nullptr);
     EXPECT_EQ(app_state_get(-1), nullptr);
