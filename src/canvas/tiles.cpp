@@ -14,6 +14,7 @@
 #endif
 
 #include <atomic>
+#include <mutex>
 #include <new>
 
 #include "t_log.h"
@@ -36,11 +37,37 @@ static inline size_t _tiles_px_bytes(int channels, int shift) {
     return ((size_t)1 << (2 * shift)) * (size_t)channels;
 }
 
+/* Tiles let go of are kept for the next ones made, up to a bound, per kind
+ * and side: a stroke over an empty layer would otherwise fault in fresh
+ * pages for every tile it makes. Guarded by a lock, since a worker may free
+ * the last hold on a tile (a snapshot it saved). */
+#define _TILES_POOL_MAX ((size_t)32 << 20)
+static std::mutex _tiles_pool_lock;
+static void* _tiles_pool[2][TILES_SHIFT_MAX - TILES_SHIFT_MIN + 1];
+static size_t _tiles_pool_held = 0;
+
+// The pool list of a kind and side.
+static void** _tiles_pool_list(int channels, int shift) {
+    return &_tiles_pool[channels == TILES_RGBA ? 1 : 0][shift - TILES_SHIFT_MIN];
+}
+
 // A tile with one hold, its pixels zeroed on request; null (logged) when memory is short.
 static TILES_TILE* _tiles_tile_new(int channels, int shift, int zeroed) {
     size_t bytes = _tiles_px_bytes(channels, shift);
-    errno = 0;
-    void* memory = aligned_alloc(_TILES_HEADER, _TILES_HEADER + bytes);
+    void* memory = NULL;
+    {
+        std::lock_guard<std::mutex> hold(_tiles_pool_lock);
+        void** list = _tiles_pool_list(channels, shift);
+        if (*list) {
+            memory = *list;
+            *list = *(void**)memory;
+            _tiles_pool_held -= _TILES_HEADER + bytes;
+        }
+    }
+    if (!memory) {
+        errno = 0;
+        memory = aligned_alloc(_TILES_HEADER, _TILES_HEADER + bytes);
+    }
     if (!memory) {
         t_log_alloc_failure(tile, _TILES_HEADER + bytes, uint8_t);
         return NULL;
@@ -53,13 +80,42 @@ static TILES_TILE* _tiles_tile_new(int channels, int shift, int zeroed) {
     return tile;
 }
 
-// Lets go of one hold; the last one frees the tile.
+// Lets go of one hold; the last one gives the tile to the pool or frees it.
 static void _tiles_unref(TILES_TILE* tile) {
     if (!tile) return;
-    if (tile->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-        tile->~TILES_TILE();
-        free(tile);
+    if (tile->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    int channels = tile->channels, shift = tile->shift;
+    size_t bytes = _TILES_HEADER + _tiles_px_bytes(channels, shift);
+    tile->~TILES_TILE();
+    void* memory = tile;
+    {
+        std::lock_guard<std::mutex> hold(_tiles_pool_lock);
+        if (_tiles_pool_held + bytes <= _TILES_POOL_MAX) {
+            void** list = _tiles_pool_list(channels, shift);
+            *(void**)memory = *list;
+            *list = memory;
+            _tiles_pool_held += bytes;
+            return;
+        }
     }
+    free(memory);
+}
+
+size_t tiles_pool_bytes(void) {
+    std::lock_guard<std::mutex> hold(_tiles_pool_lock);
+    return _tiles_pool_held;
+}
+
+void tiles_pool_trim(void) {
+    std::lock_guard<std::mutex> hold(_tiles_pool_lock);
+    for (auto& kind : _tiles_pool)
+        for (void*& list : kind)
+            while (list) {
+                void* next = *(void**)list;
+                free(list);
+                list = next;
+            }
+    _tiles_pool_held = 0;
 }
 
 // 1 when n bytes are all zero.

@@ -73,6 +73,11 @@ void tiles_free(TILES** store);
 /* Bytes the store holds: the record, its slot tables and its tiles (a tile
  * shared with another holder is counted by each). */
 size_t tiles_bytes(const TILES* store);
+/* Bytes of the tiles let go of and kept for reuse (up to 32 MiB in all), so
+ * that strokes over empty layers do not fault in fresh memory per tile. */
+size_t tiles_pool_bytes(void);
+/* Gives the kept tiles back to the system. */
+void tiles_pool_trim(void);
 /* Bytes of one tile's pixels. */
 size_t tiles_tile_bytes(const TILES* store);
 /* The canvas rectangle of slot (tx, ty), clipped to the canvas; 0 outside. */

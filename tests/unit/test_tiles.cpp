@@ -301,6 +301,17 @@ TEST(Tiles, SnapshotsDiffsAndRestoresReportTheChangedSlots) {
     EXPECT_FALSE(tiles_restore(coverage, store));
     tiles_free(&coverage);
     tiles_free(&store);
+
+    /* Tiles let go of are kept and come back zeroed to the next store. */
+    EXPECT_GT(tiles_pool_bytes(), 0u);
+    TILES* next = tiles_new(W, H);
+    ASSERT_TRUE(tiles_write_rect(next, 70, 70, 1, 1, b.data(), 0));
+    std::vector<uint8_t> one((size_t)W * H * 4, 0);
+    memcpy(&one[((size_t)70 * W + 70) * 4], b.data(), 4);
+    EXPECT_EQ(whole(next), one);
+    tiles_free(&next);
+    tiles_pool_trim();
+    EXPECT_EQ(tiles_pool_bytes(), 0u);
 }
 
 // A worker reads a snapshot while the main thread keeps painting the store
