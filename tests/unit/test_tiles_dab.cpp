@@ -46,7 +46,8 @@ std::vector<uint8_t> tip(int n, float hardness, int holes) {
     for (int i = 0; i < n; i++)
         for (int j = 0; j < n; j++) {
             float u = (j - c) / h, v = (i - c) / h, d = sqrtf(u * u + v * v);
-            float k = d >= 1 ? 0 : d <= hardness ? 1 : 1 - (3 - 2 * ((d - hardness) / (1 - hardness))) * powf((d - hardness) / (1 - hardness), 2);
+            float e = (d - hardness) / (1 - hardness);
+            float k = d >= 1 ? 0 : d <= hardness ? 1 : 1 - (3 - 2 * e) * e * e;
             t[(size_t)i * n + j] = (uint8_t)(k * 255 + 0.5f);
             if (holes && (i * 7 + j * 3) % 5 == 0) t[(size_t)i * n + j] = 0;
         }
